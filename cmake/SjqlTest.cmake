@@ -1,0 +1,17 @@
+# sjql_add_test(NAME name SOURCES ... LIBS ... LABELS ... [ENV ...])
+# One GoogleTest program; ctest runs it headless (offscreen), in a fixed locale and time zone.
+function(sjql_add_test)
+    cmake_parse_arguments(A "" "NAME" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    add_executable(${A_NAME} ${A_SOURCES} ${PROJECT_SOURCE_DIR}/tests/TestMain.cpp)
+    target_include_directories(${A_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/module
+                                                 ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${A_NAME} PRIVATE ${A_LIBS} GTest::gtest Qt6::Core Qt6::Test)
+    target_compile_definitions(${A_NAME} PRIVATE SJQL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                                 SJQL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    sjql_warnings(${A_NAME})
+    set(_env "QT_QPA_PLATFORM=offscreen" "LC_ALL=C.UTF-8" "TZ=Asia/Shanghai" "SJQL_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared")
+    list(APPEND _env ${A_ENV})
+    gtest_discover_tests(${A_NAME} DISCOVERY_MODE PRE_TEST
+                         PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "${_env}" TIMEOUT 600)
+endfunction()
+include(GoogleTest)

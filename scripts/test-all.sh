@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds with warnings as errors, starts a private
+# MariaDB, runs every ctest label on SQLite and MariaDB, then a sanitizer build and a short fuzz run.
+#   scripts/test-all.sh            full run (what CI runs)
+#   SJQL_QUICK=1 scripts/test-all.sh   skip the sanitizer build and the fuzz run
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+work=$(mktemp -d /tmp/sjql-test.XXXXXX)
+cleanup() { bash scripts/mariadb-test-server.sh stop "$work/mariadb" || true; rm -rf "$work"; }
+trap cleanup EXIT
+SJQL_TEST_MYSQL_URL=$(bash scripts/mariadb-test-server.sh start "$work/mariadb")
+export SJQL_TEST_MYSQL_URL
+export SJQL_TEST_MYSQL_SOCKET="$work/mariadb/sock"
+echo "test MariaDB: $SJQL_TEST_MYSQL_URL"
+
+echo "== format check"
+files=$(git ls-files '*.cpp' '*.h' | grep -v '^tests/data/' || true)
+if [ -n "$files" ]; then
+    clang-format --dry-run --Werror $files
+fi
+
+echo "== build (warnings as errors)"
+cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSJQL_WERROR=ON -DSJQL_FUZZ=ON >/dev/null
+cmake --build build-ci -j"$jobs"
+echo "== tests"
+(cd build-ci && ctest --output-on-failure -j"$jobs")
+
+if [ -z "${SJQL_QUICK:-}" ]; then
+    echo "== sanitizer build (address, undefined)"
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSJQL_SANITIZE="address;undefined" >/dev/null
+    cmake --build build-asan -j"$jobs"
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")
+    if [ -x scripts/fuzz-smoke.sh ]; then
+        echo "== fuzz smoke run"
+        bash scripts/fuzz-smoke.sh build-ci
+    fi
+fi
+echo "== all tests passed"
