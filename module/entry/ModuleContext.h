@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+// Configuration and module context (Part 1.3): what the module knows about its setting, asked from
+// the host at the moment of use. Nothing here caches: every getter asks the host again.
+//
+// GUI thread only, like the host services behind it. Nothing here throws.
+#pragma once
+
+#include <QString>
+
+namespace sjql {
+
+class HostConnection;
+
+// Value-object lookup: the first entry whose name equals `name` without regard to ASCII case.
+// No such entry, or an entry of another kind: the default.
+QString GetVoString(const QString& name, const QString& defaultValue = QString());
+bool GetVoBool(const QString& name, bool defaultValue = false);
+void* GetVoObject(const QString& name, void* defaultValue = nullptr);
+
+// The value-object entries the module reads.
+QString GetAgentCode();              // "QVR_KJYWRBM", empty
+QString GetCurrentPeriod();          // "QVR_SDFY", empty
+HostConnection* GetHostConnection(); // "QVR_DKDJADOConnection", null; borrowed, never deleted
+QString GetDBTypeName();             // "QVR_DKDJDBType", empty
+QString GetHostAppCode();            // "QVR_DKDJAPPCODE", empty ("03": the withholding client)
+bool IsModuleEnabled();              // "QVR_DKDJENABLE", false
+QString GetInitErrorText();          // "QVR_DKDJINITERROR", empty
+
+// The database kind behind the host connection.
+enum TDBKind
+{
+    dbkAccess = 0,
+    dbkMSDE = 1,
+    dbkSQLServer = 2,
+    dbkOracle = 3,
+    dbkMySQL = 4,
+    dbkSQLite = 5, // added for the embedded default: "SQLITE" in any letter case
+};
+
+// The kind a type name selects: "MSACCESS" (any case), also any other or empty name -> dbkAccess;
+// "MSDE" (upper case only) -> dbkMSDE; "MSSQLSERVER", "ORACLE", "MYSQL", "SQLITE" (any case).
+TDBKind DBKindFromTypeName(const QString& typeName);
+// The kind of GetDBTypeName().
+TDBKind GetDBKind();
+
+// The folder of the module's own library file (libsjql.so), with a trailing '/'.
+QString GetModuleDir();
+// The full path of the process's executable file (the host).
+QString GetHostExePath();
+// The folder of the host executable, with a trailing '/': the folder of GetHostExePath(), unless a
+// test seam names another one (SetHostExeDirOverride, or the environment variable
+// SJQL_HOST_EXE_DIR), so tests never write into the build's bin folder.
+QString GetHostExeDir();
+
+// Test seam: a folder used instead of the host executable's folder; empty puts the real one back.
+// It overrides SJQL_HOST_EXE_DIR. Note that it is per copy of this library: a module loaded from
+// libsjql.so has its own copy, so tests of the loaded module use the environment variable.
+void SetHostExeDirOverride(const QString& folder);
+
+} // namespace sjql
