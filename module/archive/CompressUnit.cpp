@@ -1,0 +1,472 @@
+// SPDX-License-Identifier: MIT
+#include "archive/CompressUnit.h"
+
+#include "hostapi/Gbk.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QTemporaryFile>
+
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <system_error>
+#include <vector>
+#include <zip.h>
+
+namespace sjql {
+
+namespace {
+
+constexpr int DeflateLevel = 6;
+constexpr qint64 ReadBlockSize = 64 * 1024;
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+void pumpEvents()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+// libzip's progress callback while the archive is written in zip_close.
+void onWriteProgress(zip_t*, double, void*)
+{
+    pumpEvents();
+}
+
+struct ArchiveCloser
+{
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using ArchivePtr = std::unique_ptr<zip_t, ArchiveCloser>;
+
+struct MemberCloser
+{
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+using MemberPtr = std::unique_ptr<zip_file_t, MemberCloser>;
+
+QString zipErrorText(zip_t* archive)
+{
+    return QString::fromUtf8(zip_error_strerror(zip_get_error(archive)));
+}
+
+QString openErrorText(int code)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const QString text = QString::fromUtf8(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    return text;
+}
+
+// Passwords reach the cipher as the bytes a Windows installation would use (the ANSI code page).
+QByteArray passwordBytes(const std::optional<QString>& password)
+{
+    return password ? toGbk(*password) : QByteArray();
+}
+
+QString archiveLabel(const QString& archivePath)
+{
+    return QStringLiteral("archive %1").arg(QFileInfo(archivePath).fileName());
+}
+
+ArchiveClock& archiveClock()
+{
+    static ArchiveClock clock;
+    return clock;
+}
+
+} // namespace
+
+bool CompressFiles(const QStringList& files, const QString& archivePath, const std::optional<QString>& password,
+                   QString* error)
+{
+    const QString label = archiveLabel(archivePath);
+    const QFileInfo archiveInfo(archivePath);
+    if (archivePath.isEmpty() || archiveInfo.isRelative()) {
+        setError(error, QStringLiteral("archive path \"%1\" is not a full path").arg(archivePath));
+        return false;
+    }
+    if (!QFileInfo(archiveInfo.absolutePath()).isDir()) {
+        setError(error, QStringLiteral("%1: folder %2 does not exist").arg(label, archiveInfo.absolutePath()));
+        return false;
+    }
+
+    // Check the whole list first so that a missing file fails before anything is written.
+    QStringList sources;
+    for (const QString& file : files) {
+        if (file.isEmpty())
+            continue;
+        const QFileInfo info(file);
+        if (!info.isFile() || !info.isReadable()) {
+            setError(error, QStringLiteral("%1: file %2 is missing or unreadable").arg(label, file));
+            return false;
+        }
+        sources.append(info.absoluteFilePath());
+    }
+    if (sources.isEmpty()) {
+        setError(error, QStringLiteral("%1: no files to pack").arg(label));
+        return false;
+    }
+
+    // Without ZIP_TRUNCATE an existing archive is opened for update. libzip writes the result to
+    // a temporary file beside the archive and renames it over the archive in zip_close.
+    int openError = 0;
+    ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_CREATE, &openError));
+    if (!archive) {
+        setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, openErrorText(openError)));
+        return false;
+    }
+    const QByteArray secret = passwordBytes(password);
+
+    for (const QString& source : sources) {
+        const QByteArray memberName = QFileInfo(source).fileName().toUtf8();
+        zip_source_t* data = zip_source_file(archive.get(), QFile::encodeName(source).constData(), 0, -1);
+        if (!data) {
+            setError(error, QStringLiteral("%1: file %2: %3").arg(label, source, zipErrorText(archive.get())));
+            return false;
+        }
+        const zip_int64_t index =
+            zip_file_add(archive.get(), memberName.constData(), data, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+        if (index < 0) {
+            zip_source_free(data);
+            setError(error, QStringLiteral("%1: member %2: %3")
+                                .arg(label, QString::fromUtf8(memberName), zipErrorText(archive.get())));
+            return false;
+        }
+        const auto member = static_cast<zip_uint64_t>(index);
+        if (zip_set_file_compression(archive.get(), member, ZIP_CM_DEFLATE, DeflateLevel) != 0 ||
+            (password && zip_file_set_encryption(archive.get(), member, ZIP_EM_TRAD_PKWARE, secret.constData()) != 0)) {
+            setError(error, QStringLiteral("%1: member %2: %3")
+                                .arg(label, QString::fromUtf8(memberName), zipErrorText(archive.get())));
+            return false;
+        }
+    }
+
+    zip_register_progress_callback_with_state(archive.get(), 0.01, onWriteProgress, nullptr, nullptr);
+    if (zip_close(archive.get()) != 0) {
+        setError(error, QStringLiteral("%1: cannot be written: %2").arg(label, zipErrorText(archive.get())));
+        return false; // the deleter discards the archive and with it libzip's temporary file
+    }
+    (void)archive.release(); // zip_close has freed it
+    return true;
+}
+
+bool CompressFiles(const QString& fileListText, const QString& archivePath, const std::optional<QString>& password,
+                   QString* error)
+{
+    QStringList files;
+    for (const QString& line : fileListText.split(QLatin1Char('\n'))) {
+        QString path = line;
+        if (path.endsWith(QLatin1Char('\r')))
+            path.chop(1);
+        files.append(path); // empty lines are skipped by the list overload
+    }
+    return CompressFiles(files, archivePath, password, error);
+}
+
+namespace {
+
+// One member of an archive being unpacked, after its checks.
+struct PlannedMember
+{
+    zip_uint64_t index = 0;
+    QString name;     // as stored, decoded
+    QString relative; // where it lands, relative to the destination folder
+    qint64 size = 0;
+    bool encrypted = false;
+};
+
+// Member names without the UTF-8 flag come from Windows archivers that wrote the ANSI code page.
+// libzip converts such names from CP 437 in strict mode, so a strict name that differs from the
+// raw bytes means "no UTF-8 flag and not plain ASCII".
+QString decodeMemberName(zip_t* archive, zip_uint64_t index, const char* raw)
+{
+    const char* strict = zip_get_name(archive, index, ZIP_FL_ENC_STRICT);
+    const QByteArray rawBytes(raw);
+    if (strict && rawBytes == QByteArray(strict))
+        return QString::fromUtf8(rawBytes);
+    QStringDecoder gbk("GBK");
+    const QString name = gbk.decode(rawBytes);
+    if (!gbk.hasError())
+        return name;
+    // Not GBK either: some Unix archivers store UTF-8 without setting the flag.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString asUtf8 = utf8.decode(rawBytes);
+    return utf8.hasError() ? name : asUtf8;
+}
+
+bool isSymlink(zip_t* archive, zip_uint64_t index)
+{
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive, index, 0, &opsys, &attributes) != 0)
+        return false;
+    return opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK;
+}
+
+bool isFolderEntry(zip_t* archive, zip_uint64_t index, const QString& name)
+{
+    if (name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\')))
+        return true;
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive, index, 0, &opsys, &attributes) != 0)
+        return false;
+    return opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFDIR;
+}
+
+// Where a member lands, relative to the destination folder; empty when the name is unsafe.
+// Both separators count, since Windows archivers may store backslashes.
+QString landingPath(const QString& name, bool recreateFolders)
+{
+    QStringList parts = name.split(QRegularExpression(QStringLiteral("[/\\\\]")), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return {};
+    if (!recreateFolders) {
+        const QString bare = parts.last();
+        return (bare == QLatin1String(".") || bare == QLatin1String("..")) ? QString() : bare;
+    }
+    QStringList kept;
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".."))
+            return {};
+        if (part == QLatin1String(".") || (kept.isEmpty() && part.size() == 2 && part.at(1) == QLatin1Char(':')))
+            continue; // drive letters of Windows paths carry no folder
+        kept.append(part);
+    }
+    return kept.join(QLatin1Char('/'));
+}
+
+// Reads one member through libzip into a temporary file beside its target and renames it over the
+// target once the CRC and the size check out.
+bool extractMember(zip_t* archive, const PlannedMember& member, const QString& destFolder, bool anyVerified,
+                   const QString& label, QString* error)
+{
+    const QString memberLabel = QStringLiteral("%1: member %2").arg(label, member.name);
+    const QString target = QDir(destFolder).filePath(member.relative);
+    const QString targetFolder = QFileInfo(target).absolutePath();
+    if (!QDir().mkpath(targetFolder)) {
+        setError(error, QStringLiteral("%1: folder %2 cannot be created").arg(memberLabel, targetFolder));
+        return false;
+    }
+    MemberPtr file(zip_fopen_index(archive, member.index, 0));
+    if (!file) {
+        const int code = zip_error_code_zip(zip_get_error(archive));
+        setError(error,
+                 QStringLiteral("%1: %2").arg(memberLabel, code == ZIP_ER_WRONGPASSWD ? QStringLiteral("wrong password")
+                                                                                      : zipErrorText(archive)));
+        return false;
+    }
+    QTemporaryFile temp(QDir(targetFolder).filePath(QStringLiteral(".unzip-XXXXXX")));
+    if (!temp.open()) {
+        setError(error,
+                 QStringLiteral("%1: cannot write into %2: %3").arg(memberLabel, targetFolder, temp.errorString()));
+        return false;
+    }
+
+    std::vector<char> block(ReadBlockSize);
+    qint64 total = 0;
+    for (;;) {
+        const zip_int64_t got = zip_fread(file.get(), block.data(), block.size());
+        if (got < 0) {
+            const int code = zip_error_code_zip(zip_file_get_error(file.get()));
+            const bool damaged = code == ZIP_ER_CRC || code == ZIP_ER_ZLIB || code == ZIP_ER_COMPRESSED_DATA;
+            // The traditional cipher's one-byte check lets about one wrong password in 256
+            // through; the CRC or the inflate step then fails. Until some member has decrypted
+            // cleanly with this password, that means the password is wrong, not the data.
+            QString reason;
+            if (code == ZIP_ER_WRONGPASSWD || (damaged && member.encrypted && !anyVerified))
+                reason = QStringLiteral("wrong password");
+            else if (code == ZIP_ER_CRC)
+                reason = QStringLiteral("CRC mismatch");
+            else if (damaged)
+                reason = QStringLiteral("damaged data");
+            else
+                reason = QString::fromUtf8(zip_error_strerror(zip_file_get_error(file.get())));
+            setError(error, QStringLiteral("%1: %2").arg(memberLabel, reason));
+            return false;
+        }
+        if (got == 0)
+            break;
+        total += got;
+        // libzip stops at the declared compressed size; this also stops output beyond the
+        // declared size, whatever the deflate stream holds.
+        if (total > member.size) {
+            setError(error,
+                     QStringLiteral("%1: more data than the declared %2 bytes").arg(memberLabel).arg(member.size));
+            return false;
+        }
+        if (temp.write(block.data(), got) != got) {
+            setError(error, QStringLiteral("%1: write failed: %2").arg(memberLabel, temp.errorString()));
+            return false;
+        }
+        pumpEvents();
+    }
+    if (total != member.size) {
+        setError(
+            error,
+            QStringLiteral("%1: %2 bytes instead of the declared %3").arg(memberLabel).arg(total).arg(member.size));
+        return false;
+    }
+    if (!temp.flush()) {
+        setError(error, QStringLiteral("%1: write failed: %2").arg(memberLabel, temp.errorString()));
+        return false;
+    }
+    temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    temp.close();
+
+    // rename(2) replaces an existing file (or a link standing there) without following it.
+    std::error_code renameError;
+    std::filesystem::rename(QFile::encodeName(temp.fileName()).toStdString(), QFile::encodeName(target).toStdString(),
+                            renameError);
+    if (renameError) {
+        setError(error, QStringLiteral("%1: cannot replace %2: %3")
+                            .arg(memberLabel, target, QString::fromLocal8Bit(renameError.message())));
+        return false;
+    }
+    temp.setAutoRemove(false);
+    return true;
+}
+
+} // namespace
+
+bool UncompressFile(const QString& archivePath, const QString& destFolder, bool recreateFolders,
+                    const std::optional<QString>& password, QString* error)
+{
+    const QString label = archiveLabel(archivePath);
+    if (!QFileInfo(archivePath).isFile()) {
+        setError(error, QStringLiteral("%1: does not exist").arg(label));
+        return false;
+    }
+    int openError = 0;
+    ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &openError));
+    if (!archive) {
+        setError(error, QStringLiteral("%1: cannot be read: %2").arg(label, openErrorText(openError)));
+        return false;
+    }
+    const QByteArray secret = passwordBytes(password);
+    if (password && zip_set_default_password(archive.get(), secret.constData()) != 0) {
+        setError(error, QStringLiteral("%1: %2").arg(label, zipErrorText(archive.get())));
+        return false;
+    }
+
+    // Check every member before writing anything, so that a hostile or foreign archive is
+    // refused as a whole.
+    std::vector<PlannedMember> plan;
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        zip_stat_t stat;
+        if (zip_stat_index(archive.get(), index, ZIP_FL_ENC_RAW, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
+            setError(error, QStringLiteral("%1: entry %2: %3").arg(label).arg(i).arg(zipErrorText(archive.get())));
+            return false;
+        }
+        PlannedMember member;
+        member.index = index;
+        member.name = decodeMemberName(archive.get(), index, stat.name);
+        const QString memberLabel = QStringLiteral("%1: member %2").arg(label, member.name);
+        if (isSymlink(archive.get(), index)) {
+            setError(error, QStringLiteral("%1: symbolic links are not unpacked").arg(memberLabel));
+            return false;
+        }
+        if (isFolderEntry(archive.get(), index, member.name))
+            continue;
+        member.relative = landingPath(member.name, recreateFolders);
+        if (member.relative.isEmpty()) {
+            setError(error, QStringLiteral("%1: unsafe member name").arg(memberLabel));
+            return false;
+        }
+        if (!(stat.valid & ZIP_STAT_SIZE) || !(stat.valid & ZIP_STAT_COMP_SIZE)) {
+            setError(error, QStringLiteral("%1: size unknown").arg(memberLabel));
+            return false;
+        }
+        // Sizes from the central directory are untrusted; they are checked again while reading.
+        if (stat.size > zip_uint64_t(MaxMemberSize)) {
+            setError(error, QStringLiteral("%1: declared size %2 exceeds the limit").arg(memberLabel).arg(stat.size));
+            return false;
+        }
+        member.size = qint64(stat.size);
+        if (member.size > RatioCheckFrom &&
+            (stat.comp_size == 0 || stat.size / stat.comp_size > zip_uint64_t(MaxCompressionRatio))) {
+            setError(error, QStringLiteral("%1: compression ratio of %2 to %3 bytes is not plausible")
+                                .arg(memberLabel)
+                                .arg(stat.size)
+                                .arg(stat.comp_size));
+            return false;
+        }
+        member.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+        if (member.encrypted) {
+            // Opening an encrypted member checks the password against its header.
+            MemberPtr probe(zip_fopen_index(archive.get(), index, 0));
+            if (!probe) {
+                const int code = zip_error_code_zip(zip_get_error(archive.get()));
+                QString reason = zipErrorText(archive.get());
+                if (code == ZIP_ER_WRONGPASSWD)
+                    reason = QStringLiteral("wrong password");
+                else if (code == ZIP_ER_NOPASSWD)
+                    reason = QStringLiteral("encrypted, and no password was given");
+                setError(error, QStringLiteral("%1: %2").arg(memberLabel, reason));
+                return false;
+            }
+        }
+        plan.push_back(member);
+        pumpEvents();
+    }
+
+    if (!QDir().mkpath(destFolder)) {
+        setError(error, QStringLiteral("%1: folder %2 cannot be created").arg(label, destFolder));
+        return false;
+    }
+    bool anyVerified = false;
+    for (const PlannedMember& member : plan) {
+        if (!extractMember(archive.get(), member, destFolder, anyVerified, label, error))
+            return false;
+        anyVerified = anyVerified || member.encrypted;
+    }
+    return true;
+}
+
+QString ArchiveKindText(const QString& hostAppCode)
+{
+    return hostAppCode == QLatin1String("03") ? QStringLiteral("个税代扣代缴备份文件")
+                                              : QStringLiteral("采集端数据备份文件");
+}
+
+QString BuildArchiveName(const QString& hostAppCode, const QString& year, const QString& agentCode,
+                         const QDateTime& now)
+{
+    QString agent = agentCode;
+    agent.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
+    return ArchiveKindText(hostAppCode) + year + QStringLiteral("年_") + agent + QLatin1Char('_') +
+           now.toString(QStringLiteral("yyyyMMddHHmmsszzz")) + QStringLiteral(".zip");
+}
+
+QString BuildArchiveName(const QString& hostAppCode, const QString& year, const QString& agentCode)
+{
+    return BuildArchiveName(hostAppCode, year, agentCode, ArchiveNow());
+}
+
+void SetArchiveClock(ArchiveClock clock)
+{
+    archiveClock() = std::move(clock);
+}
+
+QDateTime ArchiveNow()
+{
+    const ArchiveClock& clock = archiveClock();
+    return clock ? clock() : QDateTime::currentDateTime();
+}
+
+} // namespace sjql

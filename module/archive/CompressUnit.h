@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: MIT
+// Packing and unpacking of the backup archives: standard ZIP files with flat member names,
+// deflate level 6 and traditional PKWARE encryption, read and written through libzip.
+//
+// All entry points run on the calling thread and let the Qt event loop process pending events
+// while they work, so a progress window on the GUI thread stays painted. Nothing here shows a
+// dialog: a failure returns false and, when `error` is given, a message naming the archive, the
+// member and what was wrong ("archive 2019.zip: member KJSDSBGB_201903.dat: CRC mismatch").
+#pragma once
+
+#include <QDateTime>
+#include <QLatin1String>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace sjql {
+
+// The one password of every backup archive, for packing and unpacking.
+inline constexpr QLatin1String ArchivePassword("RVTQuinMOBA");
+
+// Limits applied to members of an archive being unpacked (archives are untrusted input).
+inline constexpr qint64 MaxMemberSize = qint64(2) * 1024 * 1024 * 1024;
+inline constexpr qint64 RatioCheckFrom = 1024 * 1024;
+inline constexpr qint64 MaxCompressionRatio = 1000;
+
+// Packs `files` (full paths) into the archive at `archivePath` (a full path; relative paths are
+// refused). Every member is stored under the file's bare name, deflated at level 6 and, when
+// `password` is given, encrypted with it. An existing archive is updated: new names are added and
+// members of the same name are replaced. The archive is written under a temporary name in its
+// folder and renamed over the target only when complete, so a failure leaves any old archive as
+// it was and no partial file behind. Empty entries of `files` are ignored; an empty list, a
+// missing or unreadable file, or a missing or read-only archive folder fails.
+[[nodiscard]] bool CompressFiles(const QStringList& files, const QString& archivePath,
+                                 const std::optional<QString>& password, QString* error = nullptr);
+
+// The same for a file list given as the text of a string list: one path per line, lines separated
+// by CR LF (a lone LF is accepted too); a trailing line break adds no member.
+[[nodiscard]] bool CompressFiles(const QString& fileListText, const QString& archivePath,
+                                 const std::optional<QString>& password, QString* error = nullptr);
+
+// Unpacks every member of `archivePath` into `destFolder` (created when missing), overwriting
+// files of the same name. Without `recreateFolders` every member lands directly in `destFolder`
+// under its bare name, whatever folder the archive stores with it; with it, the stored folders
+// are created below `destFolder`. Folder entries are skipped.
+//
+// Before anything is written the whole archive is checked, and it is refused when a member is a
+// symbolic link, has a name that reduces to nothing, "." or ".." (or a ".." folder when folders
+// are recreated), declares an absurd size (above MaxMemberSize, or a compression ratio above
+// MaxCompressionRatio for members above RatioCheckFrom), or cannot be opened with `password`.
+// Each member is extracted to a temporary file in its target folder, checked (CRC, size) and only
+// then renamed over the target, so a wrong password or a damaged member leaves no half-written
+// file; members extracted before a failing one stay in place.
+[[nodiscard]] bool UncompressFile(const QString& archivePath, const QString& destFolder, bool recreateFolders,
+                                  const std::optional<QString>& password, QString* error = nullptr);
+
+// The text that starts an archive name: the withholding client (host application code "03")
+// and the data-collection client name their backups differently.
+[[nodiscard]] QString ArchiveKindText(const QString& hostAppCode);
+
+// kind text + year + "年_" + agent code + "_" + yyyyMMddHHmmsszzz of `now` + ".zip", for example
+// 个税代扣代缴备份文件2008年_3101_20090115143005123.zip. Path separators in the agent code become
+// "_" so that the name always stays one file name.
+[[nodiscard]] QString BuildArchiveName(const QString& hostAppCode, const QString& year, const QString& agentCode,
+                                       const QDateTime& now);
+
+// The same with the archive clock's current time.
+[[nodiscard]] QString BuildArchiveName(const QString& hostAppCode, const QString& year, const QString& agentCode);
+
+// The clock that stamps archive names: local time by default. Tests replace it; an empty
+// function restores the default. Not thread-safe: set it before any packing starts.
+using ArchiveClock = std::function<QDateTime()>;
+void SetArchiveClock(ArchiveClock clock);
+[[nodiscard]] QDateTime ArchiveNow();
+
+} // namespace sjql

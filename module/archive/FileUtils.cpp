@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: MIT
+#include "archive/FileUtils.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace sjql {
+
+namespace {
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+// Lists every entry of a folder, hidden ones and dangling links included, as the Windows "*.*"
+// listing does. False when the folder cannot be read.
+bool listFolder(const QString& folder, QFileInfoList* entries)
+{
+    const QDir dir(folder);
+    if (!dir.isReadable())
+        return false;
+    *entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return true;
+}
+
+} // namespace
+
+bool DirExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    return QFileInfo(path).isDir();
+}
+
+bool ForceDirs(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    // mkpath creates the missing parents first and accepts a trailing separator.
+    QDir().mkpath(path);
+    return DirExists(path);
+}
+
+bool ClearFolder(const QString& folder, QString* error)
+{
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || !info.exists()) {
+        setError(error, QStringLiteral("folder %1: does not exist").arg(folder));
+        return false;
+    }
+    if (!info.isDir()) {
+        setError(error, QStringLiteral("folder %1: is not a folder").arg(folder));
+        return false;
+    }
+    QFileInfoList entries;
+    if (!listFolder(folder, &entries)) {
+        setError(error, QStringLiteral("folder %1: cannot be listed").arg(folder));
+        return false;
+    }
+    for (const QFileInfo& entry : entries) {
+        const QString path = entry.absoluteFilePath();
+        // A link is removed as a link: following one to a folder would empty a tree that lies
+        // outside the folder being cleared.
+        if (entry.isSymLink() || !entry.isDir()) {
+            QFile::remove(path);
+            continue;
+        }
+        // Failures inside the tree are deliberately silent; whatever could not go stays.
+        if (ClearFolder(path))
+            QDir().rmdir(path);
+    }
+    // A folder that held nothing to begin with goes as well; DeleteTree relies on neither case.
+    if (entries.isEmpty())
+        QDir().rmdir(info.absoluteFilePath());
+    return true;
+}
+
+bool DeleteTree(const QString& folder, QString* error)
+{
+    if (folder.isEmpty()) {
+        setError(error, QStringLiteral("folder path is empty"));
+        return false;
+    }
+    if (!ClearFolder(folder, error))
+        return false;
+    const QString absolute = QFileInfo(folder).absoluteFilePath();
+    if (DirExists(absolute))
+        QDir().rmdir(absolute);
+    // The result says whether the folder is gone, including when ClearFolder already removed an
+    // empty one.
+    if (QFileInfo::exists(absolute)) {
+        setError(error, QStringLiteral("folder %1: could not be removed completely").arg(folder));
+        return false;
+    }
+    return true;
+}
+
+bool SaveTextToFile(const QString& filePath, const QByteArray& bytes, QString* error)
+{
+    const QFileInfo info(filePath);
+    ForceDirs(info.absolutePath());
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error, QStringLiteral("file %1: cannot be created: %2").arg(filePath, file.errorString()));
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        setError(error, QStringLiteral("file %1: write failed: %2").arg(filePath, file.errorString()));
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        setError(error, QStringLiteral("file %1: cannot be completed: %2").arg(filePath, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+QString AddBackslash(const QString& path)
+{
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+        return path;
+    return path + QLatin1Char('/');
+}
+
+} // namespace sjql

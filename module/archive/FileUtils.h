@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+// Folder and file routines shared by the cleanup window, the backup-and-clear run, the summary
+// writer and the restore.
+//
+// Every routine works on full paths and never changes the process's current folder, so it is safe
+// to call from any thread as long as two threads do not work on the same tree. Paths use the
+// native separator '/'; a trailing separator is accepted wherever a folder is named.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace sjql {
+
+// True when `path` names an existing folder (a symbolic link to a folder counts as one).
+[[nodiscard]] bool DirExists(const QString& path);
+
+// Creates `path` and every missing parent, parents first. An empty path does nothing. Returns
+// whether the folder exists afterwards; callers that only need a best effort may ignore it.
+bool ForceDirs(const QString& path);
+
+// Removes everything inside `folder`; when the folder held nothing to begin with, removes the
+// folder itself as well. Symbolic links inside the tree are removed as links, never followed.
+// Delete failures inside the tree are silent (the tree may stay partly in place). Returns false,
+// with *error naming the folder, when `folder` does not exist or cannot be listed.
+[[nodiscard]] bool ClearFolder(const QString& folder, QString* error = nullptr);
+
+// Removes `folder` with everything in it. True when the folder is gone afterwards; false for an
+// empty path, a folder that does not exist, or a tree that could not be removed completely.
+bool DeleteTree(const QString& folder, QString* error = nullptr);
+
+// Writes `bytes` to `filePath` exactly (no byte-order mark, no added line end), creating missing
+// folders first. The file is written under a temporary name beside it and renamed over the old
+// file only when complete, so a longer old file never leaves its tail behind and a failed write
+// leaves the old file as it was. False with *error naming the file on failure.
+[[nodiscard]] bool SaveTextToFile(const QString& filePath, const QByteArray& bytes, QString* error = nullptr);
+
+// `path` with the native separator appended unless it already ends with one. An empty path stays
+// empty: an unset folder must not silently turn into the file-system root, and a later step that
+// joins a name to it then sees a relative path and refuses it.
+[[nodiscard]] QString AddBackslash(const QString& path);
+
+} // namespace sjql
