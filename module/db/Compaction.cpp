@@ -1,0 +1,289 @@
+// SPDX-License-Identifier: MIT
+#include "db/Compaction.h"
+
+#include "entry/ModuleContext.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/HostConnection.h"
+#include "hostapi/ModuleLib.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <map>
+
+namespace sjql {
+namespace {
+
+std::function<bool(const QString&)>& faultHook()
+{
+    static std::function<bool(const QString&)> hook;
+    return hook;
+}
+
+// False when the test seam wants this step to fail.
+bool stepAllowed(const char* step)
+{
+    return !faultHook() || faultHook()(QString::fromLatin1(step));
+}
+
+QString injected(const char* step)
+{
+    return QStringLiteral("compaction step \"%1\" failed (injected)").arg(QString::fromLatin1(step));
+}
+
+QString hostAppFolder()
+{
+    const QString code = GetHostAppCode();
+    QString folder = fromGbk(GetSubAppPath(toGbk(code).constData()));
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+// Row counts of every table of a database; false with *error on a failing statement.
+bool tableRowCounts(const QSqlDatabase& db, std::map<QString, qint64>* counts, QString* error)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("select name from sqlite_master where type='table' and name not like 'sqlite_%'"))) {
+        *error = q.lastError().text();
+        return false;
+    }
+    QStringList tables;
+    while (q.next())
+        tables << q.value(0).toString();
+    for (const QString& t : tables) {
+        QString quoted = t;
+        quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        if (!q.exec(QStringLiteral("select count(*) from \"%1\"").arg(quoted)) || !q.next()) {
+            *error = QStringLiteral("table %1: %2").arg(t, q.lastError().text());
+            return false;
+        }
+        (*counts)[t] = q.value(0).toLongLong();
+    }
+    return true;
+}
+
+// Opens the compacted copy on a connection of its own and checks it against the original's counts.
+QString verifyCopy(const QString& file, const std::map<QString, qint64>& expected)
+{
+    static QAtomicInt counter;
+    const QString name = QStringLiteral("sjql-compact-check-%1").arg(counter.fetchAndAddRelaxed(1));
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!db.open()) {
+            error = QStringLiteral("compacted copy %1 cannot be opened: %2").arg(file, db.lastError().text());
+        } else {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("PRAGMA integrity_check")) || !q.next()) {
+                error = QStringLiteral("compacted copy %1: integrity check failed: %2").arg(file, q.lastError().text());
+            } else if (q.value(0).toString() != QLatin1String("ok")) {
+                error = QStringLiteral("compacted copy %1 is damaged: %2").arg(file, q.value(0).toString());
+            } else {
+                q.finish();
+                std::map<QString, qint64> counts;
+                QString countError;
+                if (!tableRowCounts(db, &counts, &countError))
+                    error = QStringLiteral("compacted copy %1: %2").arg(file, countError);
+                else if (counts != expected)
+                    error = QStringLiteral("compacted copy %1 does not hold the rows of the database").arg(file);
+            }
+            q.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return error;
+}
+
+// Writes the copy beside the database file under a temporary name, syncs it and renames it over
+// the database file in one step (QSaveFile), so that the file is either the old or the new one.
+QString replaceFile(const QString& source, const QString& target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return QStringLiteral("compacted copy %1 cannot be read: %2").arg(source, in.errorString());
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
+    QByteArray chunk;
+    while (!(chunk = in.read(1 << 20)).isEmpty()) {
+        if (out.write(chunk) != chunk.size()) {
+            out.cancelWriting();
+            return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
+        }
+    }
+    if (in.error() != QFile::NoError) {
+        out.cancelWriting();
+        return QStringLiteral("compacted copy %1 cannot be read: %2").arg(source, in.errorString());
+    }
+    if (!stepAllowed("replace")) {
+        out.cancelWriting();
+        return injected("replace");
+    }
+    if (!out.commit())
+        return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
+    return {};
+}
+
+CompactResult compactSqlite(HostConnection* conn)
+{
+    CompactResult result;
+    result.ran = true;
+    if (!conn) {
+        result.error = QStringLiteral("database compaction: no host database connection");
+        return result;
+    }
+    const QString folder = hostAppFolder();
+    if (folder.isEmpty()) {
+        result.error = QStringLiteral("database compaction: the host application folder is unknown");
+        return result;
+    }
+    const QString dbFile = folder + QStringLiteral("Data/Data.db");
+    const QString tmpFile = QDir(QDir::tempPath()).filePath(QStringLiteral("tmpData.db"));
+    if (!conn->connected() && !conn->connect()) {
+        result.error = QStringLiteral("database compaction: %1").arg(conn->lastError());
+        return result;
+    }
+    // The copy replaces Data/Data.db: it must be the file the connection works on, or another
+    // database would take its place.
+    const QString connected = QFileInfo(conn->database().databaseName()).canonicalFilePath();
+    if (connected.isEmpty() || connected != QFileInfo(dbFile).canonicalFilePath()) {
+        result.error = QStringLiteral("database compaction: the host connection is not on %1 but on %2")
+                           .arg(dbFile, conn->database().databaseName());
+        return result;
+    }
+    // A file left by an earlier run is not overwritten: it may be all that is left of it.
+    if (QFileInfo::exists(tmpFile)) {
+        result.error = QStringLiteral("database compaction: temporary file %1 already exists; remove it and try again")
+                           .arg(tmpFile);
+        return result;
+    }
+    if (conn->inTransaction()) {
+        result.error = QStringLiteral("database compaction: a transaction is still open on the host connection");
+        return result;
+    }
+
+    std::map<QString, qint64> counts;
+    QString error;
+    if (!tableRowCounts(conn->database(), &counts, &error)) {
+        result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, error);
+        return result;
+    }
+    QSqlQuery q(conn->database());
+    QString quotedTmp = tmpFile;
+    quotedTmp.replace(QLatin1Char('\''), QLatin1String("''"));
+    if (!stepAllowed("vacuum")) {
+        result.error = injected("vacuum");
+    } else if (!q.exec(QStringLiteral("VACUUM INTO '%1'").arg(quotedTmp))) {
+        result.error = QStringLiteral("database compaction: %1 cannot be compacted into %2: %3")
+                           .arg(dbFile, tmpFile, q.lastError().text());
+    }
+    q.finish();
+    q = QSqlQuery();
+    if (result.ok())
+        result.error = stepAllowed("verify") ? verifyCopy(tmpFile, counts) : injected("verify");
+
+    if (result.ok()) {
+        if (!stepAllowed("close")) {
+            result.error = injected("close");
+        } else {
+            conn->close();
+            // A journal left beside the file would be played back into the new file.
+            if (QFileInfo::exists(dbFile + QStringLiteral("-journal")) ||
+                QFileInfo::exists(dbFile + QStringLiteral("-wal")))
+                result.error =
+                    QStringLiteral("database compaction: %1 still has a journal file; not replaced").arg(dbFile);
+            else
+                result.error = replaceFile(tmpFile, dbFile);
+        }
+    }
+
+    // The temporary file is ours (an existing one was refused above); the database is whole
+    // either way, so it goes.
+    if (QFileInfo::exists(tmpFile)) {
+        if (!stepAllowed("remove temporary") || !QFile::remove(tmpFile)) {
+            if (result.ok())
+                result.error = QStringLiteral("database compaction: temporary file %1 cannot be removed").arg(tmpFile);
+        }
+    }
+    if (!conn->connected()) {
+        const bool reconnected = stepAllowed("reconnect") && conn->connect();
+        if (!reconnected) {
+            const QString why = QStringLiteral("database compaction: the host connection cannot be opened again: %1")
+                                    .arg(conn->lastError());
+            result.error = result.ok() ? why : result.error + QStringLiteral("; ") + why;
+        }
+    }
+    return result;
+}
+
+CompactResult compactAccess(HostConnection* conn)
+{
+    CompactResult result;
+    result.ran = true;
+    if (!conn) {
+        result.error = QStringLiteral("database compaction: no host database connection");
+        return result;
+    }
+    const QString password = JetPasswordFromConnectionString(conn->connectionString());
+    const QString pattern =
+        QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Jet OLEDB:Database Password=%2;");
+    const QString source = pattern.arg(hostAppFolder() + QStringLiteral("Data/Data.mdb"), password);
+    const QString destination = pattern.arg(QDir(QDir::tempPath()).filePath(QStringLiteral("tmpData.mdb")), password);
+    Q_UNUSED(source);
+    Q_UNUSED(destination);
+    // No Jet engine here: report it before touching the host connection, so it stays usable.
+    result.error = QStringLiteral("database compaction: the Jet engine (JRO.JetEngine) is not available on this "
+                                  "system; the Access database was not compacted");
+    return result;
+}
+
+} // namespace
+
+void SetCompactionFaultHook(std::function<bool(const QString&)> hook)
+{
+    faultHook() = std::move(hook);
+}
+
+QString JetPasswordFromConnectionString(const QString& text)
+{
+    const QString passwordKey = QStringLiteral("Jet OLEDB:Database Password");
+    const qsizetype p = text.indexOf(passwordKey);
+    const qsizetype q = text.indexOf(QStringLiteral("Jet OLEDB:Engine Type"));
+    if (p >= 0 && q >= 0) {
+        // By position, as the host writes the text: the value starts behind the key and its "=",
+        // and ends with the ";" just before the engine type pair.
+        const qsizetype start = p + passwordKey.size() + 1;
+        const qsizetype length = q - start - 1;
+        return length > 0 ? text.mid(start, length) : QString();
+    }
+    if (p < 0)
+        return {};
+    qsizetype start = p + passwordKey.size();
+    while (start < text.size() && text.at(start) == QLatin1Char(' '))
+        ++start;
+    if (start < text.size() && text.at(start) == QLatin1Char('='))
+        ++start;
+    const qsizetype end = text.indexOf(QLatin1Char(';'), start);
+    return text.mid(start, end < 0 ? -1 : end - start);
+}
+
+CompactResult CompactAccessDatabase()
+{
+    const QString type = GetDBTypeName();
+    if (type == QLatin1String("MSACCESS"))
+        return compactAccess(GetHostConnection());
+    if (type == QLatin1String("SQLITE"))
+        return compactSqlite(GetHostConnection());
+    return {};
+}
+
+} // namespace sjql

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+// Statements on the host's connection, its transactions, and date literals by database kind.
+//
+// The connection is the one the host publishes (GetHostConnection); the module borrows it and never
+// opens one of its own. GUI thread only: the connection was opened there. Nothing here throws.
+#pragma once
+
+#include "entry/ModuleContext.h"
+
+#include <QDate>
+#include <QSqlQuery>
+#include <QString>
+
+namespace sjql {
+
+// Runs one statement on the host connection with the caller's query object, which is bound to the
+// connection again on every call, so one object serves many statements in turn.
+// isSelect: the query is left positioned before its first row (next() reads the rows; a select
+// without rows gives true and next() false). Otherwise the statement is executed and the query
+// finished. On failure: false, the query finished and still usable, and one SQL log entry
+// "[eror]SQL:<sql>" CR LF "原因：<reason>". A missing host connection fails (and is logged) too.
+[[nodiscard]] bool RunQuery(const QString& sql, QSqlQuery& query, bool isSelect);
+
+// Begins a transaction on the host connection unless one is active (no nesting); connects first
+// when the connection was closed. Reports nothing.
+void BeginHostTrans();
+// True when an active transaction was committed (rolled back); false, changing nothing, when no
+// transaction was active, there is no connection, or the database refused.
+bool CommitHostTrans();
+bool RollbackHostTrans();
+
+// The date as an SQL literal for a database kind, time of day ignored:
+// Access #YYYY-MM-DD#; Oracle TO_DATE('YYYY-MM-DD', 'YYYY-MM-DD'); every other kind 'YYYY-MM-DD'.
+QString DateToSqlLiteral(const QDate& date, TDBKind kind);
+// The same for the kind of the host connection (GetDBKind).
+QString DateToSqlLiteral(const QDate& date);
+
+} // namespace sjql

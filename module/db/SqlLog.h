@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// The daily SQL error log: one GBK text file per day beside the module library, where every
+// statement that failed in RunQuery leaves its SQL and the database's reason for support staff.
+//
+// GUI thread only. Writing never fails its caller: an unwritable folder or file loses the entry.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+
+namespace sjql {
+
+// Appends one entry: time stamp, two blanks, the message, CR LF. Lines inside the message are
+// written as they come.
+void WriteSqlLog(const QString& message);
+
+// The log file of a day: <folder>Vorlem<yyyyMMdd>.log, the folder being GetModuleDir() unless
+// overridden below.
+QString SqlLogFilePath(const QDate& day);
+
+// The time stamp of an entry: short date, a blank, long time, in the forms of a Chinese desktop
+// ("2024/3/5 9:07:03"); at exactly midnight the time is left out ("2024/3/5").
+QString SqlLogTimeStamp(const QDateTime& when);
+
+// Test seams. The clock gives "now" for the time stamp and the file name (null: the system clock).
+// The folder replaces GetModuleDir() (empty: SJQL_SQL_LOG_DIR if set, else the module folder); it
+// must end with a separator or one is added.
+void SetSqlLogClock(std::function<QDateTime()> clock);
+void SetSqlLogFolderOverride(const QString& folder);
+
+} // namespace sjql

@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: MIT
+#include "db/RunQuery.h"
+
+#include "db/ModuleHost.h"
+#include "db/TestDatabase.h"
+#include "hostapi/Gbk.h"
+
+using namespace sjql;
+using sjql::test::TestDatabase;
+
+namespace {
+
+class HostQuery : public testing::TestWithParam<const char*>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_logDir.isValid());
+        SetSqlLogFolderOverride(m_logDir.path());
+        SetSqlLogClock([] { return QDateTime(QDate(2024, 3, 5), QTime(9, 7, 3)); });
+        m_db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
+        ASSERT_TRUE(m_db->ok()) << m_db->error().toStdString();
+        test::publishHost(m_db->connectionPtr(), QString::fromLatin1(GetParam()));
+        QSqlQuery q;
+        ASSERT_TRUE(RunQuery(QStringLiteral("create table T (ID integer, NAME varchar(40))"), q, false));
+    }
+    void TearDown() override
+    {
+        test::unpublishHost();
+        SetSqlLogFolderOverride(QString());
+        SetSqlLogClock(nullptr);
+    }
+    qint64 rows() { return m_db->count(QStringLiteral("select count(*) from T")); }
+    QByteArray log() { return test::readLog(QDate(2024, 3, 5)); }
+
+    QTemporaryDir m_logDir;
+    std::unique_ptr<TestDatabase> m_db;
+};
+
+} // namespace
+
+TEST_P(HostQuery, StatementsAndSelectsShareOneQueryObject)
+{
+    QSqlQuery q;
+    ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (1, '王伟')"), q, false));
+    ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (2, 'O''Brien')"), q, false));
+    EXPECT_FALSE(q.isActive()); // a statement leaves the query closed
+
+    ASSERT_TRUE(RunQuery(QStringLiteral("select NAME from T order by ID"), q, true));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("王伟"));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(QStringLiteral("name")).toString(), QStringLiteral("O'Brien"));
+    EXPECT_FALSE(q.next());
+
+    // No rows: still a success, and the query is at its end at once.
+    ASSERT_TRUE(RunQuery(QStringLiteral("select NAME from T where ID=99"), q, true));
+    EXPECT_TRUE(q.isActive());
+    EXPECT_FALSE(q.next());
+    EXPECT_TRUE(log().isEmpty());
+}
+
+TEST_P(HostQuery, FailingStatementLogsOnceAndTheQueryStaysUsable)
+{
+    QSqlQuery q;
+    const QString bad = QStringLiteral("selec NAME\r\nfrom T");
+    EXPECT_FALSE(RunQuery(bad, q, true));
+    const QString text = fromGbk(QByteArrayView(log()));
+    EXPECT_TRUE(text.startsWith(QStringLiteral("2024/3/5 9:07:03  [eror]SQL:selec NAME\r\nfrom T\r\n原因：")))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("\r\n")));
+    EXPECT_EQ(text.count(QStringLiteral("[eror]SQL:")), 1);
+    EXPECT_EQ(text.count(QStringLiteral("原因：")), 1);
+
+    // An insert into a missing table fails as a statement; the same query object then works.
+    EXPECT_FALSE(RunQuery(QStringLiteral("insert into NOPE values (1)"), q, false));
+    ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (3, 'x')"), q, false));
+    ASSERT_TRUE(RunQuery(QStringLiteral("select count(*) from T"), q, true));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 1);
+    EXPECT_EQ(fromGbk(QByteArrayView(log())).count(QStringLiteral("[eror]SQL:")), 2);
+}
+
+TEST_P(HostQuery, TransactionHelpersNeverNestAndNeverPretend)
+{
+    QSqlQuery q;
+    HostConnection& conn = m_db->connection();
+    ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (1, 'a')"), q, false));
+    EXPECT_FALSE(CommitHostTrans());
+    EXPECT_FALSE(RollbackHostTrans());
+    EXPECT_EQ(rows(), 1);
+
+    BeginHostTrans();
+    BeginHostTrans(); // stays one transaction
+    EXPECT_TRUE(conn.inTransaction());
+    ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (2, 'b')"), q, false));
+    EXPECT_TRUE(RollbackHostTrans());
+    EXPECT_FALSE(conn.inTransaction()); // one rollback ends it all
+    EXPECT_EQ(rows(), 1);
+    EXPECT_FALSE(RollbackHostTrans());
+
+    BeginHostTrans();
+    ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (3, 'c')"), q, false));
+    EXPECT_TRUE(CommitHostTrans());
+    EXPECT_FALSE(CommitHostTrans());
+    EXPECT_EQ(rows(), 2);
+
+    // A transaction begun by a plain statement counts as active too.
+    ASSERT_TRUE(RunQuery(m_db->sqlite() ? QStringLiteral("begin") : QStringLiteral("start transaction"), q, false));
+    ASSERT_TRUE(RunQuery(QStringLiteral("delete from T"), q, false));
+    EXPECT_TRUE(RollbackHostTrans());
+    EXPECT_EQ(rows(), 2);
+
+    // A closed connection is opened again by the helpers.
+    conn.close();
+    BeginHostTrans();
+    EXPECT_TRUE(conn.connected());
+    EXPECT_TRUE(conn.inTransaction());
+    EXPECT_TRUE(RollbackHostTrans());
+}
+
+TEST_P(HostQuery, WithoutHostConnectionEverythingFailsQuietly)
+{
+    test::publishHost(nullptr, QString::fromLatin1(GetParam()));
+    QSqlQuery q;
+    EXPECT_FALSE(RunQuery(QStringLiteral("select 1"), q, true));
+    EXPECT_EQ(fromGbk(QByteArrayView(log())).count(QStringLiteral("[eror]SQL:select 1\r\n原因：")), 1);
+    BeginHostTrans();
+    EXPECT_FALSE(CommitHostTrans());
+    EXPECT_FALSE(RollbackHostTrans());
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, HostQuery, SJQL_DATABASE_KINDS);
+
+TEST(DateToSqlLiteral, FormsByKindAndTypeName)
+{
+    const QDate d(2024, 3, 5);
+    EXPECT_EQ(DateToSqlLiteral(d, dbkAccess), QStringLiteral("#2024-03-05#"));
+    EXPECT_EQ(DateToSqlLiteral(d, dbkOracle), QStringLiteral("TO_DATE('2024-03-05', 'YYYY-MM-DD')"));
+    for (TDBKind k : {dbkMSDE, dbkSQLServer, dbkMySQL, dbkSQLite})
+        EXPECT_EQ(DateToSqlLiteral(d, k), QStringLiteral("'2024-03-05'"));
+    // The zero day of the date-time scale keeps four digits.
+    EXPECT_EQ(DateToSqlLiteral(QDate(1899, 12, 30), dbkAccess), QStringLiteral("#1899-12-30#"));
+
+    // Through the host's type name: unknown names format like Access, SQLite in any case is quoted.
+    const std::pair<const char*, const char*> cases[] = {
+        {"MSACCESS", "#2024-03-05#"}, {"Whatever", "#2024-03-05#"}, {"", "#2024-03-05#"},
+        {"msde", "#2024-03-05#"},     {"MSDE", "'2024-03-05'"},     {"Oracle", "TO_DATE('2024-03-05', 'YYYY-MM-DD')"},
+        {"mysql", "'2024-03-05'"},    {"sqlite", "'2024-03-05'"},   {"SQLITE", "'2024-03-05'"}};
+    for (const auto& [type, literal] : cases) {
+        test::publishHost(nullptr, QString::fromLatin1(type));
+        EXPECT_EQ(DateToSqlLiteral(d), QString::fromLatin1(literal)) << type;
+    }
+    test::unpublishHost();
+}
