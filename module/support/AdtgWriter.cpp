@@ -1,0 +1,729 @@
+// SPDX-License-Identifier: MIT
+#include "support/AdtgWriter.h"
+
+#include "support/AdtgDetail.h"
+
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringEncoder>
+#include <QUuid>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace sjql::adtg {
+
+using detail::Magnitude;
+
+namespace {
+
+void putU8(QByteArray* out, quint8 v)
+{
+    out->append(static_cast<char>(v));
+}
+
+template <typename T> void putLe(QByteArray* out, T v)
+{
+    char b[sizeof(T)];
+    qToLittleEndian<T>(v, b);
+    out->append(b, sizeof(T));
+}
+
+void putHex(QByteArray* out, const char* hex)
+{
+    out->append(QByteArray::fromHex(hex));
+}
+
+void putName(QByteArray* out, const QString& s)
+{
+    putLe<quint16>(out, static_cast<quint16>(s.size()));
+    for (QChar ch : s)
+        putLe<quint16>(out, ch.unicode());
+}
+
+// Sized element: token, u16 size, body.
+void putElement(QByteArray* out, quint8 token, const QByteArray& body)
+{
+    putU8(out, token);
+    putLe<quint16>(out, static_cast<quint16>(body.size()));
+    out->append(body);
+}
+
+// The fixed parts ADO writes around the column descriptors.
+constexpr const char* kHeader = "0107544721"
+                                "00000000";
+constexpr const char* kHandlerOptions = "021900"
+                                        "B692F23F04B2CF118D2300AA005FFE58"
+                                        "01"
+                                        "0000"
+                                        "0000"
+                                        "0000"
+                                        "0000";
+constexpr const char* kDescriptorGuid = "D2AD63F602EBCF11B0E300AA003F000F";
+constexpr const char* kResultProperties = "0100"
+                                          "C13C8EB6EB6DD0118DF600AA005FFE58"
+                                          "0700"
+                                          "0B000000040001000000"
+                                          "13000000040001000000"
+                                          "0D0000000000"
+                                          "0E0000000000"
+                                          "0F0000000000"
+                                          "100000000000"
+                                          "120000000000";
+constexpr const char* kContext = "107C00"
+                                 "0200"
+                                 "BE22B5C8F35CCE11ADE500AA0044773D"
+                                 "0400"
+                                 "7F0000000200FFFF"
+                                 "860000000200FFFF"
+                                 "22000000040000000000"
+                                 "49000000040000000000"
+                                 "C13C8EB6EB6DD0118DF600AA005FFE58"
+                                 "0500"
+                                 "0400000004000F000000"
+                                 "05000000040002000000"
+                                 "0300000004000F000000"
+                                 "07000000040032000000"
+                                 "08000000040003000000";
+
+bool isText(std::uint16_t wire)
+{
+    return wire == kWireStr || wire == kWireWStr || wire == kWireBytes;
+}
+
+} // namespace
+
+AdtgWriter::AdtgWriter(std::vector<AdtgColumn> columns) : m_columns(std::move(columns))
+{
+    if (m_columns.empty() || m_columns.size() > 0xFFFF)
+        m_error = QStringLiteral("a data file needs 1 to 65535 columns, not %1").arg(m_columns.size());
+    QSet<QString> seen;
+    for (const AdtgColumn& c : m_columns) {
+        if (!m_error.isEmpty())
+            break;
+        const QString key = c.name.toLower();
+        if (c.name.isEmpty() || c.name.size() > 0x7FFF || seen.contains(key))
+            m_error = QStringLiteral("column name \"%1\" is empty, too long or not unique").arg(c.name);
+        else if (c.wireType == 0 || c.wireType == kWireVarNumeric || fixedWireSize(c.wireType) < 0)
+            m_error = QStringLiteral("column %1: type %2 cannot be written").arg(c.name).arg(c.wireType);
+        seen.insert(key);
+    }
+}
+
+bool AdtgWriter::valueError(const AdtgColumn& column, const QVariant& value, const QString& why)
+{
+    m_error = QStringLiteral("row %1, column %2: value \"%3\" %4")
+                  .arg(m_rowCount + 1)
+                  .arg(column.name, value.toString().left(80), why);
+    return false;
+}
+
+bool AdtgWriter::encodeValue(const AdtgColumn& c, const QVariant& v, QByteArray* out)
+{
+    auto integer = [&](qint64 lo, qint64 hi, qint64* result) {
+        bool ok = false;
+        qint64 x = 0;
+        if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
+            const double d = v.toDouble();
+            ok = std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.2e18;
+            x = ok ? static_cast<qint64>(d) : 0;
+        } else if (v.typeId() == QMetaType::Bool) {
+            ok = true;
+            x = v.toBool() ? 1 : 0;
+        } else {
+            x = v.toString().trimmed().toLongLong(&ok);
+        }
+        if (!ok || x < lo || x > hi)
+            return valueError(c, v, QStringLiteral("is not an integer in %1..%2").arg(lo).arg(hi));
+        *result = x;
+        return true;
+    };
+    auto unsignedInteger = [&](quint64 hi, quint64* result) {
+        bool ok = false;
+        const quint64 x = v.toString().trimmed().toULongLong(&ok);
+        if (!ok || x > hi)
+            return valueError(c, v, QStringLiteral("is not an integer in 0..%1").arg(hi));
+        *result = x;
+        return true;
+    };
+    // Exact decimal at `scale` places: decimal text as it is, binary floating point rounded.
+    auto scaled = [&](int scale, Magnitude limit, Magnitude* m, bool* negative) {
+        QString text;
+        if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
+            const double d = v.toDouble();
+            if (!std::isfinite(d))
+                return valueError(c, v, QStringLiteral("is not a finite number"));
+            text = QString::number(d, 'f', scale);
+        } else {
+            text = v.toString();
+        }
+        if (!detail::parseScaled(text, scale, limit, m, negative))
+            return valueError(c, v, QStringLiteral("does not fit a number of scale %1").arg(scale));
+        return true;
+    };
+    auto dateTime = [&](QDateTime* result) {
+        QDateTime dt;
+        if (v.typeId() == QMetaType::QDateTime)
+            dt = detail::plainDateTime(v.toDateTime().date(), v.toDateTime().time());
+        else if (v.typeId() == QMetaType::QDate)
+            dt = detail::plainDateTime(v.toDate(), QTime(0, 0));
+        else if (v.typeId() == QMetaType::QTime)
+            dt = detail::plainDateTime(QDate(1899, 12, 30), v.toTime());
+        else
+            dt = detail::parseDateTimeText(v.toString());
+        if (!dt.isValid() && (c.wireType == 0x86 || c.wireType == 0x07)) {
+            // A bare time of day, as time columns hand it over.
+            const QTime t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+            if (t.isValid())
+                dt = detail::plainDateTime(QDate(1899, 12, 30), t);
+        }
+        if (!dt.isValid())
+            return valueError(c, v, QStringLiteral("is not a date"));
+        *result = dt;
+        return true;
+    };
+
+    qint64 i = 0;
+    quint64 u = 0;
+    switch (c.wireType) {
+    case 0x10:
+        if (!integer(-128, 127, &i))
+            return false;
+        putU8(out, static_cast<quint8>(i));
+        return true;
+    case 0x11:
+        if (!integer(0, 255, &i))
+            return false;
+        putU8(out, static_cast<quint8>(i));
+        return true;
+    case 0x02:
+        if (!integer(-32768, 32767, &i))
+            return false;
+        putLe<qint16>(out, static_cast<qint16>(i));
+        return true;
+    case 0x12:
+        if (!integer(0, 65535, &i))
+            return false;
+        putLe<quint16>(out, static_cast<quint16>(i));
+        return true;
+    case 0x03:
+        if (!integer(std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &i))
+            return false;
+        putLe<qint32>(out, static_cast<qint32>(i));
+        return true;
+    case 0x13:
+        if (!integer(0, std::numeric_limits<quint32>::max(), &i))
+            return false;
+        putLe<quint32>(out, static_cast<quint32>(i));
+        return true;
+    case 0x14:
+        if (!integer(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), &i))
+            return false;
+        putLe<qint64>(out, i);
+        return true;
+    case 0x15:
+        if (!unsignedInteger(std::numeric_limits<quint64>::max(), &u))
+            return false;
+        putLe<quint64>(out, u);
+        return true;
+    case 0x04:
+    case 0x05: {
+        bool ok = false;
+        const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok) : v.toDouble(&ok);
+        if (!ok)
+            return valueError(c, v, QStringLiteral("is not a number"));
+        if (c.wireType == 0x04) {
+            const float f = static_cast<float>(d);
+            quint32 bits;
+            std::memcpy(&bits, &f, 4);
+            putLe<quint32>(out, bits);
+        } else {
+            quint64 bits;
+            std::memcpy(&bits, &d, 8);
+            putLe<quint64>(out, bits);
+        }
+        return true;
+    }
+    case 0x06: {
+        Magnitude m = 0;
+        bool negative = false;
+        // The lowest value, -922337203685477.5808, has a magnitude one above the highest.
+        if (!scaled(4, Magnitude(std::numeric_limits<qint64>::max()) + 1, &m, &negative))
+            return false;
+        if (!negative && m > Magnitude(std::numeric_limits<qint64>::max()))
+            return valueError(c, v, QStringLiteral("is out of the currency range"));
+        const quint64 low = static_cast<quint64>(m);
+        putLe<qint64>(out, negative ? static_cast<qint64>(0 - low) : static_cast<qint64>(low));
+        return true;
+    }
+    case 0x0E:
+    case 0x83: {
+        const int scale = c.scale;
+        if (scale < 0 || scale > (c.wireType == 0x0E ? 28 : 38))
+            return valueError(c, v, QStringLiteral("needs scale %1, which the type cannot hold").arg(scale));
+        Magnitude m = 0;
+        bool negative = false;
+        const Magnitude limit = c.wireType == 0x0E ? (Magnitude(1) << 96) - 1 : ~Magnitude(0);
+        if (!scaled(scale, limit, &m, &negative))
+            return false;
+        if (c.wireType == 0x0E) {
+            putLe<quint16>(out, 0);
+            putU8(out, static_cast<quint8>(scale));
+            putU8(out, negative ? 0x80 : 0x00);
+            putLe<quint32>(out, static_cast<quint32>(m >> 64));
+            putLe<quint64>(out, static_cast<quint64>(m));
+        } else {
+            putU8(out, static_cast<quint8>(c.precision));
+            putU8(out, static_cast<quint8>(scale));
+            putU8(out, negative ? 0x00 : 0x01);
+            putLe<quint64>(out, static_cast<quint64>(m));
+            putLe<quint64>(out, static_cast<quint64>(m >> 64));
+        }
+        return true;
+    }
+    case 0x07: {
+        QDateTime dt;
+        if (v.typeId() == QMetaType::Double) {
+            // An OLE date number as it is.
+            const double d = v.toDouble();
+            quint64 bits;
+            std::memcpy(&bits, &d, 8);
+            putLe<quint64>(out, bits);
+            return true;
+        }
+        if (!dateTime(&dt))
+            return false;
+        const double d = detail::toOleDate(dt);
+        quint64 bits;
+        std::memcpy(&bits, &d, 8);
+        putLe<quint64>(out, bits);
+        return true;
+    }
+    case 0x40: {
+        QDateTime dt;
+        std::uint64_t ticks = 0;
+        if (!dateTime(&dt))
+            return false;
+        if (!detail::toFileTime(dt, &ticks))
+            return valueError(c, v, QStringLiteral("is before 1601"));
+        putLe<quint64>(out, ticks);
+        return true;
+    }
+    case 0x85:
+    case 0x86:
+    case 0x87: {
+        QDateTime dt;
+        if (!dateTime(&dt))
+            return false;
+        const QDate d = dt.date();
+        const QTime t = dt.time();
+        if (c.wireType == 0x86) {
+            putLe<quint16>(out, static_cast<quint16>(t.hour()));
+            putLe<quint16>(out, static_cast<quint16>(t.minute()));
+            putLe<quint16>(out, static_cast<quint16>(t.second()));
+            return true;
+        }
+        if (d.year() < -32768 || d.year() > 32767)
+            return valueError(c, v, QStringLiteral("has a year out of range"));
+        putLe<qint16>(out, static_cast<qint16>(d.year()));
+        putLe<quint16>(out, static_cast<quint16>(d.month()));
+        putLe<quint16>(out, static_cast<quint16>(d.day()));
+        if (c.wireType == 0x87) {
+            putLe<quint16>(out, static_cast<quint16>(t.hour()));
+            putLe<quint16>(out, static_cast<quint16>(t.minute()));
+            putLe<quint16>(out, static_cast<quint16>(t.second()));
+            putLe<quint32>(out, static_cast<quint32>(t.msec()) * 1000000u);
+        }
+        return true;
+    }
+    case 0x0B: {
+        bool b = false;
+        if (v.typeId() == QMetaType::QString) {
+            const QString s = v.toString().trimmed();
+            bool ok = false;
+            const qint64 n = s.toLongLong(&ok);
+            if (ok)
+                b = n != 0;
+            else if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+                b = true;
+            else if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
+                return valueError(c, v, QStringLiteral("is not a boolean"));
+        } else {
+            b = v.toBool();
+        }
+        putLe<quint16>(out, b ? 0xFFFF : 0x0000);
+        return true;
+    }
+    case 0x48: {
+        const QUuid id = v.typeId() == QMetaType::QUuid ? v.toUuid() : QUuid::fromString(v.toString().trimmed());
+        if (id.isNull() && v.toString().trimmed() != QLatin1String("{00000000-0000-0000-0000-000000000000}"))
+            return valueError(c, v, QStringLiteral("is not a GUID"));
+        putLe<quint32>(out, id.data1);
+        putLe<quint16>(out, id.data2);
+        putLe<quint16>(out, id.data3);
+        out->append(reinterpret_cast<const char*>(id.data4), 8);
+        return true;
+    }
+    default:
+        break;
+    }
+
+    // Text and binary: the byte form, then the length rule of the column.
+    QByteArray bytes;
+    const bool wide = c.wireType == kWireWStr;
+    if (c.wireType == kWireBytes) {
+        bytes = v.toByteArray();
+    } else if (wide) {
+        const QString s = v.toString();
+        bytes.resize(s.size() * 2);
+        qToLittleEndian<quint16>(s.constData(), s.size(), bytes.data());
+    } else {
+        QStringEncoder encoder(m_ansiCodePage.constData());
+        const QString s = v.toString();
+        bytes = encoder.isValid() ? QByteArray(encoder.encode(s)) : s.toLatin1();
+        if (encoder.hasError())
+            return valueError(
+                c, v, QStringLiteral("has characters outside code page %1").arg(QString::fromLatin1(m_ansiCodePage)));
+    }
+    const std::uint64_t b = c.maxBytes();
+    if (b != kUnlimitedLength && static_cast<std::uint64_t>(bytes.size()) > b)
+        return valueError(c, v, QStringLiteral("is longer than the column's %1 bytes").arg(b));
+    if (b != kUnlimitedLength && static_cast<std::uint64_t>(bytes.size()) > 0xFFFFFFFFu)
+        return valueError(c, v, QStringLiteral("is too long"));
+    if (c.fixedLength() && b != kUnlimitedLength) {
+        // Fixed text is padded with blanks, fixed binary with zero bytes.
+        while (static_cast<std::uint64_t>(bytes.size()) < b) {
+            if (wide)
+                bytes.append(' ').append('\0');
+            else
+                bytes.append(c.wireType == kWireBytes ? '\0' : ' ');
+        }
+        if (b <= 255) {
+            out->append(bytes);
+            return true;
+        }
+    }
+    if (b <= 255)
+        putU8(out, static_cast<quint8>(bytes.size()));
+    else
+        putLe<quint32>(out, static_cast<quint32>(bytes.size()));
+    out->append(bytes);
+    return true;
+}
+
+bool AdtgWriter::addRow(const QVariantList& values)
+{
+    if (!isValid())
+        return false;
+    if (values.size() != static_cast<qsizetype>(m_columns.size())) {
+        m_error = QStringLiteral("row %1 has %2 values for %3 columns")
+                      .arg(m_rowCount + 1)
+                      .arg(values.size())
+                      .arg(m_columns.size());
+        return false;
+    }
+    // Presence map: one bit per nullable column, most significant first, unused bits set.
+    int nullableCount = 0;
+    for (const AdtgColumn& c : m_columns)
+        nullableCount += c.nullable() ? 1 : 0;
+    QByteArray row;
+    row.reserve(64);
+    putU8(&row, 0x07);
+    const qsizetype mapAt = row.size();
+    row.append(QByteArray((nullableCount + 7) / 8, '\xFF'));
+    int k = 0;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        const AdtgColumn& c = m_columns[i];
+        const QVariant& v = values[static_cast<qsizetype>(i)];
+        const bool isNull = !v.isValid() || v.isNull();
+        if (c.nullable()) {
+            if (isNull)
+                row[mapAt + k / 8] = static_cast<char>(row[mapAt + k / 8] & ~(0x80 >> (k % 8)));
+            ++k;
+            if (isNull)
+                continue;
+        } else if (isNull) {
+            m_error = QStringLiteral("row %1, column %2: NULL in a column that does not allow it")
+                          .arg(m_rowCount + 1)
+                          .arg(c.name);
+            return false;
+        }
+        if (!encodeValue(c, v, &row))
+            return false;
+    }
+    m_rows.append(row);
+    ++m_rowCount;
+    return true;
+}
+
+QByteArray AdtgWriter::toBytes() const
+{
+    QByteArray out;
+    out.reserve(512 + m_rows.size());
+    putHex(&out, kHeader);
+    putHex(&out, kHandlerOptions);
+
+    QByteArray result;
+    putHex(&result, kDescriptorGuid);
+    putHex(&result, "000000");
+    putLe<quint16>(&result, static_cast<quint16>(m_columns.size())); // visible
+    putLe<quint16>(&result, static_cast<quint16>(m_columns.size())); // total
+    putLe<quint16>(&result, 0);                                      // computed
+    putLe<quint16>(&result, 0);                                      // tables
+    putLe<quint16>(&result, 0);                                      // order-by
+    putLe<quint32>(&result, static_cast<quint32>(m_rowCount));
+    putHex(&result, kResultProperties);
+    putElement(&out, 0x03, result);
+    putHex(&out, kContext);
+
+    quint16 ordinal = 0;
+    for (const AdtgColumn& c : m_columns) {
+        QByteArray body;
+        putHex(&body, "800100"); // name and auto-increment present
+        putLe<quint16>(&body, ++ordinal);
+        putName(&body, c.name);
+        putLe<quint16>(&body, c.wireType);
+        putLe<quint32>(&body, c.maxLength);
+        putLe<quint32>(&body, c.precision);
+        putLe<qint32>(&body, c.scale);
+        putLe<quint32>(&body, c.flags);
+        putLe<quint16>(&body, c.autoIncrement ? 0xFFFF : 0);
+        putLe<quint16>(&body, 0xFFFF); // visible
+        putElement(&out, 0x06, body);
+    }
+    out.append(m_rows);
+    putU8(&out, 0x0F);
+    return out;
+}
+
+bool AdtgWriter::save(const QString& path)
+{
+    if (!isValid())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_error = QStringLiteral("%1: cannot create: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray bytes = toBytes();
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        m_error = QStringLiteral("%1: cannot write: %2").arg(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+// ---- from a database
+
+bool lookupTableColumns(const QSqlDatabase& db, const QString& table, std::vector<TableColumnInfo>* columns,
+                        QString* error)
+{
+    columns->clear();
+    const QString driver = db.driverName();
+    QSqlQuery q(db);
+    bool ok = false;
+    if (driver.startsWith(QLatin1String("QSQLITE"))) {
+        QString quoted = table;
+        quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+        ok = q.exec(QStringLiteral("PRAGMA table_info('%1')").arg(quoted));
+        while (ok && q.next())
+            columns->push_back({q.value(1).toString(), q.value(2).toString(), q.value(3).toInt() == 0});
+    } else if (driver.startsWith(QLatin1String("QMYSQL")) || driver.startsWith(QLatin1String("QMARIADB"))) {
+        ok = q.prepare(QStringLiteral("SELECT COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE FROM information_schema.COLUMNS "
+                                      "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ? ORDER BY ORDINAL_POSITION"));
+        q.addBindValue(table);
+        ok = ok && q.exec();
+        while (ok && q.next())
+            columns->push_back({q.value(0).toString(), q.value(1).toString(),
+                                q.value(2).toString().compare(QLatin1String("YES"), Qt::CaseInsensitive) == 0});
+    } else {
+        if (error)
+            *error = QStringLiteral("table %1: schema of driver %2 not supported").arg(table, driver);
+        return false;
+    }
+    if (!ok) {
+        if (error)
+            *error = QStringLiteral("table %1: cannot read the schema: %2").arg(table, q.lastError().text());
+        return false;
+    }
+    if (columns->empty()) {
+        if (error)
+            *error = QStringLiteral("table %1: not found in the database").arg(table);
+        return false;
+    }
+    return true;
+}
+
+AdtgColumn columnForDeclaredType(const QString& name, const QString& declaredType, bool nullable)
+{
+    static const QRegularExpression re(
+        QStringLiteral(R"(^\s*([A-Za-z ]+?)\s*(?:\(\s*(\d+)\s*(?:,\s*(\d+)\s*)?\))?\s*(.*)$)"));
+    const QRegularExpressionMatch m = re.match(declaredType);
+    const QString base = m.hasMatch() ? m.captured(1).toLower() : QString();
+    const quint32 n1 = m.captured(2).toUInt();
+    const bool hasSize = !m.captured(2).isEmpty();
+    const quint32 n2 = m.captured(3).toUInt();
+    const bool isUnsigned = m.captured(4).contains(QLatin1String("unsigned"), Qt::CaseInsensitive);
+    AdtgColumn undecided;
+    undecided.name = name;
+    auto make = [&](int ado, quint32 length = 0, quint32 precision = 0, qint32 scale = 0) {
+        return AdtgColumn::fromAdoType(name, ado, length, nullable, precision, scale);
+    };
+
+    if (base.isEmpty())
+        return undecided;
+    if (base == QLatin1String("decimal") || base == QLatin1String("numeric") || base == QLatin1String("dec")) {
+        if (!hasSize)
+            return make(adDouble);
+        return make(adNumeric, 0, qMin<quint32>(n1, 38), static_cast<qint32>(qMin<quint32>(n2, 38)));
+    }
+    if (base.contains(QLatin1String("money")) || base == QLatin1String("currency"))
+        return make(adCurrency);
+    if (base == QLatin1String("bool") || base == QLatin1String("boolean") || (base == QLatin1String("bit") && n1 <= 1))
+        return make(adBoolean);
+    if (base.contains(QLatin1String("int"))) {
+        if (base.contains(QLatin1String("big")))
+            return make(isUnsigned ? adUnsignedBigInt : adBigInt);
+        if (base.contains(QLatin1String("small")))
+            return make(isUnsigned ? adUnsignedSmallInt : adSmallInt);
+        if (base.contains(QLatin1String("tiny")))
+            return make(isUnsigned ? adUnsignedTinyInt : adTinyInt);
+        return make(isUnsigned ? adUnsignedInt : adInteger);
+    }
+    if (base == QLatin1String("float") && !hasSize)
+        return make(adSingle);
+    if (base.contains(QLatin1String("real")) || base.contains(QLatin1String("floa")) ||
+        base.contains(QLatin1String("doub")))
+        return make(adDouble);
+    if (base == QLatin1String("time"))
+        return make(adDBTime);
+    if (base.contains(QLatin1String("date")) || base.contains(QLatin1String("time")))
+        return make(adDate);
+    if (base.contains(QLatin1String("blob")) || base.contains(QLatin1String("binary")))
+        return hasSize && base.contains(QLatin1String("var")) ? make(adVarBinary, n1) : make(adLongVarBinary);
+    if (base.contains(QLatin1String("char")) || base.contains(QLatin1String("text")) ||
+        base.contains(QLatin1String("clob"))) {
+        // Fixed-length text would come back padded; keep values as they are.
+        return hasSize && !base.contains(QLatin1String("text")) ? make(adVarWChar, n1) : make(adLongVarWChar);
+    }
+    return undecided;
+}
+
+bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& baseTable, const QString& path,
+                       QString* error)
+{
+    auto failWith = [&](const QString& message) {
+        if (error)
+            *error = QStringLiteral("data file %1: table %2: %3").arg(path, baseTable, message);
+        return false;
+    };
+    if (!query.isActive() || !query.isSelect())
+        return failWith(QStringLiteral("no open result to save"));
+
+    std::vector<TableColumnInfo> schema;
+    QString schemaError;
+    if (!baseTable.isEmpty() && !lookupTableColumns(db, baseTable, &schema, &schemaError))
+        return failWith(schemaError);
+
+    const QSqlRecord record = query.record();
+    const int count = record.count();
+    std::vector<AdtgColumn> columns(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const QString name = record.fieldName(i);
+        columns[i].name = name;
+        for (const TableColumnInfo& info : schema) {
+            if (info.name.compare(name, Qt::CaseInsensitive) == 0) {
+                columns[i] = columnForDeclaredType(name, info.declaredType, info.nullable);
+                break;
+            }
+        }
+    }
+
+    // One pass over the result: keep the values, note NULLs and the longest texts.
+    std::vector<QVariantList> rows;
+    std::vector<bool> sawNull(count, false);
+    std::vector<quint32> longest(count, 0);
+    std::vector<int> valueType(count, QMetaType::UnknownType);
+    bool more = query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
+    for (; more; more = query.next()) {
+        QVariantList row;
+        row.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            QVariant v = query.value(i);
+            if (v.isNull()) {
+                sawNull[i] = true;
+                v = QVariant();
+            } else {
+                if (valueType[i] == QMetaType::UnknownType || valueType[i] == QMetaType::LongLong ||
+                    valueType[i] == QMetaType::Int)
+                    valueType[i] = v.typeId();
+                const qsizetype len =
+                    v.typeId() == QMetaType::QByteArray ? v.toByteArray().size() : v.toString().size();
+                longest[i] = qMax<quint32>(longest[i], static_cast<quint32>(qMin<qsizetype>(len, 0x7FFFFFFF)));
+            }
+            row.append(v);
+        }
+        rows.push_back(std::move(row));
+    }
+    if (query.lastError().isValid())
+        return failWith(QStringLiteral("reading the rows: %1").arg(query.lastError().text()));
+
+    for (int i = 0; i < count; ++i) {
+        AdtgColumn& c = columns[i];
+        if (c.wireType == 0) {
+            // No declared type: decide from the values the driver returned.
+            const bool nullable = true;
+            switch (valueType[i]) {
+            case QMetaType::Int:
+            case QMetaType::LongLong:
+            case QMetaType::UInt:
+            case QMetaType::ULongLong:
+                c = AdtgColumn::fromAdoType(c.name, adBigInt, 0, nullable);
+                break;
+            case QMetaType::Double:
+                c = AdtgColumn::fromAdoType(c.name, adDouble, 0, nullable);
+                break;
+            case QMetaType::QByteArray:
+                c = AdtgColumn::fromAdoType(c.name, adLongVarBinary, 0, nullable);
+                break;
+            case QMetaType::QDate:
+            case QMetaType::QDateTime:
+                c = AdtgColumn::fromAdoType(c.name, adDate, 0, nullable);
+                break;
+            default:
+                c = AdtgColumn::fromAdoType(c.name, adLongVarWChar, 0, nullable);
+                break;
+            }
+        }
+        if (sawNull[i])
+            c.flags |= FlagIsNullable;
+        // Databases that do not enforce declared lengths may hold longer texts: widen the column
+        // rather than cut a value.
+        if (isText(c.wireType) && c.maxLength != kUnlimitedLength && longest[i] > c.maxLength)
+            c.maxLength = longest[i];
+        if (isText(c.wireType) && c.maxLength == 0)
+            c.maxLength = qMax<quint32>(longest[i], 1);
+    }
+
+    AdtgWriter writer(std::move(columns));
+    if (!writer.isValid())
+        return failWith(writer.errorString());
+    for (const QVariantList& row : rows) {
+        if (!writer.addRow(row))
+            return failWith(writer.errorString());
+    }
+    if (!writer.save(path))
+        return failWith(writer.errorString());
+    return true;
+}
+
+} // namespace sjql::adtg

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// Writing persisted recordsets in the ADTG format, in the layout ADO itself writes for a
+// recordset of appended fields whose rows are all unchanged, so that ADO on Windows opens the file
+// as if it had saved it (header, handler options, result descriptor, recordset context, one
+// column descriptor per column, one unchanged row per record, end token).
+//
+// AdtgWriter encodes rows as they are added and keeps them in memory until the file is saved: the
+// row count precedes the rows in the file. One file's rows at a time; not thread-safe.
+// A value the column cannot hold (text longer than the maximum length, a number out of range, a
+// date that does not parse) fails addRow() with a message naming the column, row and value;
+// nothing is written then.
+#pragma once
+
+#include "support/AdtgTypes.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include <vector>
+
+class QSqlDatabase;
+class QSqlQuery;
+
+namespace sjql::adtg {
+
+class AdtgWriter
+{
+public:
+    // Columns as AdtgColumn::fromAdoType() builds them. Names must be unique without regard to
+    // case, as ADO finds fields that way; otherwise isValid() is false and errorString() says why.
+    explicit AdtgWriter(std::vector<AdtgColumn> columns);
+
+    bool isValid() const { return m_error.isEmpty(); }
+    QString errorString() const { return m_error; }
+    // Code page for ANSI text columns (wire type 0x81). Default "GBK".
+    void setAnsiCodePage(const QByteArray& name) { m_ansiCodePage = name; }
+
+    // Appends one unchanged row; values in column order, an invalid (null) QVariant is NULL.
+    // Numbers may come as numbers or as plain decimal text, dates as QDateTime, QDate or
+    // ISO-style text, binary as QByteArray.
+    [[nodiscard]] bool addRow(const QVariantList& values);
+    int rowCount() const { return m_rowCount; }
+
+    // The complete file.
+    QByteArray toBytes() const;
+    // Writes the file under a temporary name in the target folder and renames it over `path`,
+    // replacing an existing file. False with errorString() set; the old file is then untouched.
+    [[nodiscard]] bool save(const QString& path);
+
+private:
+    bool encodeValue(const AdtgColumn& column, const QVariant& value, QByteArray* out);
+    bool valueError(const AdtgColumn& column, const QVariant& value, const QString& why);
+
+    std::vector<AdtgColumn> m_columns;
+    QByteArray m_ansiCodePage = QByteArrayLiteral("GBK");
+    QByteArray m_rows;
+    int m_rowCount = 0;
+    QString m_error;
+};
+
+// A column of a database table as its schema declares it.
+struct TableColumnInfo
+{
+    QString name;
+    QString declaredType; // "VARCHAR(40)", "decimal(16,2)", "int(11) unsigned", "DATETIME", ...
+    bool nullable = true;
+};
+
+// Reads the declared columns of `table`: PRAGMA table_info on SQLite, information_schema.COLUMNS
+// on MariaDB/MySQL. False with *error set when the schema cannot be read or the table is unknown.
+[[nodiscard]] bool lookupTableColumns(const QSqlDatabase& db, const QString& table,
+                                      std::vector<TableColumnInfo>* columns, QString* error);
+
+// The ADTG column for a declared SQL type: integers, floating point, DECIMAL/NUMERIC(p,s) as
+// adNumeric, text as adVarWChar (adLongVarWChar without a length), dates as adDate, binary,
+// booleans. An empty or unknown declared type gives wireType 0 (decided later from the values).
+AdtgColumn columnForDeclaredType(const QString& name, const QString& declaredType, bool nullable);
+
+// Saves every row of the open result of `query` (every column in result order, NULLs kept) as an
+// ADTG file at `path`, replacing an existing file only when the new one is complete. Column types
+// come from the declared schema of `baseTable` in `db`; text columns are widened to their longest
+// value and columns holding a NULL are made nullable, so no value is ever cut or lost. The query
+// is read from its first row to its end. False with *error naming the table, column and value.
+[[nodiscard]] bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& baseTable,
+                                     const QString& path, QString* error);
+
+} // namespace sjql::adtg

@@ -1,0 +1,305 @@
+// SPDX-License-Identifier: MIT
+// The ADTG codec against hand-computed bytes, against files written by ADO on Windows (read from
+// the shared corpus at run time), and against damaged input.
+#include "support/AdtgReader.h"
+#include "support/AdtgWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace sjql::adtg;
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', "").replace('\n', ""));
+}
+
+// The worked example of the layout notes: ID adInteger, NAME adVarWChar(20), AMOUNT adCurrency,
+// rows (1, "张三", 1234.5) and (2, NULL, NULL).
+const char* kExample = "01 07 54 47 21 00 00 00 00 02 19 00 B6 92 F2 3F"
+                       "04 B2 CF 11 8D 23 00 AA 00 5F FE 58 01 00 00 00"
+                       "00 00 00 00 00 03 67 00 D2 AD 63 F6 02 EB CF 11"
+                       "B0 E3 00 AA 00 3F 00 0F 00 00 00 03 00 03 00 00"
+                       "00 00 00 00 00 02 00 00 00 01 00 C1 3C 8E B6 EB"
+                       "6D D0 11 8D F6 00 AA 00 5F FE 58 07 00 0B 00 00"
+                       "00 04 00 01 00 00 00 13 00 00 00 04 00 01 00 00"
+                       "00 0D 00 00 00 00 00 0E 00 00 00 00 00 0F 00 00"
+                       "00 00 00 10 00 00 00 00 00 12 00 00 00 00 00 10"
+                       "7C 00 02 00 BE 22 B5 C8 F3 5C CE 11 AD E5 00 AA"
+                       "00 44 77 3D 04 00 7F 00 00 00 02 00 FF FF 86 00"
+                       "00 00 02 00 FF FF 22 00 00 00 04 00 00 00 00 00"
+                       "49 00 00 00 04 00 00 00 00 00 C1 3C 8E B6 EB 6D"
+                       "D0 11 8D F6 00 AA 00 5F FE 58 05 00 04 00 00 00"
+                       "04 00 0F 00 00 00 05 00 00 00 04 00 02 00 00 00"
+                       "03 00 00 00 04 00 0F 00 00 00 07 00 00 00 04 00"
+                       "32 00 00 00 08 00 00 00 04 00 03 00 00 00 06 21"
+                       "00 80 01 00 01 00 02 00 49 00 44 00 03 00 04 00"
+                       "00 00 00 00 00 00 00 00 00 00 14 00 00 00 00 00"
+                       "FF FF 06 25 00 80 01 00 02 00 04 00 4E 00 41 00"
+                       "4D 00 45 00 82 00 14 00 00 00 00 00 00 00 00 00"
+                       "00 00 24 00 00 00 00 00 FF FF 06 29 00 80 01 00"
+                       "03 00 06 00 41 00 4D 00 4F 00 55 00 4E 00 54 00"
+                       "06 00 08 00 00 00 00 00 00 00 00 00 00 00 34 00"
+                       "00 00 00 00 FF FF 07 FF 01 00 00 00 04 20 5F 09"
+                       "4E A8 5E BC 00 00 00 00 00 07 3F 02 00 00 00 0F";
+
+std::vector<AdtgColumn> exampleColumns()
+{
+    return {AdtgColumn::fromAdoType(QStringLiteral("ID"), adInteger, 0, false),
+            AdtgColumn::fromAdoType(QStringLiteral("NAME"), adVarWChar, 20, true),
+            AdtgColumn::fromAdoType(QStringLiteral("AMOUNT"), adCurrency, 0, true)};
+}
+
+// A file of one nullable column holding one value; the row's value bytes start at the returned offset.
+QByteArray singleValueFile(const AdtgColumn& column, const QVariant& value, qsizetype* valueOffset)
+{
+    AdtgWriter w({column});
+    EXPECT_TRUE(w.addRow({value})) << w.errorString().toStdString();
+    // The row starts where the end token of the same file without rows stands.
+    *valueOffset = AdtgWriter({column}).toBytes().size() - 1;
+    return w.toBytes();
+}
+
+} // namespace
+
+TEST(AdtgGolden, WriterReproducesTheWorkedExample)
+{
+    AdtgWriter w(exampleColumns());
+    ASSERT_TRUE(w.isValid());
+    ASSERT_TRUE(w.addRow({1, QStringLiteral("张三"), 1234.5}));
+    ASSERT_TRUE(w.addRow({2, QVariant(), QVariant()}));
+    const QByteArray bytes = w.toBytes();
+    const QByteArray expected = hex(kExample);
+    ASSERT_EQ(bytes.size(), 416);
+    // Header, handler options, descriptors and rows, each compared on its own for a clear failure.
+    EXPECT_EQ(bytes.left(0x25).toHex(' '), expected.left(0x25).toHex(' '));
+    EXPECT_EQ(bytes.mid(0x25, 106).toHex(' '), expected.mid(0x25, 106).toHex(' '));
+    EXPECT_EQ(bytes.mid(0x8F, 127).toHex(' '), expected.mid(0x8F, 127).toHex(' '));
+    EXPECT_EQ(bytes.mid(0x10E, 0x186 - 0x10E).toHex(' '), expected.mid(0x10E, 0x186 - 0x10E).toHex(' '));
+    EXPECT_EQ(bytes.mid(0x186).toHex(' '), expected.mid(0x186).toHex(' '));
+}
+
+TEST(AdtgGolden, ReaderDecodesTheWorkedExample)
+{
+    AdtgRecordset rs;
+    ASSERT_TRUE(rs.openData(hex(kExample))) << rs.errorString().toStdString();
+    EXPECT_TRUE(rs.warnings().isEmpty());
+    ASSERT_EQ(rs.recordCount(), 2);
+    ASSERT_EQ(rs.fieldCount(), 3);
+    EXPECT_EQ(rs.column(1).adoType(), adVarWChar);
+    EXPECT_EQ(rs.column(1).maxLength, 20u);
+    EXPECT_EQ(rs.fieldIndex(u"amount"), 2);
+    EXPECT_EQ(rs.field(u"id").toInteger(), 1);
+    EXPECT_EQ(rs.field(u"Name").toText(), QStringLiteral("张三"));
+    EXPECT_EQ(rs.field(u"AMOUNT").toCurrency(), 12345000);
+    EXPECT_DOUBLE_EQ(rs.field(u"AMOUNT").toAmount(), 1234.5);
+    rs.moveNext();
+    EXPECT_FALSE(rs.eof());
+    EXPECT_TRUE(rs.field(u"NAME").isNull());
+    EXPECT_EQ(rs.field(u"NAME").toText(), QString());
+    EXPECT_EQ(rs.field(u"AMOUNT").toAmount(), 0.0);
+    EXPECT_FALSE(rs.field(u"NOSUCH").isValid());
+    QString error;
+    EXPECT_FALSE(rs.requireFields({QStringLiteral("ID"), QStringLiteral("NOSUCH")}, &error));
+    EXPECT_TRUE(error.contains(QLatin1String("NOSUCH")));
+    rs.moveNext();
+    EXPECT_TRUE(rs.eof());
+}
+
+// Value encodings stated in the layout notes, written and read back.
+TEST(AdtgGolden, ValueExamples)
+{
+    struct Case
+    {
+        const char* what;
+        AdtgColumn column;
+        QVariant value;
+        const char* bytes;
+        const char* text;
+    };
+    const QDateTime when(QDate(2001, 2, 3), QTime(4, 5, 6));
+    const Case cases[] = {
+        {"date", AdtgColumn::fromAdoType(QStringLiteral("V"), adDate, 0, true), when, "26 BF 58 72 A5 07 E2 40",
+         "2001-02-03 04:05:06"},
+        {"timestamp", AdtgColumn::fromAdoType(QStringLiteral("V"), adDBTimeStamp, 0, true),
+         QDateTime(QDate(2026, 6, 12), QTime(14, 30, 15)), "EA 07 06 00 0C 00 0E 00 1E 00 0F 00 00 00 00 00",
+         "2026-06-12 14:30:15"},
+        {"decimal", AdtgColumn::fromAdoType(QStringLiteral("V"), adDecimal, 0, true, 18, 4),
+         QStringLiteral("-922337.5808"), "00 00 04 80 00 00 00 00 C0 8B C1 25 02 00 00 00", "-922337.5808"},
+        {"numeric", AdtgColumn::fromAdoType(QStringLiteral("V"), adNumeric, 0, true, 18, 4),
+         QStringLiteral("-922337.5808"), "12 04 00 C0 8B C1 25 02 00 00 00 00 00 00 00 00 00 00 00", "-922337.5808"},
+        {"numeric zero", AdtgColumn::fromAdoType(QStringLiteral("V"), adNumeric, 0, true, 18, 4), 0,
+         "12 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "0"},
+        {"currency", AdtgColumn::fromAdoType(QStringLiteral("V"), adCurrency, 0, true), QStringLiteral("1234.56"),
+         "00 61 BC 00 00 00 00 00", "1234.56"},
+        {"char 300", AdtgColumn::fromAdoType(QStringLiteral("V"), adChar, 300, true), QStringLiteral("x"), nullptr,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        qsizetype at = 0;
+        const QByteArray file = singleValueFile(c.column, c.value, &at);
+        if (c.bytes) {
+            const QByteArray expected = hex(c.bytes);
+            EXPECT_EQ(file.mid(at + 2, expected.size()).toHex(' '), expected.toHex(' '));
+        } else {
+            // Fixed text above 255 bytes carries a u32 count and is padded to its full length.
+            EXPECT_EQ(file.mid(at + 2, 5).toHex(' '), QByteArray("2c 01 00 00 78"));
+        }
+        AdtgRecordset rs;
+        ASSERT_TRUE(rs.openData(file)) << rs.errorString().toStdString();
+        ASSERT_EQ(rs.recordCount(), 1);
+        if (c.text)
+            EXPECT_EQ(rs.field(0).toText(), QString::fromUtf8(c.text));
+        else
+            EXPECT_EQ(rs.field(0).toText(), QStringLiteral("x") + QString(299, QLatin1Char(' ')));
+    }
+    // The date scale before 1899-12-30 counts the time of day forward: -1.25 is 1899-12-29 06:00.
+    AdtgRecordset rs;
+    qsizetype at = 0;
+    QByteArray file = singleValueFile(AdtgColumn::fromAdoType(QStringLiteral("V"), adDate, 0, true), -1.25, &at);
+    ASSERT_TRUE(rs.openData(file));
+    EXPECT_EQ(rs.field(0).toText(), QStringLiteral("1899-12-29 06:00:00"));
+    file = singleValueFile(AdtgColumn::fromAdoType(QStringLiteral("V"), adDate, 0, true),
+                           QDateTime(QDate(1899, 12, 29), QTime(6, 0)), &at);
+    ASSERT_TRUE(rs.openData(file));
+    EXPECT_EQ(rs.field(0).toText(), QStringLiteral("1899-12-29 06:00:00"));
+}
+
+// Values a column cannot hold are refused with a message naming row, column and value.
+TEST(AdtgWriterTest, RefusesValuesThatDoNotFit)
+{
+    struct Case
+    {
+        const char* what;
+        AdtgColumn column;
+        QVariant value;
+    };
+    const Case cases[] = {
+        {"text too long", AdtgColumn::fromAdoType(QStringLiteral("V"), adVarWChar, 2, true), QStringLiteral("abc")},
+        {"integer overflow", AdtgColumn::fromAdoType(QStringLiteral("V"), adInteger, 0, true), qint64(1) << 40},
+        {"not a number", AdtgColumn::fromAdoType(QStringLiteral("V"), adNumeric, 0, true, 16, 2),
+         QStringLiteral("12a")},
+        {"more decimals than the scale", AdtgColumn::fromAdoType(QStringLiteral("V"), adNumeric, 0, true, 16, 2),
+         QStringLiteral("1.234")},
+        {"not a date", AdtgColumn::fromAdoType(QStringLiteral("V"), adDate, 0, true), QStringLiteral("2008-13-01")},
+        {"currency overflow", AdtgColumn::fromAdoType(QStringLiteral("V"), adCurrency, 0, true),
+         QStringLiteral("922337203685477.5808")},
+        {"NULL in a required column", AdtgColumn::fromAdoType(QStringLiteral("V"), adInteger, 0, false), QVariant()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AdtgWriter w({c.column});
+        EXPECT_FALSE(w.addRow({c.value}));
+        EXPECT_TRUE(w.errorString().contains(QLatin1String("column V"))) << w.errorString().toStdString();
+    }
+    AdtgWriter twice({AdtgColumn::fromAdoType(QStringLiteral("A"), adInteger, 0, true),
+                      AdtgColumn::fromAdoType(QStringLiteral("a"), adInteger, 0, true)});
+    EXPECT_FALSE(twice.isValid());
+}
+
+TEST(AdtgWriterTest, SaveReplacesAnExistingFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("X_200801.dat"));
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old content");
+    old.close();
+    AdtgWriter w(exampleColumns());
+    ASSERT_TRUE(w.addRow({1, QStringLiteral("张三"), 1234.5}));
+    ASSERT_TRUE(w.addRow({2, QVariant(), QVariant()}));
+    ASSERT_TRUE(w.save(path)) << w.errorString().toStdString();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), hex(kExample));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("X_200801.dat")});
+    // A folder that does not exist fails and says so.
+    EXPECT_FALSE(w.save(dir.filePath(QStringLiteral("missing/Y.dat"))));
+    EXPECT_FALSE(w.errorString().isEmpty());
+}
+
+// ---- damaged input
+
+TEST(AdtgDamaged, CatalogueOfDefectsIsRefused)
+{
+    const QByteArray good = hex(kExample);
+    struct Defect
+    {
+        const char* name;
+        std::function<QByteArray(QByteArray)> make;
+    };
+    const Defect defects[] = {
+        {"empty", [](QByteArray) { return QByteArray(); }},
+        {"truncated-header", [](QByteArray b) { return b.left(5); }},
+        {"bad-signature", [](QByteArray b) { return b.replace(2, 3, "XY!"); }},
+        {"big-endian", [](QByteArray b) { return b.replace(7, 1, "\x01"); }},
+        {"unicode-flag", [](QByteArray b) { return b.replace(8, 1, "\x01"); }},
+        {"no-handler-options", [](QByteArray b) { return b.remove(9, 28); }},
+        {"truncated-result-descriptor", [](QByteArray b) { return b.left(0x40); }},
+        {"element-size-beyond-data", [](QByteArray b) { return b.replace(0x26, 2, "\xFF\x7F"); }},
+        {"truncated-column", [](QByteArray b) { return b.left(0x120); }},
+        {"column-ordinal-skipped", [](QByteArray b) { return b.replace(0x138, 1, "\x05"); }},
+        {"unknown-data-type", [](QByteArray b) { return b.replace(0x11C, 1, "\x0C"); }},
+        {"absurd-name-length", [](QByteArray b) { return b.replace(0x116, 2, "\xF0\xFF"); }},
+        {"no-columns", [](QByteArray b) { return b.remove(0x10E, 0x186 - 0x10E); }},
+        {"second-result-descriptor", [](QByteArray b) { return b.insert(0x186, b.mid(0x25, 106)); }},
+        {"truncated-row", [](QByteArray b) { return b.left(0x190); }},
+        {"absurd-text-length", [](QByteArray b) { return b.replace(0x18C, 1, "\xFD"); }},
+        {"unknown-row-token", [](QByteArray b) { return b.replace(0x199, 1, "\x42"); }},
+        {"child-row-token", [](QByteArray b) { return b.replace(0x199, 1, "\x87"); }},
+        {"missing-end-token", [](QByteArray b) { return b.left(b.size() - 1); }},
+        {"odd-wide-text", [](QByteArray b) { return b.replace(0x18C, 1, "\x03"); }},
+        {"rds-no-recordset", [](QByteArray b) { return b.prepend(QByteArray("\x09\x00\x01", 3)); }},
+    };
+    for (const Defect& d : defects) {
+        SCOPED_TRACE(d.name);
+        AdtgRecordset rs;
+        EXPECT_FALSE(rs.openData(d.make(good), QString::fromLatin1(d.name)));
+        EXPECT_TRUE(rs.errorString().startsWith(QStringLiteral("data file %1: ").arg(QLatin1String(d.name))))
+            << rs.errorString().toStdString();
+        EXPECT_FALSE(rs.isOpen());
+        EXPECT_TRUE(rs.eof());
+        EXPECT_EQ(rs.recordCount(), 0);
+    }
+    // Every prefix of a good file is refused, never read past its end.
+    for (qsizetype n = 0; n < good.size(); ++n) {
+        AdtgRecordset rs;
+        EXPECT_FALSE(rs.openData(good.left(n))) << n;
+    }
+}
+
+TEST(AdtgDamaged, TolerableOdditiesAreReadWithWarnings)
+{
+    AdtgRecordset rs;
+    // Data after the end token, and a row count that does not match.
+    QByteArray b = hex(kExample);
+    b.append("junk");
+    b[0x45] = 7;
+    ASSERT_TRUE(rs.openData(b)) << rs.errorString().toStdString();
+    EXPECT_EQ(rs.recordCount(), 2);
+    EXPECT_EQ(rs.warnings().size(), 2);
+    // The RDS wrapper in front of the TableGram.
+    b = hex("09 00 00 35 05 00 00 00 00 10 00 80 00 00 AA 00 6D 2E A4"
+            "B6 92 F2 3F 04 B2 CF 11 8D 23 00 AA 00 5F FE 58") +
+        hex(kExample);
+    ASSERT_TRUE(rs.openData(b)) << rs.errorString().toStdString();
+    EXPECT_EQ(rs.field(u"NAME").toText(), QStringLiteral("张三"));
+}
+
+TEST(AdtgReaderTest, MissingFileNamesThePath)
+{
+    AdtgRecordset rs;
+    EXPECT_FALSE(rs.open(QStringLiteral("/nonexistent/KJSDSBGB_200801.dat")));
+    EXPECT_TRUE(rs.errorString().contains(QLatin1String("KJSDSBGB_200801.dat")));
+}
