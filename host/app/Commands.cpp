@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+#include "Commands.h"
+
+#include <cstdio>
+
+namespace sjql::host {
+
+namespace {
+
+std::vector<Command>& table()
+{
+    static std::vector<Command> t;
+    return t;
+}
+
+QString& currentCommand()
+{
+    static QString name;
+    return name;
+}
+
+} // namespace
+
+bool CommandLine::intValue(const QString& name, int defaultValue, int min, int max, int* out, QString* error) const
+{
+    if (!has(name)) {
+        *out = defaultValue;
+        return true;
+    }
+    bool ok = false;
+    const int v = value(name).toInt(&ok);
+    if (!ok || v < min || v > max) {
+        *error = QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
+                     .arg(name)
+                     .arg(min)
+                     .arg(max)
+                     .arg(value(name));
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+bool registerCommand(Command command)
+{
+    table().push_back(std::move(command));
+    return true;
+}
+
+const std::vector<Command>& commands()
+{
+    return table();
+}
+
+void printLine(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void printValue(const QString& name, const QString& value)
+{
+    printLine(name + QLatin1Char('=') + value);
+}
+
+void setCurrentCommandName(const QString& name)
+{
+    currentCommand() = name;
+}
+
+int fail(const QString& message)
+{
+    const QString prefix = currentCommand().isEmpty() ? QStringLiteral("sjql-host: ")
+                                                      : QStringLiteral("sjql-host %1: ").arg(currentCommand());
+    const QByteArray bytes = (prefix + message).toUtf8();
+    std::fprintf(stderr, "%s\n", bytes.constData());
+    std::fflush(stderr);
+    return 1;
+}
+
+void note(const QString& message)
+{
+    const QByteArray bytes = (QStringLiteral("sjql-host: ") + message).toUtf8();
+    std::fprintf(stderr, "%s\n", bytes.constData());
+    std::fflush(stderr);
+}
+
+} // namespace sjql::host

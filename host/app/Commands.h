@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// The subcommands of sjql-host's scripted mode.
+//
+// Each subcommand lives in its own Cmd<Name>.cpp and registers itself in the table with
+// SJQL_HOST_COMMAND; main() parses the options a command declares and runs it. Output: UTF-8 lines
+// on stdout (mostly name=value); failures: a message on stderr and a non-zero exit code.
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace sjql::host {
+
+// The parsed command line of one subcommand.
+struct CommandLine
+{
+    QString command;
+    QMap<QString, QString> values; // "--name value" or "--name=value", by name without dashes
+    QStringList flags;             // "--name", by name without dashes
+    QStringList positional;
+
+    bool has(const QString& name) const { return values.contains(name); }
+    QString value(const QString& name, const QString& defaultValue = QString()) const
+    {
+        return values.value(name, defaultValue);
+    }
+    bool flag(const QString& name) const { return flags.contains(name); }
+    // The option as a whole number; false (and *error set) when it is not one or not in [min, max].
+    bool intValue(const QString& name, int defaultValue, int min, int max, int* out, QString* error) const;
+};
+
+struct Command
+{
+    QString name;
+    QString usage;            // the options, as shown in the help text
+    QString summary;          // one line
+    QStringList valueOptions; // options taking a value ("home" is accepted by every command)
+    QStringList flagOptions;
+    bool gui = false; // needs a QApplication (windows); else a QCoreApplication is enough
+    std::function<int(const CommandLine&)> run;
+};
+
+// Adds a command to the table; returns true so it can initialise a static.
+bool registerCommand(Command command);
+const std::vector<Command>& commands();
+
+// Output helpers: one UTF-8 line on stdout; "sjql-host <command>: <message>" on stderr (returns 1,
+// the exit code of a failed command).
+void printLine(const QString& line);
+void printValue(const QString& name, const QString& value);
+int fail(const QString& message);
+void note(const QString& message); // a remark on stderr that is not a failure
+
+} // namespace sjql::host
+
+#define SJQL_HOST_CONCAT2(a, b) a##b
+#define SJQL_HOST_CONCAT(a, b) SJQL_HOST_CONCAT2(a, b)
+// SJQL_HOST_COMMAND({ .name = ..., ... }); at namespace scope of a Cmd*.cpp file.
+#define SJQL_HOST_COMMAND(...)                                                                                         \
+    namespace {                                                                                                        \
+    const bool SJQL_HOST_CONCAT(sjqlHostCommandRegistered_, __LINE__) = ::sjql::host::registerCommand(__VA_ARGS__);    \
+    }

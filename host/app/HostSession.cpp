@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#include "HostSession.h"
+
+#include "host/services/HostServicesAdmin.h"
+#include "hostapi/SjqlEntry.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QThread>
+
+namespace sjql::host {
+
+QString moduleLibraryPath()
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(SJQL_MODULE_LIBRARY_NAME);
+}
+
+void settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(10);
+    }
+}
+
+HostSession::HostSession() = default;
+
+HostSession::~HostSession()
+{
+    if (m_frame) {
+        m_frame->closeAllModules();
+        settle(50);
+        m_frame.reset();
+    }
+    if (m_installation)
+        m_installation->closeConnection();
+    state().valueObject.clear();
+}
+
+bool HostSession::start(const CommandLine& cl, QString* error)
+{
+    m_installation = std::make_unique<Installation>(cl.value(QStringLiteral("home"), Installation::defaultHome()));
+    if (!m_installation->load(error))
+        return false;
+    if (!m_installation->openConnection(error)) {
+        *error = QStringLiteral("cannot open the host database: %1").arg(*error);
+        return false;
+    }
+    m_frame = std::make_unique<Tfrm_MainFrame>(*m_installation);
+    m_installation->publish(m_frame.get(), m_frame.get());
+    m_frame->show();
+    if (!m_frame->loadModule(moduleLibraryPath(), error))
+        return false;
+    settle(50);
+    return true;
+}
+
+bool HostSession::screenshot(const QString& file, QString* error) const
+{
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    const QPixmap picture = m_frame->grab();
+    if (picture.isNull() || !picture.save(file, "PNG")) {
+        *error = QStringLiteral("cannot write the screenshot %1").arg(file);
+        return false;
+    }
+    return true;
+}
+
+} // namespace sjql::host
