@@ -336,6 +336,24 @@ TEST_P(HostileArchiveTest, NothingLandsOutsideTheUnpackFolder)
     EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/abs.dat")));
 }
 
+TEST_F(HostileArchiveTest, RecreatedFoldersStayInsideTheUnpackFolder)
+{
+    QTemporaryDir root;
+    const QString dest = root.filePath(QStringLiteral("UnZipDir"));
+    const auto archive = [](const char* name) { return QDir(catalogue->path()).filePath(QString::fromLatin1(name)); };
+    QString error;
+    ASSERT_TRUE(UncompressFile(archive("member-folders.zip"), dest, true, Password, &error)) << error.toStdString();
+    EXPECT_EQ(readFile(dest + QStringLiteral("/year/2019/y.dat")), QByteArray("deep"));
+    ASSERT_TRUE(UncompressFile(archive("member-absolute.zip"), dest, true, Password, &error)) << error.toStdString();
+    EXPECT_EQ(readFile(dest + QStringLiteral("/tmp/abs.dat")), QByteArray("absolute"));
+    for (const char* name : {"member-dotdot.zip", "member-nested-dotdot.zip", "member-backslash.zip"}) {
+        EXPECT_FALSE(UncompressFile(archive(name), dest, true, Password, &error)) << name;
+        EXPECT_TRUE(error.contains(QStringLiteral("unsafe member name"))) << error.toStdString();
+    }
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("UnZipDir")});
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Catalogue, HostileArchiveTest,
     ::testing::Values(HostileCase{"member-dotdot.zip", true, "x.dat"},
