@@ -230,7 +230,8 @@ bool isFolderEntry(zip_t* archive, zip_uint64_t index, const QString& name)
 // Both separators count, since Windows archivers may store backslashes.
 QString landingPath(const QString& name, bool recreateFolders)
 {
-    QStringList parts = name.split(QRegularExpression(QStringLiteral("[/\\\\]")), Qt::SkipEmptyParts);
+    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    const QStringList parts = name.split(separators, Qt::SkipEmptyParts);
     if (parts.isEmpty())
         return {};
     if (!recreateFolders) {
