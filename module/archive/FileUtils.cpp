@@ -84,6 +84,14 @@ bool DeleteTree(const QString& folder, QString* error)
         setError(error, QStringLiteral("folder path is empty"));
         return false;
     }
+    // A link standing for the folder goes as a link; the tree it points to is not ours to remove.
+    const QFileInfo info(folder.endsWith(QLatin1Char('/')) && folder.size() > 1 ? folder.chopped(1) : folder);
+    if (info.isSymLink()) {
+        if (QFile::remove(info.absoluteFilePath()))
+            return true;
+        setError(error, QStringLiteral("folder %1: the link could not be removed").arg(folder));
+        return false;
+    }
     if (!ClearFolder(folder, error))
         return false;
     const QString absolute = QFileInfo(folder).absoluteFilePath();

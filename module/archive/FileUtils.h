@@ -26,7 +26,8 @@ bool ForceDirs(const QString& path);
 [[nodiscard]] bool ClearFolder(const QString& folder, QString* error = nullptr);
 
 // Removes `folder` with everything in it. True when the folder is gone afterwards; false for an
-// empty path, a folder that does not exist, or a tree that could not be removed completely.
+// empty path, a folder that does not exist, or a tree that could not be removed completely. When
+// `folder` itself is a symbolic link, only the link is removed.
 bool DeleteTree(const QString& folder, QString* error = nullptr);
 
 // Writes `bytes` to `filePath` exactly (no byte-order mark, no added line end), creating missing

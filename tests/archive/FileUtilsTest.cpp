@@ -110,6 +110,12 @@ TEST_F(FileUtilsTest, ClearFolderRemovesLinksWithoutFollowingThem)
     ASSERT_TRUE(QFile::link(outside, work + QStringLiteral("/link")));
     ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere")), work + QStringLiteral("/dangling")));
 
+    // Removing the link that stands for a folder leaves the folder it points to alone.
+    const QString linkedWork = path(QStringLiteral("linked-work"));
+    ASSERT_TRUE(QFile::link(outside, linkedWork));
+    EXPECT_TRUE(DeleteTree(linkedWork + QLatin1Char('/')));
+    EXPECT_FALSE(QFileInfo(linkedWork).isSymLink());
+
     EXPECT_TRUE(ClearFolder(work));
     EXPECT_TRUE(DirExists(work)); // it had entries, so it stays, emptied
     EXPECT_TRUE(QDir(work).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
