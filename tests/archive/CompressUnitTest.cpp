@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "archive/CompressUnit.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -267,15 +266,6 @@ TEST_F(ArchiveTest, DamagedArchivesFailCleanly)
 
     EXPECT_FALSE(UncompressFile(tmp.filePath(QStringLiteral("absent.zip")), dest, false, Password, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("absent.zip"))) << error.toStdString();
-}
-
-TEST_F(ArchiveTest, PackingLetsPendingEventsRun)
-{
-    bool ran = false;
-    QMetaObject::invokeMethod(
-        qApp, [&ran] { ran = true; }, Qt::QueuedConnection);
-    ASSERT_TRUE(CompressFiles(files, archive, Password));
-    EXPECT_TRUE(ran);
 }
 
 // One hostile or damaged archive per defect; the catalogue is written by a script at run time.

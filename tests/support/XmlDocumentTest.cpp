@@ -89,14 +89,6 @@ TEST_F(XmlDocumentTest, ChildrenCountEveryNodeAndMissingElementsReadAsEmpty)
     EXPECT_TRUE(XmlNode().childElement(QStringLiteral("X")).isNull());
 }
 
-TEST_F(XmlDocumentTest, EscapedValuesReadBackAsWritten)
-{
-    auto doc = load("<R A=\"a&amp;b&lt;c&gt;&quot;&apos;\" B=\"x&#10;y\"/>");
-    ASSERT_TRUE(doc) << error.toStdString();
-    EXPECT_EQ(doc->root().attribute(QStringLiteral("A")), QStringLiteral("a&b<c>\"'"));
-    EXPECT_EQ(doc->root().attribute(QStringLiteral("B")), QStringLiteral("x\ny"));
-}
-
 // Damaged or foreign input: a message naming the file, nothing on stderr, no crash.
 TEST_F(XmlDocumentTest, BadInputGivesAMessageAndPrintsNothing)
 {
