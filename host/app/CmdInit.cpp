@@ -30,7 +30,7 @@ int runInit(const CommandLine& cl)
     Installation inst(cl.value(QStringLiteral("home"), Installation::defaultHome()));
     DemoOptions demo;
     if (!cl.intValue(QStringLiteral("agents"), demo.agents, 1, 50, &demo.agents, &error) ||
-        !cl.intValue(QStringLiteral("employees"), demo.employees, 1, 5000, &demo.employees, &error))
+        !cl.intValue(QStringLiteral("employees"), demo.employees, 3, 5000, &demo.employees, &error))
         return fail(error);
     bool seedOk = true;
     if (cl.has(QStringLiteral("seed")))

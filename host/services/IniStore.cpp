@@ -17,7 +17,7 @@ namespace sjql::host::ini {
 namespace {
 
 // Loads the file into `ini`; a missing file is an empty ini.
-bool load(CSimpleIniCaseA& ini, const QString& file)
+bool load(CSimpleIniA& ini, const QString& file)
 {
     QFile f(file);
     if (!f.exists())
@@ -32,7 +32,7 @@ bool load(CSimpleIniCaseA& ini, const QString& file)
 
 QByteArray read(const QString& file, const QByteArray& section, const QByteArray& key, const QByteArray& defaultValue)
 {
-    CSimpleIniCaseA ini;
+    CSimpleIniA ini;
     if (!load(ini, file))
         return defaultValue;
     const char* value = ini.GetValue(section.constData(), key.constData(), nullptr);
@@ -41,7 +41,7 @@ QByteArray read(const QString& file, const QByteArray& section, const QByteArray
 
 bool write(const QString& file, const QByteArray& section, const QByteArray& key, const QByteArray& value)
 {
-    CSimpleIniCaseA ini;
+    CSimpleIniA ini;
     ini.SetSpaces(false);
     if (!load(ini, file))
         return false;

@@ -16,7 +16,7 @@ namespace sjql {
 
 struct IniFile::Impl
 {
-    CSimpleIniCaseA ini;
+    CSimpleIniA ini;
 };
 
 IniFile::IniFile() : d(std::make_unique<Impl>())

@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: MIT
+// The reference host's scripted mode, run as a user runs it: sjql-host init, info, open.
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct HostRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QString value(const QString& name) const
+    {
+        for (const QString& line : out.split(QLatin1Char('\n'))) {
+            if (line.startsWith(name + QLatin1Char('=')))
+                return line.mid(name.size() + 1);
+        }
+        return QString();
+    }
+};
+
+class HostAppTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        ASSERT_TRUE(exeDir.isValid());
+    }
+
+    HostRun run(const QStringList& args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), exeDir.path()); // SysConfig.ini goes here
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(SJQL_BINARY_DIR "/bin/sjql-host"), args);
+        HostRun r;
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QTemporaryDir home;
+    QTemporaryDir exeDir;
+};
+
+TEST_F(HostAppTest, InitCreatesTheInstallationAndInfoReportsIt)
+{
+    const HostRun init =
+        run({QStringLiteral("init"), QStringLiteral("--home"), home.path(), QStringLiteral("--agents"),
+             QStringLiteral("2"), QStringLiteral("--employees"), QStringLiteral("5"), QStringLiteral("--years"),
+             QStringLiteral("2021-2023"), QStringLiteral("--period"), QStringLiteral("202403")});
+    ASSERT_EQ(init.exitCode, 0) << init.err.toStdString();
+    EXPECT_EQ(init.value(QStringLiteral("period")), QStringLiteral("202403"));
+    EXPECT_EQ(init.value(QStringLiteral("agents")).split(QLatin1Char(',')).size(), 2);
+    EXPECT_GT(init.value(QStringLiteral("rows")).toLongLong(), 0);
+    EXPECT_TRUE(QFile::exists(home.path() + QStringLiteral("/host.ini")));
+    EXPECT_TRUE(QFile::exists(home.path() + QStringLiteral("/Apps/03/Data/Data.db")));
+    EXPECT_TRUE(QFile::exists(home.path() + QStringLiteral("/Apps/16")));
+    EXPECT_TRUE(QFile::exists(home.path() + QStringLiteral("/Users/admin/03.ini")));
+    // SysConfig.ini beside the executable, written once with the misspelt section.
+    QFile sysConfig(exeDir.path() + QStringLiteral("/SysConfig.ini"));
+    ASSERT_TRUE(sysConfig.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(sysConfig.readAll().startsWith("[SysCofig]\r\nSupportPhone="));
+    EXPECT_TRUE(init.value(QStringLiteral("sysConfigIni")).endsWith(QStringLiteral("(created)")));
+
+    const HostRun info = run({QStringLiteral("info"), QStringLiteral("--home"), home.path()});
+    ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
+    EXPECT_EQ(info.value(QStringLiteral("QVR_KJYWRBM")), init.value(QStringLiteral("agentCode")));
+    EXPECT_EQ(info.value(QStringLiteral("QVR_SDFY")), QStringLiteral("202403"));
+    EXPECT_EQ(info.value(QStringLiteral("QVR_DKDJDBType")), QStringLiteral("SQLITE"));
+    EXPECT_EQ(info.value(QStringLiteral("QVR_DKDJAPPCODE")), QStringLiteral("03"));
+    EXPECT_EQ(info.value(QStringLiteral("QVR_DKDJENABLE")), QStringLiteral("true"));
+    EXPECT_FALSE(info.value(QStringLiteral("QVR_DKDJINITERROR")).isEmpty());
+    EXPECT_TRUE(
+        info.value(QStringLiteral("QVR_DKDJADOConnection")).startsWith(QStringLiteral("<HostConnection SQLITE, open")));
+    EXPECT_EQ(info.value(QStringLiteral("GetCurSubAppPath")), home.path() + QStringLiteral("/Apps/16/"));
+
+    // A second init keeps the SysConfig.ini that is there.
+    const HostRun again = run({QStringLiteral("init"), QStringLiteral("--home"), home.path(),
+                               QStringLiteral("--employees"), QStringLiteral("3"), QStringLiteral("--no-hide-switch")});
+    ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.value(QStringLiteral("sysConfigIni")).endsWith(QStringLiteral("(kept)")));
+    EXPECT_EQ(again.value(QStringLiteral("hideSwitch")), QStringLiteral("0"));
+}
+
+TEST_F(HostAppTest, OpenShowsTheModuleInTheMainFrameAndTakesAScreenshot)
+{
+    ASSERT_EQ(run({QStringLiteral("init"), QStringLiteral("--home"), home.path(), QStringLiteral("--employees"),
+                   QStringLiteral("3")})
+                  .exitCode,
+              0);
+    const QString shot = home.path() + QStringLiteral("/shot.png");
+    const HostRun open =
+        run({QStringLiteral("open"), QStringLiteral("--home"), home.path(), QStringLiteral("--screenshot"), shot});
+    ASSERT_EQ(open.exitCode, 0) << open.err.toStdString();
+    EXPECT_EQ(open.value(QStringLiteral("module")), QStringLiteral("TfrmsjqlMgr"));
+    EXPECT_TRUE(open.value(QStringLiteral("notice")).startsWith(QStringLiteral("1282 历史数据清理|")));
+    EXPECT_TRUE(open.out.contains(QStringLiteral("notice=1302 160101"))); // the window closed at exit
+    QImage image(shot);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GE(image.width(), 650);
+    EXPECT_GE(image.height(), 522);
+    // The module's window paints its light background below the host's bars.
+    const QColor inside = image.pixelColor(image.width() / 2, image.height() / 2);
+    EXPECT_EQ(inside, QColor(236, 243, 249));
+}
+
+TEST_F(HostAppTest, FailuresSayWhatIsWrong)
+{
+    const HostRun noHome =
+        run({QStringLiteral("info"), QStringLiteral("--home"), home.path() + QStringLiteral("/none")});
+    EXPECT_NE(noHome.exitCode, 0);
+    EXPECT_TRUE(noHome.err.contains(QStringLiteral("sjql-host init"))) << noHome.err.toStdString();
+    const HostRun badOption =
+        run({QStringLiteral("init"), QStringLiteral("--home"), home.path(), QStringLiteral("--bogus")});
+    EXPECT_EQ(badOption.exitCode, 2);
+    EXPECT_TRUE(badOption.err.contains(QStringLiteral("--bogus")));
+    const HostRun badYears = run({QStringLiteral("init"), QStringLiteral("--home"), home.path(),
+                                  QStringLiteral("--years"), QStringLiteral("2024-2020")});
+    EXPECT_NE(badYears.exitCode, 0);
+    const HostRun unknown = run({QStringLiteral("frobnicate")});
+    EXPECT_EQ(unknown.exitCode, 2);
+    const HostRun help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("init")) && help.out.contains(QStringLiteral("open")));
+}
+
+} // namespace
