@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The main job for a newcomer: installs what is missing, builds into build/, creates a demo
+# installation (embedded SQLite) unless there is one, and opens the reference host with the module.
+#   bash scripts/demo.sh
+#   SJQL_HOME=DIR bash scripts/demo.sh        another installation folder (default ~/.local/share/sjql-host)
+#   SJQL_SCREENSHOT=FILE bash scripts/demo.sh where the headless run puts its picture
+# Without a display the host runs offscreen, saves a screenshot of its window and says where.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+bash scripts/install-deps.sh
+
+echo "== build (build/)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target sjql-host
+
+host="$here/build/bin/sjql-host"
+home=${SJQL_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/sjql-host}
+if [ ! -f "$home/host.ini" ]; then
+    echo "== demo installation ($home)"
+    "$host" init --home "$home"
+else
+    echo "== demo installation: $home is there (remove it for a fresh one)"
+fi
+
+echo "== open"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    exec "$host" open --home "$home"
+fi
+shot=${SJQL_SCREENSHOT:-$here/build/sjql-demo.png}
+"$host" open --home "$home" --screenshot "$shot"
+echo "headless: there is no display, so the host ran offscreen; its window is in $shot"
