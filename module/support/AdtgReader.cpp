@@ -10,6 +10,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <limits>
 
 namespace sjql::adtg {
 
@@ -795,6 +796,19 @@ QString plainNumber(float v)
     return QString::fromLatin1(buf, r.ptr - buf);
 }
 
+// Rounds to the nearest integer, clamped to the 64-bit range (NaN reads as 0): values of a
+// file may lie far outside what a typed read can return.
+qint64 clampedRound(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= 9.2233720368547748e18)
+        return std::numeric_limits<qint64>::max();
+    if (v <= -9.2233720368547758e18)
+        return std::numeric_limits<qint64>::min();
+    return qRound64(v);
+}
+
 } // namespace
 
 QString displayText(const AdtgColumn& column, const QVariant& value)
@@ -847,18 +861,18 @@ qint64 AdtgField::toInteger() const
         return 0;
     switch (m_value->typeId()) {
     case QMetaType::LongLong:
-        return m_column->wireType == 0x06 ? qRound64(m_value->toLongLong() / 10000.0) : m_value->toLongLong();
+        return m_column->wireType == 0x06 ? clampedRound(m_value->toLongLong() / 10000.0) : m_value->toLongLong();
     case QMetaType::ULongLong:
         return static_cast<qint64>(m_value->toULongLong());
     case QMetaType::Bool:
         return m_value->toBool() ? -1 : 0;
     case QMetaType::Float:
     case QMetaType::Double:
-        return qRound64(m_value->toDouble());
+        return clampedRound(m_value->toDouble());
     case QMetaType::QString: {
         bool ok = false;
         const qint64 v = m_value->toString().trimmed().toLongLong(&ok);
-        return ok ? v : qRound64(m_value->toString().trimmed().toDouble());
+        return ok ? v : clampedRound(m_value->toString().trimmed().toDouble());
     }
     default:
         return 0;
@@ -898,7 +912,7 @@ qint64 AdtgField::toCurrency() const
             return negative || text.startsWith(QLatin1Char('-')) ? -v : v;
         }
     }
-    return qRound64(toAmount() * 10000.0);
+    return clampedRound(toAmount() * 10000.0);
 }
 
 QDateTime AdtgField::toDateTime() const
