@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The reference host's scripted mode, run as a user runs it: sjql-host init, info, open.
+#include "db/TestDatabase.h"
+
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -118,6 +120,27 @@ TEST_F(HostAppTest, OpenShowsTheModuleInTheMainFrameAndTakesAScreenshot)
     // The module's window paints its light background below the host's bars.
     const QColor inside = image.pixelColor(image.width() / 2, image.height() / 2);
     EXPECT_EQ(inside, QColor(236, 243, 249));
+}
+
+TEST_F(HostAppTest, InitAndInfoOnMariaDB)
+{
+    // A database of its own on the test server (SJQL_TEST_MYSQL_URL); without one this fails.
+    sjql::test::TestDatabase db(QStringLiteral("MYSQL"));
+    ASSERT_TRUE(db.ok()) << db.error().toStdString();
+    const QString url = db.location().url;
+    const HostRun init = run({QStringLiteral("init"), QStringLiteral("--home"), home.path(), QStringLiteral("--db"),
+                              url, QStringLiteral("--agents"), QStringLiteral("1"), QStringLiteral("--employees"),
+                              QStringLiteral("3"), QStringLiteral("--years"), QStringLiteral("2022-2023")});
+    ASSERT_EQ(init.exitCode, 0) << init.err.toStdString();
+    EXPECT_EQ(init.value(QStringLiteral("dbType")), QStringLiteral("MYSQL"));
+    EXPECT_FALSE(QFile::exists(home.path() + QStringLiteral("/Apps/03/Data/Data.db")));
+    EXPECT_GT(db.count(QStringLiteral("select count(*) from KJSDSBGB")), 0);
+    const HostRun info = run({QStringLiteral("info"), QStringLiteral("--home"), home.path()});
+    ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
+    EXPECT_EQ(info.value(QStringLiteral("QVR_DKDJDBType")), QStringLiteral("MYSQL"));
+    EXPECT_TRUE(
+        info.value(QStringLiteral("QVR_DKDJADOConnection")).startsWith(QStringLiteral("<HostConnection MYSQL, open")))
+        << info.out.toStdString();
 }
 
 TEST_F(HostAppTest, FailuresSayWhatIsWrong)
