@@ -171,6 +171,14 @@ CompactResult compactSqlite(HostConnection* conn)
         return result;
     }
 
+    // Statements still open on the connection (a select whose rows were read only in part) keep
+    // SQLite from vacuuming, and could not outlive the new file anyway: closing ends them.
+    conn->close();
+    if (!conn->connect()) {
+        result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, conn->lastError());
+        return result;
+    }
+
     std::map<QString, qint64> counts;
     QString error;
     if (!tableRowCounts(conn->database(), &counts, &error)) {

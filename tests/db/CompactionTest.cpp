@@ -113,6 +113,20 @@ TEST_F(Compaction, ShrinksTheFileAndLeavesTheConnectionUsable)
     EXPECT_EQ(QDir(QFileInfo(m_dbFile).path()).entryList(QDir::Files), QStringList{QStringLiteral("Data.db")});
 }
 
+TEST_F(Compaction, QueriesStillOpenOnTheConnectionDoNotBlockIt)
+{
+    // The backup run's query object still holds the rows of its last select.
+    QSqlQuery q;
+    ASSERT_TRUE(RunQuery(QStringLiteral("select * from KJSDSBGB"), q, true));
+    ASSERT_TRUE(q.next());
+    const CompactResult r = CompactAccessDatabase();
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(counts(), m_counts);
+    ASSERT_TRUE(RunQuery(QStringLiteral("select count(*) from SBZB"), q, true));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), m_counts[0]);
+}
+
 TEST_F(Compaction, LeftoverTemporaryFileIsRefusedAndKept)
 {
     QFile leftover(m_tmpFile);
