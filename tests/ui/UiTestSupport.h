@@ -66,11 +66,15 @@ protected:
         sjql::host::resetState();
         ASSERT_TRUE(home.isValid());
         sjql::host::state().homeDir = home.path() + QLatin1Char('/');
+        // Host message boxes are recorded and answered, never shown.
+        sjql::host::clearShownBoxes();
+        sjql::host::setBoxScript([](const sjql::host::ShownBox&) { return true; });
     }
     void TearDown() override
     {
         // Release whatever closed windows queued for deletion.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        sjql::host::setBoxScript({});
         sjql::host::resetState();
     }
 
