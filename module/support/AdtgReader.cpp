@@ -4,6 +4,7 @@
 #include "support/AdtgDetail.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QStringDecoder>
 #include <QUuid>
 #include <QtEndian>
@@ -784,9 +785,8 @@ namespace {
 
 QString plainNumber(double v)
 {
-    char buf[400];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    return QString::fromLatin1(buf, r.ptr - buf);
+    // Shortest text that reads back as the same double, without an exponent.
+    return QString::number(v, 'f', QLocale::FloatingPointShortest);
 }
 
 QString plainNumber(float v)
@@ -885,9 +885,20 @@ double AdtgField::toAmount() const
         return 0.0;
     if (m_value->typeId() == QMetaType::LongLong && m_column->wireType == 0x06)
         return m_value->toLongLong() / 10000.0;
-    if (m_value->typeId() == QMetaType::Bool)
+    switch (m_value->typeId()) {
+    case QMetaType::Bool:
         return m_value->toBool() ? -1.0 : 0.0;
-    return m_value->toString().isEmpty() ? m_value->toDouble() : m_value->toString().trimmed().toDouble();
+    case QMetaType::QString:
+        return m_value->toString().trimmed().toDouble();
+    case QMetaType::QDateTime:
+    case QMetaType::QDate:
+    case QMetaType::QTime:
+    case QMetaType::QByteArray:
+    case QMetaType::QUuid:
+        return 0.0;
+    default:
+        return m_value->toDouble();
+    }
 }
 
 qint64 AdtgField::toCurrency() const

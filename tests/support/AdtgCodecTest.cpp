@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 using namespace sjql::adtg;
 
@@ -295,6 +296,19 @@ TEST(AdtgDamaged, TolerableOdditiesAreReadWithWarnings)
         hex(kExample);
     ASSERT_TRUE(rs.openData(b)) << rs.errorString().toStdString();
     EXPECT_EQ(rs.field(u"NAME").toText(), QStringLiteral("张三"));
+}
+
+// Typed reads of values far outside the 64-bit range saturate instead of overflowing.
+TEST(AdtgReaderTest, TypedReadsOfHugeValuesSaturate)
+{
+    qsizetype at = 0;
+    const QByteArray file =
+        singleValueFile(AdtgColumn::fromAdoType(QStringLiteral("V"), adDouble, 0, true), -9.2e22, &at);
+    AdtgRecordset rs;
+    ASSERT_TRUE(rs.openData(file));
+    EXPECT_EQ(rs.field(0).toInteger(), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(rs.field(0).toCurrency(), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(rs.field(0).toText(), QStringLiteral("-92000000000000000000000"));
 }
 
 TEST(AdtgReaderTest, MissingFileNamesThePath)
