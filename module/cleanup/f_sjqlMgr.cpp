@@ -1,23 +1,105 @@
 // SPDX-License-Identifier: MIT
 #include "cleanup/f_sjqlMgr.h"
 
+#include "archive/FileUtils.h"
+#include "cleanup/Artwork.h"
+#include "cleanup/Drives.h"
+#include "db/Compaction.h"
+#include "db/RunQuery.h"
+#include "entry/ErrorText.h"
 #include "entry/ModuleContext.h"
 #include "hostapi/Gbk.h"
-#include "hostapi/HostMessages.h"
 #include "hostapi/ModuleLib.h"
-#include "ui/HostNotices.h"
+#include "support/IniFile.h"
+#include "ui/ImageButton.h"
+#include "ui/UiColor.h"
+#include "ui/XPControls.h"
 
-#include <QFont>
-#include <QLabel>
-#include <QLinearGradient>
-#include <QPainter>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QSqlQuery>
+#include <QStorageInfo>
 
-TfrmsjqlMgr::TfrmsjqlMgr(QWidget* parent) : QWidget(parent)
+using sjql::fromGbk;
+using sjql::toGbk;
+using namespace sjql::ui;
+
+namespace {
+
+// The base window's tool bar and line take the top of the window; the design coordinates of the
+// window's own controls are counted from below them.
+constexpr int kClientTop = 27;
+
+// Colours of the window description.
+const QColor kGray(128, 128, 128);
+const QColor kMaroon(128, 0, 0);
+const QColor kRed(255, 0, 0);
+constexpr quint32 kYearBoxColor = 16380908;    // 0xF9F3EC, the window background
+constexpr quint32 kToolResizeColor = 16246481; // 0xF7E6D1
+
+constexpr int kYearBoxTop = 86;
+constexpr int kYearBoxWidth = 62;
+constexpr int kYearBoxHeight = 17;
+
+// The password of the host's encrypted settings file.
+constexpr const char* kSysConfigPassword = "wqpt1987";
+
+QRect designRect(int left, int top, int width, int height)
+{
+    return QRect(left, top + kClientTop, width, height);
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QPoint& pos)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->move(pos.x(), pos.y() + kClientTop);
+    l->adjustSize();
+    return l;
+}
+
+TImageButton* makeButton(QWidget* parent, const char* name, sjql::cleanup::TButtonArt art, const QRect& r)
+{
+    auto* b = new TImageButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    const sjql::cleanup::TButtonPictures pics = sjql::cleanup::ButtonPictures(art, r.size());
+    b->SetBitmap(pics.Normal);
+    b->SetBitmapOver(pics.Over);
+    b->SetBitmapDown(pics.Down);
+    b->SetBitmapDisabled(pics.Disabled);
+    b->setGeometry(r);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+QString hostAppCode()
+{
+    return sjql::GetHostAppCode();
+}
+
+// The module's own sub-application folder, with its trailing separator.
+QString moduleSubAppPath()
+{
+    return fromGbk(GetSubAppPath(GetCurSubAppCode()));
+}
+
+TfrmsjqlMgr::FolderChooser& folderChooser()
+{
+    static TfrmsjqlMgr::FolderChooser chooser;
+    return chooser;
+}
+
+} // namespace
+
+TfrmsjqlMgr::TfrmsjqlMgr(QWidget* parent) : Tfrm_CustomEx(parent)
 {
     setObjectName(QStringLiteral("frmsjqlMgr"));
-    setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("历史数据清理"));
     resize(650, 522);
+    CreateComponents();
     FormCreate();
 }
 
@@ -26,59 +108,410 @@ TfrmsjqlMgr::~TfrmsjqlMgr()
     FormDestroy();
 }
 
+void TfrmsjqlMgr::CreateComponents()
+{
+    img1 = new QLabel(this);
+    img1->setObjectName(QStringLiteral("img1"));
+    img1->setScaledContents(true);
+    img1->setPixmap(QPixmap::fromImage(sjql::cleanup::BackgroundPicture(QSize(642, 494))));
+    img1->lower();
+
+    lbltz = makeLabel(this, "lbltz", QString(), {32, 25});
+    lbltz->setGeometry(designRect(32, 25, 585, 13));
+    QFont songti;
+    songti.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")});
+    songti.setPointSize(9);
+    lbltz->setFont(songti);
+    Label1 = makeLabel(this, "Label1", QStringLiteral("下，供必要时恢复使用。"), {32, 45});
+    Label1->setGeometry(designRect(32, 45, 233, 13));
+    lbl2 = makeLabel(this, "lbl2", QStringLiteral("清理并备份范围："), {35, 88});
+    lblwsj = makeLabel(this, "lblwsj", QStringLiteral("无历史数据"), {139, 88});
+    lblwsj->setGeometry(designRect(139, 88, 150, 13));
+    lblwsj->hide();
+    Label2 = makeLabel(this, "Label2", QStringLiteral("备份路径："), {35, 121});
+
+    edtBFLJ = new TXPFamerEdit(this);
+    edtBFLJ->setObjectName(QStringLiteral("edtBFLJ"));
+    edtBFLJ->setGeometry(designRect(110, 118, 235, 19));
+    edtBFLJ->setText(QStringLiteral("E:\\Quarvo\\备份"));
+    edtBFLJ->setReadOnly(true);
+    edtBFLJ->setEnabled(false);
+
+    using sjql::cleanup::TButtonArt;
+    btnLoad = makeButton(this, "btnLoad", TButtonArt::Browse, designRect(359, 115, 62, 23));
+    btnClear = makeButton(this, "btnClear", TButtonArt::Clear, designRect(79, 156, 131, 40));
+    btnRegain = makeButton(this, "btnRegain", TButtonArt::Restore, designRect(239, 156, 131, 40));
+
+    img2 = new QLabel(this);
+    img2->setObjectName(QStringLiteral("img2"));
+    img2->setGeometry(designRect(16, 218, 609, 2));
+    img2->setScaledContents(true);
+    img2->setPixmap(QPixmap::fromImage(sjql::cleanup::SeparatorPicture()));
+
+    Label3 = makeLabel(this, "Label3", QStringLiteral("隐藏非正常纳税人，优化纳税人信息的管理。"), {32, 241});
+    Label3->setGeometry(designRect(32, 241, 585, 13));
+    btnHINT = makeButton(this, "btnHINT", TButtonArt::HideNsr, designRect(79, 274, 195, 43));
+    btnShow = makeButton(this, "btnShow", TButtonArt::ShowNsr, designRect(295, 274, 195, 43));
+    lblts = makeLabel(this, "lblts", QString(), {32, 331});
+    lblts->setGeometry(designRect(32, 331, 297, 13));
+    lblts->hide();
+
+    // The labels' own colours survive the host's skin, which only restyles controls without one.
+    for (QLabel* l : {lbltz, Label1, Label3})
+        SetTextColor(l, kGray);
+    SetTextColor(lblwsj, kRed);
+    SetTextColor(lblts, kMaroon);
+    for (QLabel* l : {lbltz, Label1, lbl2, lblwsj, Label2, Label3, lblts})
+        l->setAttribute(Qt::WA_TranslucentBackground);
+
+    btnLoad->OnClick = [this](QObject*) { btnLoadClick(); };
+    btnClear->OnClick = [this](QObject*) { btnClearClick(); };
+    btnRegain->OnClick = [this](QObject*) { btnRegainClick(); };
+    btnHINT->OnClick = [this](QObject*) { btnHINTClick(); };
+    btnShow->OnClick = [this](QObject*) { btnShowClick(); };
+}
+
 void TfrmsjqlMgr::FormCreate()
 {
-    FSavedFuncCode = sjql::fromGbk(GetCurFuncCode());
-
-    lblTitle = new QLabel(QStringLiteral("历史数据清理"), this);
-    lblTitle->setObjectName(QStringLiteral("lblTitle"));
-    QFont titleFont = lblTitle->font();
-    titleFont.setPointSize(14);
-    titleFont.setBold(true);
-    lblTitle->setFont(titleFont);
-    lblTitle->setGeometry(32, 0, 585, 24);
-
-    const bool withholding = sjql::GetHostAppCode() == QLatin1String("03");
-    lbltz = new QLabel(withholding ? QStringLiteral("清理并备份代扣代缴数据库中的历史数据，提升系统效率。"
-                                                    "被清理的数据将打包存放在“备份路径”")
-                                   : QStringLiteral("清理并备份个税数据采集端数据库中的历史数据，提升系统效率。"
-                                                    "被清理的数据将打包存放在“备份路径”"),
-                       this);
-    lbltz->setObjectName(QStringLiteral("lbltz"));
-    lbltz->setGeometry(32, 25, 585, 16);
-    Label1 = new QLabel(QStringLiteral("下，供必要时恢复使用。"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(32, 45, 233, 16);
-    for (QLabel* l : {lbltz, Label1}) {
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, Qt::gray);
-        l->setPalette(pal);
-    }
+    // The base window has read the host context and skin in its constructor; FYearBoxes starts empty.
+    CheckHideNsrAvailable();
 }
 
 void TfrmsjqlMgr::FormDestroy()
 {
-    // Part 5.1: the window tells the main frame that it is gone, with the function code it had.
-    sjql::NotifyMainFrame(sjql::MSG_MODULE_CLOSED, FSavedFuncCode);
+    // The base window sends the closed notice from its own destructor, once.
+    try {
+        FreeTableObjects(FYearBoxes);
+    } catch (...) {
+    }
+}
+
+void TfrmsjqlMgr::FreeTableObjects(THashTable& table)
+{
+    while (table.Count() > 0) {
+        const QString key = table.KeyAt(0);
+        try {
+            delete table.Get(key);
+        } catch (...) {
+            // The key goes all the same, or the loop would never end.
+        }
+        table.Remove(key);
+    }
 }
 
 bool TfrmsjqlMgr::event(QEvent* e)
 {
-    if (static_cast<int>(e->type()) == sjql::MSG_CLOSE_MODULE) {
-        close();
-        return true;
+    if (e->type() == QEvent::Show && !e->spontaneous()) {
+        const bool handled = Tfrm_CustomEx::event(e);
+        FormShow();
+        return handled;
     }
-    return QWidget::event(e);
+    return Tfrm_CustomEx::event(e);
 }
 
-void TfrmsjqlMgr::paintEvent(QPaintEvent* e)
+void TfrmsjqlMgr::resizeEvent(QResizeEvent* e)
 {
-    Q_UNUSED(e);
-    // The design's background picture: light blue at the top, fading to the window colour.
-    QPainter p(this);
-    QLinearGradient g(0, 0, 0, height());
-    g.setColorAt(0.0, QColor(201, 226, 248));
-    g.setColorAt(0.1, QColor(236, 243, 249));
-    g.setColorAt(1.0, QColor(236, 243, 249));
-    p.fillRect(rect(), g);
+    Tfrm_CustomEx::resizeEvent(e);
+    // The background fills the client area below the bars.
+    img1->setGeometry(0, kClientTop, width(), qMax(0, height() - kClientTop));
+    img1->lower();
+}
+
+void TfrmsjqlMgr::FormShow()
+{
+    PrepareWindow();
+    RefreshYearList();
+    SetWidgetColor(pnlToolResize, colorFromRef(kToolResizeColor));
+}
+
+TXPFarmerCheckBox* TfrmsjqlMgr::CreateYearBox(int top, int left, const QString& name)
+{
+    auto* box = new TXPFarmerCheckBox(this);
+    box->setObjectName(name);
+    box->setGeometry(designRect(left, top, kYearBoxWidth, kYearBoxHeight));
+    box->SetColor(colorFromRef(kYearBoxColor));
+    return box;
+}
+
+void TfrmsjqlMgr::PrepareWindow()
+{
+    if (hostAppCode() == QLatin1String("03")) {
+        lbltz->setText(
+            QStringLiteral("清理并备份代扣代缴数据库中的历史数据，提升系统效率。被清理的数据将打包存放在“备份路径”"));
+        lblts->setText(QStringLiteral("升级到最新版代扣代缴可使用本功能。"));
+    } else {
+        lbltz->setText(QStringLiteral(
+            "清理并备份个税数据采集端数据库中的历史数据，提升系统效率。被清理的数据将打包存放在“备份路径”"));
+        lblts->setText(QStringLiteral("升级到最新版个税数据采集端可使用本功能。"));
+    }
+
+    // The boxes are made on the first show only: a second set would clash by name.
+    if (FYearBoxes.Count() == 0) {
+        for (int i = 0; i < kYearBoxCount; ++i) {
+            const QString name = QStringLiteral("CBX") + QString::number(i);
+            // 70 pixels between the first two boxes, 65 between the others.
+            const int left = i == 0 ? 130 : 130 + 65 * i + 5;
+            TXPFarmerCheckBox* box = CreateYearBox(kYearBoxTop, left, name);
+            box->setText(QString());
+            box->SetTransparent(true);
+            box->hide();
+            FYearBoxes.Add(name, box);
+        }
+    }
+
+    edtBFLJ->setText(ChooseBackupFolder());
+    FWorkDir =
+        sjql::AddBackslash(moduleSubAppPath()) + QStringLiteral("TEMP") + QDir::separator() + QStringLiteral("TMPBFMU");
+}
+
+QString TfrmsjqlMgr::ChooseBackupFolder() const
+{
+    const QString stored = fromGbk(GetSubAppUserConfigParam(GetCurSubAppCode(), "SysConfig", "BFPATH", "")).trimmed();
+    if (!stored.isEmpty() && sjql::DirExists(stored))
+        return stored;
+
+    // Walk the drives from the last to the first: a fixed one is taken, a removable one only when
+    // the sub-application runs from it, anything else is skipped.
+    using namespace sjql::cleanup;
+    const QList<TDriveInfo> drives = GetDriveList();
+    const QString runningFrom = DriveRootOf(fromGbk(GetCurSubAppPath()), drives);
+    QString folder = stored;
+    for (auto it = drives.crbegin(); it != drives.crend(); ++it) {
+        if (it->Type == dtFixed || (it->Type == dtRemovable && !runningFrom.isEmpty() && it->Root == runningFrom)) {
+            folder = it->Root;
+            break;
+        }
+    }
+    // A stale stored folder gets its own separator before the default folder name, so the backup
+    // lands inside it rather than in a sibling whose name runs on.
+    return sjql::AddBackslash(folder) + QStringLiteral("Quarvo") + QDir::separator() + QStringLiteral("备份");
+}
+
+void TfrmsjqlMgr::RefreshYearList()
+{
+    lblwsj->hide();
+    btnClear->setEnabled(true);
+
+    // SQLite has no left(); substr() says the same there.
+    const QString year4 =
+        sjql::GetDBKind() == sjql::dbkSQLite ? QStringLiteral("substr(FFYF,1,4)") : QStringLiteral("left(FFYF,4)");
+    const QString sql = QStringLiteral("select ") + year4 + QStringLiteral(" from KJSDSBGB where ") + year4 +
+                        QStringLiteral("<>'") + sjql::GetCurrentPeriod().left(4) + QStringLiteral("' ") +
+                        QStringLiteral(" group by ") + year4 + QStringLiteral(" order by ") + year4 +
+                        QStringLiteral(" desc");
+    QSqlQuery query;
+    if (!sjql::RunQuery(sql, query, true)) {
+        const QByteArray text = toGbk(sjql::FormatErrorText(QString::fromLatin1(sjql::kDbErrorCode)));
+        InfoMsgBox(text.constData(), 0);
+        return;
+    }
+
+    int i = 0;
+    bool any = false;
+    while (query.next()) {
+        any = true;
+        if (i >= kYearBoxCount)
+            break;
+        if (auto* box = YearBox(QStringLiteral("CBX") + QString::number(i))) {
+            box->setText(query.value(0).toString() + QStringLiteral("年"));
+            box->setChecked(false);
+            box->show();
+        }
+        ++i;
+    }
+    if (!any) {
+        btnClear->setEnabled(false);
+        lblwsj->show();
+    }
+    for (; i < kYearBoxCount; ++i) {
+        if (auto* box = YearBox(QStringLiteral("CBX") + QString::number(i))) {
+            box->hide();
+            box->setChecked(false);
+        }
+    }
+}
+
+TXPFarmerCheckBox* TfrmsjqlMgr::YearBox(const QString& name) const
+{
+    return qobject_cast<TXPFarmerCheckBox*>(FYearBoxes.Get(name));
+}
+
+QStringList TfrmsjqlMgr::CheckedYears() const
+{
+    QStringList years;
+    for (int i = 0; i < FYearBoxes.Count(); ++i) {
+        const TXPFarmerCheckBox* box = YearBox(QStringLiteral("CBX") + QString::number(i));
+        if (box && box->isChecked())
+            years.append(box->text().left(4));
+    }
+    return years;
+}
+
+QStringList TfrmsjqlMgr::VisibleYearCaptions() const
+{
+    QStringList captions;
+    for (int i = 0; i < FYearBoxes.Count(); ++i) {
+        const TXPFarmerCheckBox* box = YearBox(QStringLiteral("CBX") + QString::number(i));
+        if (box && !box->isHidden())
+            captions.append(box->text());
+    }
+    return captions;
+}
+
+// --- Backup folder ---
+
+void TfrmsjqlMgr::SetFolderChooser(FolderChooser chooser)
+{
+    folderChooser() = std::move(chooser);
+}
+
+bool TfrmsjqlMgr::SelectFolder(QWidget* owner, const QString& title, const QString& root, QString* folder)
+{
+    QString chosen;
+    if (folderChooser()) {
+        if (!folderChooser()(owner, title, &chosen))
+            chosen.clear();
+    } else {
+        // "\" names the root of the current drive: here the mount point of the current folder.
+        const QString start = root == QLatin1String("\\") ? QStorageInfo(QDir::currentPath()).rootPath() : root;
+        chosen = QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
+    }
+    *folder = QDir::toNativeSeparators(chosen);
+    return !chosen.isEmpty();
+}
+
+void TfrmsjqlMgr::btnLoadClick()
+{
+    QString folder = edtBFLJ->text();
+    if (!SelectFolder(window(), QStringLiteral("请选择备份目录"), QStringLiteral("\\"), &folder))
+        return;
+    edtBFLJ->setText(folder);
+    // The services' returned text lives only until their next call: copy it first.
+    const QByteArray file = QByteArray(GetSubAppUserConfigFile(GetCurSubAppCode()));
+    const QByteArray value = toGbk(folder);
+    WriteIniValueString(file.constData(), "SysConfig", "BFPATH", value.constData());
+}
+
+// --- Operations ---
+
+void TfrmsjqlMgr::btnClearClick() {}
+
+void TfrmsjqlMgr::btnRegainClick() {}
+
+bool TfrmsjqlMgr::BackupAndClear(TMyProgress* sender, void* param, QString& operation, qint16& progress,
+                                 TDispResultList& results)
+{
+    Q_UNUSED(sender);
+    Q_UNUSED(param);
+    Q_UNUSED(operation);
+    Q_UNUSED(progress);
+    Q_UNUSED(results);
+    return false;
+}
+
+bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& operation, qint16& progress,
+                                  TDispResultList& results)
+{
+    Q_UNUSED(sender);
+    Q_UNUSED(param);
+    Q_UNUSED(operation);
+    Q_UNUSED(progress);
+    Q_UNUSED(results);
+    return false;
+}
+
+void TfrmsjqlMgr::CompactAccessDatabase()
+{
+    const sjql::CompactResult result = sjql::CompactAccessDatabase();
+    if (!result.ok()) {
+        const QByteArray text = toGbk(result.error);
+        InfoMsgBox(text.constData(), 0);
+    }
+}
+
+// --- Taxpayer switch ---
+
+void TfrmsjqlMgr::CheckHideNsrAvailable()
+{
+    int available = 0;
+    if (LoadDecryptLibrary()) {
+        const QString file = fromGbk(GetSubAppPath(toGbk(hostAppCode()).constData())) + QStringLiteral("sysconfig.dat");
+        if (!ReadEncryptedIniInteger(file, QStringLiteral("SysConfig"), QStringLiteral("CanUseHideNsr"), 0, &available))
+            available = 0;
+    }
+    if (available == 0) {
+        btnHINT->setEnabled(false);
+        btnShow->setEnabled(false);
+        lblts->show();
+    } else {
+        RefreshHideButtons();
+    }
+    // The library is only needed for this check.
+    if (FLibHandle) {
+        FLibHandle->unload();
+        delete FLibHandle;
+        FLibHandle = nullptr;
+    }
+    FDecryptFile = nullptr;
+}
+
+bool TfrmsjqlMgr::LoadDecryptLibrary()
+{
+    const QString path =
+        fromGbk(GetSubAppPath(toGbk(hostAppCode()).constData())) + QString::fromLatin1(SJQL_DECRYPT_LIBRARY_NAME);
+    if (!QFileInfo(path).isFile())
+        return false;
+    FLibHandle = new QLibrary(path);
+    if (!FLibHandle->load())
+        return false;
+    FDecryptFile = reinterpret_cast<CommonDecryptFileProc>(FLibHandle->resolve(SJQL_DECRYPT_ENTRY_NAME));
+    return FDecryptFile != nullptr;
+}
+
+bool TfrmsjqlMgr::ReadEncryptedIniInteger(const QString& file, const QString& section, const QString& key,
+                                          int defaultValue, int* value)
+{
+    *value = defaultValue;
+    const QByteArray source = toGbk(file);
+    if (!FDecryptFile || !IniFileIsExist(source.constData()))
+        return false;
+    const QString tempDir = sjql::AddBackslash(moduleSubAppPath()) + QStringLiteral("temp");
+    const QString destination = tempDir + QDir::separator() + QStringLiteral("TmpIni.ini");
+    // The decryption library does not create folders: make sure the temp folder is there.
+    sjql::ForceDirs(tempDir);
+    const QByteArray target = toGbk(destination);
+    if (!FDecryptFile(source.constData(), target.constData(), kSysConfigPassword, 0))
+        return false;
+    sjql::IniFile ini;
+    if (!ini.load(destination))
+        return true; // a damaged copy reads as empty: the default stands
+    bool ok = false;
+    const int v = ini.value(toGbk(section), toGbk(key)).trimmed().toInt(&ok);
+    if (ok)
+        *value = v;
+    return true;
+}
+
+void TfrmsjqlMgr::RefreshHideButtons()
+{
+    const QByteArray code = toGbk(hostAppCode());
+    const QByteArray hidden = QByteArray(GetSubAppUserConfigParam(code.constData(), "SysConfig", "HideNsr", "0"));
+    btnHINT->setEnabled(hidden == "0");
+    btnShow->setEnabled(!btnHINT->isEnabled());
+}
+
+void TfrmsjqlMgr::btnHINTClick()
+{
+    const QByteArray code = toGbk(hostAppCode());
+    const QByteArray file = QByteArray(GetSubAppUserConfigFile(code.constData()));
+    WriteIniValueInt(file.constData(), "SysConfig", "HideNsr", 1);
+    RefreshHideButtons();
+}
+
+void TfrmsjqlMgr::btnShowClick()
+{
+    const QByteArray code = toGbk(hostAppCode());
+    const QByteArray file = QByteArray(GetSubAppUserConfigFile(code.constData()));
+    WriteIniValueInt(file.constData(), "SysConfig", "HideNsr", 0);
+    RefreshHideButtons();
 }

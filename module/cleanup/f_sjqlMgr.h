@@ -1,37 +1,131 @@
 // SPDX-License-Identifier: MIT
-// TfrmsjqlMgr, the module's cleanup manager window (Part 3.1).
+// TfrmsjqlMgr, the module's cleanup manager window: the years that hold history, the backup folder,
+// the clear and restore buttons, and the switch that hides or shows abnormal taxpayers.
 //
-// For now a small stand-in that the entry can create, embed and close: a title, the host-kind
-// sentence, the design size 650 x 522, and the window's part of the host protocol (close on 1280,
-// the 1302 notice with the function code captured at creation when it is destroyed). It is rebuilt
-// on the window framework's Tfrm_CustomEx.
+// The window is created by ShowSJQL and embedded in the host's container; closing it frees it. It
+// owns its controls and the year check boxes (FYearBoxes only indexes them). The long operations
+// run as progress jobs whose item procedures are methods of this window; they are handed to the
+// GUI thread, so everything here runs on the GUI thread. Failures of database statements are shown
+// with the coded error text; a missing decryption library or settings file only turns the
+// taxpayer switch off.
 #pragma once
 
+#include "hostapi/CryptZelpDes.h"
+#include "ui/CustomForm.h"
+#include "ui/HashTable.h"
+
+#include <QLabel>
 #include <QString>
-#include <QWidget>
+#include <QStringList>
 
-class QLabel;
+#include <functional>
 
-class TfrmsjqlMgr : public QWidget
+class QLibrary;
+
+namespace sjql::ui {
+class TDispResultList;
+class TImageButton;
+class TMyProgress;
+class TXPFamerEdit;
+class TXPFarmerCheckBox;
+} // namespace sjql::ui
+
+class TfrmsjqlMgr : public sjql::ui::Tfrm_CustomEx
 {
     Q_OBJECT
 public:
     explicit TfrmsjqlMgr(QWidget* parent = nullptr);
     ~TfrmsjqlMgr() override;
 
-    // The host function code captured in FormCreate, sent back with the 1302 notice.
-    const QString& SavedFuncCode() const { return FSavedFuncCode; }
+    // Number of year check boxes, "CBX0" to "CBX9".
+    static constexpr int kYearBoxCount = 10;
+
+    // --- Components of the window description (owned by the window) ---
+    QLabel* img1 = nullptr; // background picture
+    QLabel* lbltz = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* lbl2 = nullptr;
+    QLabel* lblwsj = nullptr;
+    QLabel* Label2 = nullptr;
+    sjql::ui::TXPFamerEdit* edtBFLJ = nullptr;
+    sjql::ui::TImageButton* btnLoad = nullptr;
+    sjql::ui::TImageButton* btnClear = nullptr;
+    sjql::ui::TImageButton* btnRegain = nullptr;
+    QLabel* img2 = nullptr; // separator line
+    QLabel* Label3 = nullptr;
+    sjql::ui::TImageButton* btnHINT = nullptr;
+    sjql::ui::TImageButton* btnShow = nullptr;
+    QLabel* lblts = nullptr;
+
+    // The year check box stored under a name ("CBX0" to "CBX9"), or null before the first show.
+    sjql::ui::TXPFarmerCheckBox* YearBox(const QString& name) const;
+    // The four-character years of the ticked boxes, in box order (CBX0 first, newest year first).
+    QStringList CheckedYears() const;
+    // The captions of the visible year boxes in box order ("2023年", ...).
+    QStringList VisibleYearCaptions() const;
+
+    QString WorkDir() const { return FWorkDir; }
+    bool Cleared() const { return FCleared; }
+
+    // --- Event handlers ---
+    void FormShow();
+    void btnLoadClick();
+    void btnClearClick();
+    void btnRegainClick();
+    void btnHINTClick();
+    void btnShowClick();
+
+    // --- Operations ---
+    // Fills the year boxes from the database (years of KJSDSBGB other than the current period's).
+    void RefreshYearList();
+    // Item procedures of the progress machinery: sender, parameter, operation text (in/out), item
+    // progress 0..100 (in/out) and the run's result list. The result tells whether the item succeeded.
+    bool BackupAndClear(sjql::ui::TMyProgress* sender, void* param, QString& operation, qint16& progress,
+                        sjql::ui::TDispResultList& results);
+    bool RestoreArchives(sjql::ui::TMyProgress* sender, void* param, QString& operation, qint16& progress,
+                         sjql::ui::TDispResultList& results);
+    // Compacts the host database after a backup-and-clear run; shows its own failure text.
+    void CompactAccessDatabase();
+
+    // --- Taxpayer switch ---
+    // Decides once whether the switch is offered and unloads the decryption library afterwards.
+    void CheckHideNsrAvailable();
+    // Loads "GS_CryptZelpDes.so" from the host application folder and binds its decryption entry.
+    bool LoadDecryptLibrary();
+    // Decrypts `file` into the module's temp/TmpIni.ini and reads one integer from it. False (and
+    // *value = defaultValue) when the file is missing or cannot be decrypted.
+    bool ReadEncryptedIniInteger(const QString& file, const QString& section, const QString& key, int defaultValue,
+                                 int* value);
+    // Enables exactly one of the two switch buttons from the stored "HideNsr".
+    void RefreshHideButtons();
+    // True while the decryption library is loaded (only during CheckHideNsrAvailable).
+    bool DecryptLibraryLoaded() const { return FLibHandle != nullptr; }
+
+    // The folder browser. On success *folder holds the chosen folder and the result is true; on
+    // cancel *folder becomes empty and the result is false.
+    using FolderChooser = std::function<bool(QWidget* owner, const QString& title, QString* folder)>;
+    static bool SelectFolder(QWidget* owner, const QString& title, const QString& root, QString* folder);
+    // Test and scripted-mode seam: a chooser used instead of the folder dialog; empty puts it back.
+    static void SetFolderChooser(FolderChooser chooser);
 
 protected:
     bool event(QEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void FormCreate();
     void FormDestroy();
+    void CreateComponents();
+    void PrepareWindow();
+    sjql::ui::TXPFarmerCheckBox* CreateYearBox(int top, int left, const QString& name);
+    // The backup folder from the stored setting or the volumes of the machine.
+    QString ChooseBackupFolder() const;
+    void FreeTableObjects(sjql::ui::THashTable& table);
 
-    QString FSavedFuncCode;
-    QLabel* lblTitle = nullptr;
-    QLabel* lbltz = nullptr;
-    QLabel* Label1 = nullptr;
+    sjql::ui::THashTable FYearBoxes;
+    QString FWorkDir;
+    bool FCleared = false;
+    bool FShownOnce = false;
+    QLibrary* FLibHandle = nullptr;
+    CommonDecryptFileProc FDecryptFile = nullptr;
 };

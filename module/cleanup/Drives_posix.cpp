@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+// The drives of a POSIX machine: mounted volumes backed by a block device (or the root file system),
+// writable by the user. A volume counts as removable when its block device says so in
+// /sys/block/<device>/removable; optical file systems count as CD drives.
+#include "cleanup/Drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+#include <unistd.h>
+
+namespace sjql::cleanup {
+
+namespace {
+
+// The whole disk of a block device node ("/dev/sdb1" -> "sdb"), read from sysfs; empty if unknown.
+QString diskOf(const QByteArray& device)
+{
+    const QString name = QFileInfo(QString::fromLocal8Bit(device)).fileName();
+    if (name.isEmpty())
+        return {};
+    QString sys = QFileInfo(QStringLiteral("/sys/class/block/") + name).canonicalFilePath();
+    if (sys.isEmpty())
+        return {};
+    // A partition's folder sits inside the folder of its disk.
+    if (QFileInfo::exists(sys + QStringLiteral("/partition")))
+        sys = QFileInfo(sys).path();
+    return QFileInfo(sys).fileName();
+}
+
+bool isRemovable(const QByteArray& device)
+{
+    const QString disk = diskOf(device);
+    if (disk.isEmpty())
+        return false;
+    QFile f(QStringLiteral("/sys/block/") + disk + QStringLiteral("/removable"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    return f.readAll().trimmed() == "1";
+}
+
+} // namespace
+
+QList<TDriveInfo> PlatformDriveList()
+{
+    QList<TDriveInfo> out;
+    const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
+    for (const QStorageInfo& v : volumes) {
+        if (!v.isValid() || !v.isReady() || v.isReadOnly())
+            continue;
+        const QString root = v.rootPath();
+        const bool blockDevice = v.device().startsWith("/dev/");
+        // Pseudo file systems (proc, tmpfs, ...) are no place for backups; the root file system of a
+        // container is kept even when it has no block device of its own.
+        if (!blockDevice && root != QLatin1String("/"))
+            continue;
+        const QByteArray rootBytes = QFile::encodeName(root);
+        if (::access(rootBytes.constData(), W_OK) != 0)
+            continue;
+        TDriveInfo d;
+        d.Root = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+        const QByteArray fs = v.fileSystemType().toLower();
+        if (fs == "iso9660" || fs == "udf")
+            d.Type = dtCdRom;
+        else if (blockDevice && isRemovable(v.device()))
+            d.Type = dtRemovable;
+        else
+            d.Type = dtFixed;
+        out.append(d);
+    }
+    return out;
+}
+
+} // namespace sjql::cleanup
