@@ -1,0 +1,593 @@
+// SPDX-License-Identifier: MIT
+// The backup-and-clear run on demo data, on SQLite and on MariaDB: archives, their members and every
+// row in them, the rows left in the database, result lines, progress positions, and the failures
+// (folders that cannot be written, a failing statement, declined warnings, files left by a run that
+// was cut short).
+#include "cleanup/BackupJob.h"
+
+#include "archive/CompressUnit.h"
+#include "archive/FileUtils.h"
+#include "cleanup/BackupDataFiles.h"
+#include "db/ModuleHost.h"
+#include "db/TestDatabase.h"
+#include "entry/ErrorText.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/IITIterface.h"
+#include "support/AdtgReader.h"
+#include "ui/DispResult.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace sjql;
+using sjql::test::TestDatabase;
+
+// Readable failure output for texts.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+const char* const kTables[] = {"ZCGZXJMXB", "FGZXJB", "KJSDSBGB"};
+
+QString periodOf(int year, int month)
+{
+    return QStringLiteral("%1%2").arg(year).arg(month, 2, 10, QLatin1Char('0'));
+}
+
+// One value as a comparable text, by the column kind the data file gives it.
+QString canonical(const QVariant& v, int type)
+{
+    if (v.isNull())
+        return QStringLiteral("<null>");
+    switch (type) {
+    case adtg::adVarWChar:
+    case adtg::adLongVarWChar:
+        return v.toString();
+    case adtg::adNumeric:
+        return QString::number(qRound64(v.toDouble() * 10000));
+    case adtg::adDate:
+        return (v.typeId() == QMetaType::QString ? QDate::fromString(v.toString().left(10), Qt::ISODate) : v.toDate())
+            .toString(Qt::ISODate);
+    default:
+        return QString::number(v.toLongLong());
+    }
+}
+
+QString canonical(const adtg::AdtgField& f)
+{
+    if (f.isNull())
+        return QStringLiteral("<null>");
+    switch (f.column().adoType()) {
+    case adtg::adVarWChar:
+    case adtg::adLongVarWChar:
+        return f.toText();
+    case adtg::adNumeric:
+        return QString::number(f.toCurrency());
+    case adtg::adDate:
+        return f.toDateTime().date().toString(Qt::ISODate);
+    default:
+        return QString::number(f.toInteger());
+    }
+}
+
+// A month's rows of one table as the database held them: raw values by column name.
+struct TableRows
+{
+    QStringList columns;
+    std::vector<QVariantList> rows;
+};
+
+// Rows of a data file in the canonical form, sorted; the column kinds are taken from the file.
+QStringList fileRows(const QString& path, const QStringList& columns, std::map<QString, int>* types)
+{
+    adtg::AdtgRecordset rs;
+    EXPECT_TRUE(rs.open(path)) << rs.errorString().toStdString();
+    QStringList out;
+    for (; !rs.eof(); rs.moveNext()) {
+        QStringList row;
+        for (const QString& c : columns) {
+            const adtg::AdtgField f = rs.field(c);
+            EXPECT_TRUE(f.isValid()) << c.toStdString();
+            if (!f.isValid())
+                return out;
+            (*types)[c] = f.column().adoType();
+            row << canonical(f);
+        }
+        out << row.join(QChar(0x1F));
+    }
+    out.sort();
+    return out;
+}
+
+QStringList databaseRows(const TableRows& t, const std::map<QString, int>& types)
+{
+    QStringList out;
+    for (const QVariantList& values : t.rows) {
+        QStringList row;
+        for (int i = 0; i < t.columns.size(); ++i) {
+            const auto it = types.find(t.columns[i]);
+            row << canonical(values[i], it == types.end() ? adtg::adVarWChar : it->second);
+        }
+        out << row.join(QChar(0x1F));
+    }
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class BackupJobDb : public testing::TestWithParam<const char*>
+{
+protected:
+    void SetUp() override
+    {
+        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
+        ASSERT_TRUE(db->ok()) << db->error().toStdString();
+        host::DemoOptions options;
+        options.agents = 3;
+        options.employees = 4;
+        options.firstYear = 2019;
+        options.lastYear = 2021;
+        options.period = QStringLiteral("202106");
+        host::DemoResult demo;
+        QString error;
+        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
+            << error.toStdString();
+        agents = demo.agentCodes;
+        useAgent(agents.at(0));
+        ASSERT_TRUE(DirExists(home.path()));
+        settings.hostAppCode = QStringLiteral("03");
+        settings.backupDir = home.filePath(QStringLiteral("Quarvo/备份"));
+        settings.subAppDir = home.filePath(QStringLiteral("Apps/16/"));
+        settings.workDir = home.filePath(QStringLiteral("Apps/16/TEMP/TMPBFMU"));
+        ForceDirs(settings.backupDir);
+        ForceDirs(settings.workDir);
+        SetArchiveClock([] { return QDateTime(QDate(2021, 6, 15), QTime(14, 30, 5, 123)); });
+        callbacks.processEvents = [this] { positions.push_back(position), texts << text; };
+        callbacks.confirmWarnings = [this](ui::TDispResultList& list) {
+            for (int i = 0; i < list.LineCount(); ++i)
+                warnings << list.GetLine(i).Text;
+            return acceptWarnings;
+        };
+        callbacks.compact = [this] {
+            ++compactions;
+            return CompactResult{};
+        };
+    }
+    void TearDown() override
+    {
+        SetArchiveClock({});
+        host::state().valueObject.clear();
+    }
+
+    void useAgent(const QString& agent)
+    {
+        test::publishHost(db->connectionPtr(), db->kind());
+        host::VoEntry a;
+        a.name = QStringLiteral("QVR_KJYWRBM");
+        a.text = agent;
+        host::state().valueObject.push_back(a);
+        settings.agentCode = agent;
+    }
+
+    bool run(const QStringList& years)
+    {
+        settings.years = years;
+        BackupJob job(settings, callbacks);
+        results.ClearLines();
+        const bool ended = job.Run(text, position, results);
+        cleared = job.cleared();
+        archives = job.archives();
+        lines.clear();
+        for (int i = 0; i < results.LineCount(); ++i)
+            lines << results.GetLine(i).Text;
+        return ended;
+    }
+
+    TableRows snapshot(const QString& table, const QString& period)
+    {
+        TableRows t;
+        QSqlQuery q = db->exec(QStringLiteral("select * from %1 where FFYF='%2' and KJYWRBM='%3' ")
+                                   .arg(table, period, settings.agentCode));
+        const QSqlRecord rec = q.record();
+        for (int i = 0; i < rec.count(); ++i)
+            t.columns << rec.fieldName(i);
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < rec.count(); ++i)
+                row << q.value(i);
+            t.rows.push_back(row);
+        }
+        return t;
+    }
+
+    // Every month of a year: the rows of the three tables before the run.
+    std::map<QString, std::array<TableRows, 3>> snapshotYear(int year)
+    {
+        std::map<QString, std::array<TableRows, 3>> out;
+        for (int m = 1; m <= 12; ++m) {
+            for (int t = 0; t < 3; ++t)
+                out[periodOf(year, m)][size_t(t)] = snapshot(QLatin1String(kTables[t]), periodOf(year, m));
+        }
+        return out;
+    }
+
+    qint64 monthRows(const QString& period)
+    {
+        qint64 n = 0;
+        for (const char* t : kTables)
+            n += db->count(QStringLiteral("select count(*) from %1 where FFYF='%2' and KJYWRBM='%3'")
+                               .arg(QLatin1String(t), period, settings.agentCode));
+        return n;
+    }
+
+    // Unpacks an archive and checks: exactly the files of the "Y" months and the summary; every row
+    // of each "Y" month, no more and no fewer; the summary's flag for every month.
+    void expectArchiveHolds(const QString& archive, int year, const std::map<QString, std::array<TableRows, 3>>& before,
+                            const QStringList& clearedMonths)
+    {
+        QTemporaryDir out;
+        QString error;
+        ASSERT_TRUE(UncompressFile(archive, out.path(), false, ArchivePassword, &error)) << error.toStdString();
+        QStringList expected{QStringLiteral("BFZYXX.xml")};
+        for (const QString& p : clearedMonths) {
+            for (const auto& kind : BackupDataFileKinds())
+                expected << BackupDataFileName(QLatin1String(kind.fileTemplate), p);
+        }
+        QStringList members = QDir(out.path()).entryList(QDir::Files);
+        members.sort();
+        expected.sort();
+        EXPECT_EQ(members, expected);
+
+        for (const QString& p : clearedMonths) {
+            for (int t = 0; t < 3; ++t) {
+                const TableRows& rows = before.at(p)[size_t(t)];
+                std::map<QString, int> types;
+                const QStringList inFile = fileRows(
+                    out.filePath(BackupDataFileName(QLatin1String(BackupDataFileKinds()[size_t(t)].fileTemplate), p)),
+                    rows.columns, &types);
+                EXPECT_EQ(inFile, databaseRows(rows, types)) << p.toStdString() << " " << kTables[t];
+            }
+        }
+        QFile f(out.filePath(QStringLiteral("BFZYXX.xml")));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QString summary = fromGbk(QByteArrayView(f.readAll()));
+        EXPECT_TRUE(summary.contains(QStringLiteral("YEAR=\"%1\"").arg(year)));
+        EXPECT_EQ(summary.count(QStringLiteral("<RECORD ")), 12);
+        for (int m = 1; m <= 12; ++m) {
+            const QString p = periodOf(year, m);
+            const QString flag = clearedMonths.contains(p) ? QStringLiteral("Y") : QStringLiteral("N");
+            EXPECT_TRUE(summary.contains(QStringLiteral("SDYF=\"%1\"").arg(p)));
+            EXPECT_TRUE(summary.contains(
+                QRegularExpression(QStringLiteral("SDYF=\"%1\" WYSBH=\"[^\"]*\" SFQL=\"%2\"").arg(p, flag))))
+                << p.toStdString() << " " << flag.toStdString();
+        }
+    }
+
+    QStringList yearList()
+    {
+        const QString col = db->sqlite() ? QStringLiteral("substr(FFYF,1,4)") : QStringLiteral("left(FFYF,4)");
+        QSqlQuery q =
+            db->exec(QStringLiteral("select %1 from KJSDSBGB where %1<>'2021'  group by %1 order by %1 desc").arg(col));
+        QStringList years;
+        while (q.next())
+            years << q.value(0).toString();
+        return years;
+    }
+
+    QString msg(int number, const QStringList& params = {}) { return BackupMessageText(number, params); }
+
+    std::unique_ptr<TestDatabase> db;
+    QStringList agents;
+    QTemporaryDir home;
+    BackupJobSettings settings;
+    BackupJobCallbacks callbacks;
+    ui::TDispResultList results;
+    QString text;
+    qint16 position = 0;
+    std::vector<int> positions;
+    QStringList texts, warnings, lines, archives;
+    bool acceptWarnings = true;
+    bool cleared = false;
+    int compactions = 0;
+};
+
+TEST_P(BackupJobDb, TwoYearsAreSavedClearedAndPacked)
+{
+    const auto before2020 = snapshotYear(2020);
+    const auto before2019 = snapshotYear(2019);
+
+    ASSERT_TRUE(run({QStringLiteral("2020"), QStringLiteral("2019")}));
+
+    // The demo's first agent answers every kind of warning in 2020; 202008 is locked and refused.
+    const QStringList expectedWarnings{
+        msg(MsgWarning, {QStringLiteral("202003"), QStringLiteral("当月自查未申报")}),
+        msg(MsgWarning, {QStringLiteral("202004"), QStringLiteral("当月自查已申报未反馈")}),
+        msg(MsgWarning, {QStringLiteral("202005"), QStringLiteral("处理失败")}),
+        msg(MsgWarning, {QStringLiteral("202006"), QStringLiteral("当月未申报")}),
+        msg(MsgWarning, {QStringLiteral("202007"), QStringLiteral("当月未反馈")}),
+        msg(MsgWarningsEnd)};
+    EXPECT_EQ(warnings, expectedWarnings);
+
+    const QString name2020 = QStringLiteral("个税代扣代缴备份文件2020年_%1_20210615143005123.zip").arg(agents[0]);
+    const QString name2019 = QStringLiteral("个税代扣代缴备份文件2019年_%1_20210615143005123.zip").arg(agents[0]);
+    const QString path2020 = AddBackslash(settings.backupDir) + name2020;
+    const QString path2019 = AddBackslash(settings.backupDir) + name2019;
+    ASSERT_EQ(archives, (QStringList{path2020, path2019}));
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("所属期[202008]的数据清理失败：")));
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("锁定"))) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], msg(MsgArchived, {QStringLiteral("2020"), path2020}));
+    EXPECT_EQ(lines[2], msg(MsgArchived, {QStringLiteral("2019"), path2019}));
+
+    QStringList cleared2020, cleared2019;
+    for (int m = 1; m <= 12; ++m) {
+        if (m != 8)
+            cleared2020 << periodOf(2020, m);
+        cleared2019 << periodOf(2019, m);
+    }
+    expectArchiveHolds(path2020, 2020, before2020, cleared2020);
+    expectArchiveHolds(path2019, 2019, before2019, cleared2019);
+
+    for (const QString& p : cleared2020 + cleared2019)
+        EXPECT_EQ(monthRows(p), 0) << p.toStdString();
+    qint64 kept = 0;
+    for (const TableRows& t : before2020.at(QStringLiteral("202008")))
+        kept += qint64(t.rows.size());
+    EXPECT_GT(kept, 0);
+    EXPECT_EQ(monthRows(QStringLiteral("202008")), kept);
+
+    // Work folders of packed years are gone; 5, 10, then 3 per cleared month; compaction once.
+    EXPECT_FALSE(DirExists(AddBackslash(settings.workDir) + QStringLiteral("2020")));
+    EXPECT_FALSE(DirExists(AddBackslash(settings.workDir) + QStringLiteral("2019")));
+    ASSERT_GE(positions.size(), 2u);
+    EXPECT_EQ(positions[0], 5);
+    EXPECT_EQ(positions[1], 10);
+    EXPECT_EQ(position, 10 + 23 * 3);
+    EXPECT_EQ(texts.last(), QStringLiteral("正在压缩数据库"));
+    EXPECT_TRUE(texts.contains(QStringLiteral("正在备份清理[201907]扣缴所得税报告表数据")));
+    EXPECT_EQ(compactions, 1);
+    EXPECT_TRUE(cleared);
+    // Other agents keep their history; the first agent's 202008 keeps 2020 in the list.
+    EXPECT_EQ(yearList(), (QStringList{QStringLiteral("2020"), QStringLiteral("2019")}));
+    useAgent(agents[1]);
+    EXPECT_GT(monthRows(QStringLiteral("201905")), 0);
+}
+
+TEST_P(BackupJobDb, ProgressOfFullyClearedYears)
+{
+    useAgent(agents[1]);
+    ASSERT_TRUE(run({QStringLiteral("2020"), QStringLiteral("2019")}));
+    EXPECT_TRUE(warnings.isEmpty());
+    EXPECT_EQ(position, 82);
+    positions.clear();
+    ASSERT_TRUE(run({QStringLiteral("2021")})) << lines.join(QLatin1Char('\n')).toStdString();
+    // 2021 up to the period: 202105 has no feedback and 202106 is not declared (accepted
+    // warnings, cleared like the others); the months after it hold nothing and are skipped.
+    EXPECT_EQ(position, 10 + 6 * 7);
+    EXPECT_EQ(yearList(), (QStringList{QStringLiteral("2020"), QStringLiteral("2019")}))
+        << "the other agents still hold 2019 and 2020";
+}
+
+TEST_P(BackupJobDb, OneFullYearEndsAt94)
+{
+    useAgent(agents[1]);
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    EXPECT_EQ(position, 94);
+    EXPECT_EQ(lines, QStringList{msg(MsgArchived, {QStringLiteral("2019"), archives.value(0)})});
+}
+
+TEST_P(BackupJobDb, BackupFolderThatCannotBeCreatedGoesToTheFallback)
+{
+    QFile blocker(home.filePath(QStringLiteral("plain-file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    settings.backupDir = blocker.fileName() + QStringLiteral("/备份");
+    useAgent(agents[1]);
+    ASSERT_TRUE(run({QStringLiteral("2020"), QStringLiteral("2019")}));
+    ASSERT_EQ(archives.size(), 2);
+    for (const QString& a : archives) {
+        EXPECT_TRUE(a.startsWith(settings.subAppDir + QStringLiteral("TEMP/"))) << a.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(a));
+    }
+    EXPECT_EQ(lines, (QStringList{msg(MsgArchivedFallback, {QStringLiteral("2020"), archives[0]}),
+                                  msg(MsgArchivedFallback, {QStringLiteral("2019"), archives[1]})}));
+    EXPECT_EQ(compactions, 1);
+}
+
+TEST_P(BackupJobDb, NoWritableFolderKeepsTheYearsFilesAndEndsTheRun)
+{
+    QFile blocker(home.filePath(QStringLiteral("plain-file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    settings.backupDir = blocker.fileName() + QStringLiteral("/备份");
+    settings.subAppDir = blocker.fileName() + QStringLiteral("/");
+    useAgent(agents[1]);
+    const auto before = snapshotYear(2020);
+    EXPECT_FALSE(run({QStringLiteral("2020"), QStringLiteral("2019")}));
+    EXPECT_EQ(lines, QStringList{msg(MsgArchiveFailed, {QStringLiteral("2020")})});
+    EXPECT_TRUE(archives.isEmpty());
+    EXPECT_EQ(compactions, 0);
+    EXPECT_FALSE(cleared);
+
+    // The year's folder holds every cleared month's files and the summary; 2019 was not touched.
+    const QString folder = AddBackslash(settings.workDir) + QStringLiteral("2020");
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/BFZYXX.xml")));
+    for (int m = 1; m <= 12; ++m) {
+        const QString p = periodOf(2020, m);
+        EXPECT_EQ(monthRows(p), 0);
+        for (int t = 0; t < 3; ++t) {
+            const TableRows& rows = before.at(p)[size_t(t)];
+            std::map<QString, int> types;
+            const QString file =
+                BackupDataFilePath(settings.workDir, QLatin1String(BackupDataFileKinds()[size_t(t)].fileTemplate), p);
+            const QStringList inFile = fileRows(file, rows.columns, &types);
+            EXPECT_EQ(inFile, databaseRows(rows, types)) << file.toStdString();
+        }
+    }
+    EXPECT_GT(monthRows(QStringLiteral("201903")), 0);
+}
+
+TEST_P(BackupJobDb, FailingStatementInTheSecondYearEndsTheRun)
+{
+    useAgent(agents[1]);
+    callbacks.processEvents = [this] {
+        if (text == QStringLiteral("正在备份清理[201901]数据"))
+            db->exec(QStringLiteral("drop table SBZB"));
+    };
+    EXPECT_FALSE(run({QStringLiteral("2020"), QStringLiteral("2019")}));
+    ASSERT_EQ(archives.size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(archives[0]));
+    EXPECT_EQ(lines, (QStringList{msg(MsgArchived, {QStringLiteral("2020"), archives[0]}),
+                                  FormatErrorText(QLatin1String(kDbErrorCode))}));
+    EXPECT_EQ(compactions, 0);
+    EXPECT_FALSE(cleared);
+    EXPECT_GT(monthRows(QStringLiteral("201901")), 0);
+}
+
+TEST_P(BackupJobDb, DeclinedWarningsChangeNothing)
+{
+    qint64 rows = 0;
+    for (int m = 1; m <= 12; ++m)
+        rows += monthRows(periodOf(2020, m));
+    acceptWarnings = false;
+    EXPECT_FALSE(run({QStringLiteral("2020")}));
+    EXPECT_EQ(warnings.size(), 6);
+    EXPECT_TRUE(lines.isEmpty());
+    qint64 after = 0;
+    for (int m = 1; m <= 12; ++m)
+        after += monthRows(periodOf(2020, m));
+    EXPECT_EQ(after, rows);
+    EXPECT_TRUE(QDir(settings.backupDir).isEmpty());
+    EXPECT_FALSE(DirExists(AddBackslash(settings.workDir) + QStringLiteral("2020")));
+    EXPECT_EQ(compactions, 0);
+    EXPECT_FALSE(cleared);
+}
+
+// A run cut short after the host removed a month leaves that month only in the work folder; the
+// rerun must pack those files instead of writing empty ones over them.
+TEST_P(BackupJobDb, FilesLeftByACutShortRunArePacked)
+{
+    useAgent(agents[1]);
+    const auto before = snapshotYear(2019);
+    const QString period = QStringLiteral("201904");
+    QSqlQuery query;
+    const MonthDataFilesResult written = WriteMonthDataFiles(settings.workDir, period, settings.agentCode, query);
+    ASSERT_EQ(written.outcome, MonthDataFilesResult::Written) << written.error.toStdString();
+    query.finish();
+    char buffer[SJQL_IIT_RESULT_BUFFER_SIZE] = {};
+    char* result = buffer;
+    ASSERT_EQ(ClearDKDJData("201904", toGbk(settings.agentCode).constData(), &result), 0);
+    ASSERT_EQ(monthRows(period), 0);
+
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    QStringList all;
+    for (int m = 1; m <= 12; ++m)
+        all << periodOf(2019, m);
+    ASSERT_EQ(archives.size(), 1);
+    expectArchiveHolds(archives[0], 2019, before, all);
+    EXPECT_EQ(position, 94);
+}
+
+// Files holding rows the database no longer has, while it still has others of the month: the
+// month is not cleared and the files stay in the work folder.
+TEST_P(BackupJobDb, LeftoverFilesWithMoreRowsAreNeverReplaced)
+{
+    useAgent(agents[1]);
+    const QString period = QStringLiteral("201904");
+    QSqlQuery query;
+    ASSERT_EQ(WriteMonthDataFiles(settings.workDir, period, settings.agentCode, query).outcome,
+              MonthDataFilesResult::Written);
+    query.finish();
+    const QString file = BackupDataFilePath(settings.workDir, QStringLiteral("ZCGZXJMXB_YYYYMM.dat"), period);
+    const QByteArray bytes = [&] {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    ASSERT_FALSE(bytes.isEmpty());
+    db->exec(QStringLiteral("delete from ZCGZXJMXB where FFYF='%1' and KJYWRBM='%2' and GH=(select min(GH) from "
+                            "(select GH from ZCGZXJMXB where FFYF='%1' and KJYWRBM='%2') t)")
+                 .arg(period, settings.agentCode));
+    const qint64 rows = monthRows(period);
+
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains(period));
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("未清理"))) << lines[0].toStdString();
+    EXPECT_EQ(monthRows(period), rows);
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), bytes);
+    EXPECT_EQ(monthRows(QStringLiteral("201905")), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, BackupJobDb, SJQL_DATABASE_KINDS);
+
+TEST(BackupArchiveCheck, DamagedOrIncompleteArchivesAreRefused)
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = dir.filePath(QStringLiteral("f%1.dat").arg(i));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        // Random bytes barely compress, so the members are large and a flipped byte lands inside one.
+        QByteArray bytes(20000 + i, Qt::Uninitialized);
+        QRandomGenerator generator(quint32(i + 1));
+        for (char& c : bytes)
+            c = char(generator.bounded(256));
+        f.write(bytes);
+        files << path;
+    }
+    const QString archive = dir.filePath(QStringLiteral("a.zip"));
+    ASSERT_TRUE(CompressFiles(files, archive, ArchivePassword));
+    QString error;
+    EXPECT_TRUE(VerifyBackupArchive(archive, files, ArchivePassword, &error)) << error.toStdString();
+
+    // A member too few, a flipped byte inside a member, and a file that changed after packing.
+    EXPECT_FALSE(VerifyBackupArchive(archive, files.mid(0, 2), ArchivePassword, &error));
+    const QString damaged = dir.filePath(QStringLiteral("b.zip"));
+    ASSERT_TRUE(QFile::copy(archive, damaged));
+    {
+        QFile f(damaged);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        bytes[100] = char(bytes[100] ^ 0x5A); // inside the first member's data
+        f.seek(0);
+        f.write(bytes);
+    }
+    EXPECT_FALSE(VerifyBackupArchive(damaged, files, ArchivePassword, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("f0.dat"))) << error.toStdString();
+    {
+        QFile f(files[1]);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("x");
+    }
+    EXPECT_FALSE(VerifyBackupArchive(archive, files, ArchivePassword, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("f1.dat"))) << error.toStdString();
+}
+
+TEST(BackupMessages, ParametersAreJoinedAndCut)
+{
+    host::resetState();
+    // Unknown pre-check results carry their number.
+    EXPECT_EQ(PrecheckStatusText(7), QStringLiteral("未知的检查结果(7)"));
+    EXPECT_EQ(PrecheckStatusText(-1), QStringLiteral("处理失败"));
+    const QString longText(300, QChar(0x4E2D));
+    const QString line = BackupMessageText(MsgClearFailed, {QStringLiteral("201901"), longText});
+    EXPECT_EQ(line, host::catalogueText(MsgClearFailed,
+                                        truncateGbk(toGbk(QStringLiteral("201901") + QChar(1) + longText), 255)));
+    EXPECT_TRUE(line.contains(QStringLiteral("201901")));
+}
