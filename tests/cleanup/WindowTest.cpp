@@ -1,0 +1,352 @@
+// SPDX-License-Identifier: MIT
+// The cleanup manager window against a demo database: which years it offers, what it shows when
+// there is nothing or the query fails, where it proposes to put the backups, and its pictures.
+#include "cleanup/Artwork.h"
+#include "cleanup/Drives.h"
+#include "cleanup/f_sjqlMgr.h"
+#include "db/ModuleHost.h"
+#include "db/SqlLog.h"
+#include "db/TestDatabase.h"
+#include "entry/ModuleContext.h"
+#include "host/services/HostServicesAdmin.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/ModuleLib.h"
+#include "ui/ImageButton.h"
+#include "ui/XPControls.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace sjql;
+using sjql::cleanup::TDriveInfo;
+
+namespace {
+
+void setVo(const QString& name, const QString& text)
+{
+    auto& vo = host::state().valueObject;
+    for (auto& e : vo)
+        if (e.name == name) {
+            e.text = text;
+            return;
+        }
+    host::VoEntry e;
+    e.name = name;
+    e.text = text;
+    vo.push_back(e);
+}
+
+// Publishes a connection, its kind, the host code and the current period as the host does.
+void publish(HostConnection* connection, const QString& kind, const QString& period, const QString& appCode)
+{
+    auto& vo = host::state().valueObject;
+    vo.clear();
+    host::VoEntry c;
+    c.name = QStringLiteral("QVR_DKDJADOConnection");
+    c.kind = host::VoEntry::Object;
+    c.object = connection;
+    vo.push_back(c);
+    setVo(QStringLiteral("QVR_DKDJDBType"), kind);
+    setVo(QStringLiteral("QVR_DKDJAPPCODE"), appCode);
+    setVo(QStringLiteral("QVR_SDFY"), period);
+}
+
+// Saves a picture of the window into the build folder for a person to look at.
+void saveShot(QWidget* w, const QString& name)
+{
+    const QString dir = QStringLiteral(SJQL_BINARY_DIR "/ui-shots");
+    QDir().mkpath(dir);
+    w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+class WindowFixture
+{
+protected:
+    void setUpHost()
+    {
+        host::resetState();
+        ASSERT_TRUE(home.isValid());
+        host::state().homeDir = home.path() + QLatin1Char('/');
+        SetHostExeDirOverride(home.path());
+        SetSqlLogFolderOverride(home.path());
+        host::clearShownBoxes();
+        host::setBoxScript([](const host::ShownBox&) { return true; });
+        cleanup::SetDriveListProvider([] { return QList<TDriveInfo>{}; });
+    }
+    void tearDownHost()
+    {
+        window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        cleanup::SetDriveListProvider(nullptr);
+        SetSqlLogFolderOverride(QString());
+        SetHostExeDirOverride(QString());
+        host::setBoxScript(nullptr);
+        host::resetState();
+    }
+
+    TfrmsjqlMgr* open()
+    {
+        window = std::make_unique<TfrmsjqlMgr>();
+        window->show();
+        QCoreApplication::processEvents();
+        return window.get();
+    }
+
+    QTemporaryDir home;
+    std::unique_ptr<TfrmsjqlMgr> window;
+};
+
+// --- Year list, on both database kinds ---
+
+class YearListTest : public WindowFixture, public ::testing::TestWithParam<const char*>
+{
+protected:
+    void SetUp() override
+    {
+        setUpHost();
+        db = std::make_unique<test::TestDatabase>(QString::fromLatin1(GetParam()));
+        ASSERT_TRUE(db->ok()) << db->error().toStdString();
+    }
+    void TearDown() override
+    {
+        tearDownHost();
+        db.reset();
+    }
+
+    void demo(int first, int last, const QString& period)
+    {
+        host::DemoOptions o;
+        o.agents = 1;
+        o.employees = 3;
+        o.firstYear = first;
+        o.lastYear = last;
+        o.period = period;
+        host::DemoResult r;
+        QString error;
+        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), o, &r, &error)) << error.toStdString();
+        publish(db->connectionPtr(), db->kind(), r.period, QStringLiteral("03"));
+    }
+
+    std::unique_ptr<test::TestDatabase> db;
+};
+
+TEST_P(YearListTest, OffersHistoryYearsNewestFirstWithoutTheCurrentOne)
+{
+    demo(2019, 2024, QStringLiteral("202406"));
+    TfrmsjqlMgr* w = open();
+    EXPECT_EQ(w->VisibleYearCaptions(),
+              QStringList({QStringLiteral("2023年"), QStringLiteral("2022年"), QStringLiteral("2021年"),
+                           QStringLiteral("2020年"), QStringLiteral("2019年")}));
+    EXPECT_TRUE(w->btnClear->isEnabled());
+    EXPECT_TRUE(w->lblwsj->isHidden());
+    EXPECT_TRUE(host::shownBoxes().empty());
+    w->resize(780, 560);
+    saveShot(w, QStringLiteral("cleanup-window-03-") + QString::fromLatin1(GetParam()));
+
+    // The boxes stand where the window description puts them, left to right in year order.
+    const int x0 = w->YearBox(QStringLiteral("CBX0"))->x();
+    EXPECT_EQ(w->YearBox(QStringLiteral("CBX1"))->x() - x0, 70);
+    EXPECT_EQ(w->YearBox(QStringLiteral("CBX2"))->x() - x0, 135);
+    EXPECT_EQ(w->YearBox(QStringLiteral("CBX0"))->y(), w->lbl2->y() - 2);
+
+    // The ticked years go to the backup job in box order, four characters each.
+    QTest::mouseClick(w->YearBox(QStringLiteral("CBX3")), Qt::LeftButton);
+    QTest::mouseClick(w->YearBox(QStringLiteral("CBX1")), Qt::LeftButton);
+    EXPECT_EQ(w->CheckedYears(), QStringList({QStringLiteral("2022"), QStringLiteral("2020")}));
+
+    // A refresh (as after a run) clears the ticks; a second show makes no second set of boxes.
+    w->RefreshYearList();
+    EXPECT_TRUE(w->CheckedYears().isEmpty());
+    w->hide();
+    w->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->findChildren<ui::TXPFarmerCheckBox*>().size(), TfrmsjqlMgr::kYearBoxCount);
+    EXPECT_EQ(w->VisibleYearCaptions().size(), 5);
+}
+
+TEST_P(YearListTest, TwelveHistoryYearsFillOnlyTheTenBoxes)
+{
+    demo(2012, 2024, QStringLiteral("202403"));
+    TfrmsjqlMgr* w = open();
+    const QStringList captions = w->VisibleYearCaptions();
+    ASSERT_EQ(captions.size(), 10);
+    EXPECT_EQ(captions.first(), QStringLiteral("2023年"));
+    EXPECT_EQ(captions.last(), QStringLiteral("2014年"));
+}
+
+TEST_P(YearListTest, NoHistoryDisablesTheClearButton)
+{
+    demo(2024, 2024, QStringLiteral("202406"));
+    TfrmsjqlMgr* w = open();
+    EXPECT_TRUE(w->VisibleYearCaptions().isEmpty());
+    EXPECT_FALSE(w->btnClear->isEnabled());
+    EXPECT_FALSE(w->lblwsj->isHidden());
+    EXPECT_EQ(w->lblwsj->text(), QStringLiteral("无历史数据"));
+    // Restore stays possible.
+    EXPECT_TRUE(w->btnRegain->isEnabled());
+}
+
+TEST_P(YearListTest, FailingQueryShowsTheCodedTextAndLogsTheStatement)
+{
+    demo(2019, 2024, QStringLiteral("202406"));
+    TfrmsjqlMgr* w = open();
+    ASSERT_EQ(w->VisibleYearCaptions().size(), 5);
+
+    db->exec(QStringLiteral("DROP TABLE KJSDSBGB"));
+    w->RefreshYearList();
+    ASSERT_EQ(host::shownBoxes().size(), 1u);
+    EXPECT_EQ(host::shownBoxes()[0].kind, host::ShownBox::Info);
+    EXPECT_TRUE(host::shownBoxes()[0].text.contains(QStringLiteral("80323110")));
+    // The boxes keep what they showed.
+    EXPECT_EQ(w->VisibleYearCaptions().size(), 5);
+
+    const QByteArray logBytes = test::readLog(QDate::currentDate());
+    const QString log = fromGbk(QByteArrayView(logBytes));
+    const QString expr = db->sqlite() ? QStringLiteral("substr(FFYF,1,4)") : QStringLiteral("left(FFYF,4)");
+    EXPECT_TRUE(log.contains(QStringLiteral("from KJSDSBGB where ") + expr + QStringLiteral("<>'2024'  group by ") +
+                             expr + QStringLiteral(" order by ") + expr + QStringLiteral(" desc")))
+        << log.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, YearListTest, SJQL_DATABASE_KINDS);
+
+// --- Backup folder, texts and artwork (no database needed: the year query fails quietly) ---
+
+class WindowTest : public WindowFixture, public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setUpHost();
+        publish(nullptr, QStringLiteral("SQLITE"), QStringLiteral("202406"), QStringLiteral("03"));
+    }
+    void TearDown() override { tearDownHost(); }
+
+    void storeBackupPath(const QString& folder)
+    {
+        const QByteArray file = toGbk(host::subAppUserConfigFile(host::state().curSubAppCode));
+        const QByteArray v = toGbk(folder);
+        WriteIniValueString(file.constData(), "SysConfig", "BFPATH", v.constData());
+    }
+    void volumes(QList<TDriveInfo> list)
+    {
+        cleanup::SetDriveListProvider([list] { return list; });
+    }
+    QString folderShown() { return open()->edtBFLJ->text(); }
+};
+
+TEST_F(WindowTest, BackupFolderRules)
+{
+    const QString kTail = QStringLiteral("Quarvo/备份");
+    const QString stored = home.filePath(QStringLiteral("my backups"));
+    ASSERT_TRUE(QDir().mkpath(stored));
+
+    // An existing stored folder is shown as it is, whatever the drives.
+    volumes({{QStringLiteral("/"), cleanup::dtFixed}});
+    storeBackupPath(QStringLiteral("  ") + stored + QStringLiteral(" "));
+    EXPECT_EQ(folderShown(), stored);
+
+    // Without one: the last fixed drive, past a CD drive.
+    storeBackupPath(QStringLiteral("   "));
+    volumes({{QStringLiteral("/"), cleanup::dtFixed},
+             {QStringLiteral("/data/"), cleanup::dtFixed},
+             {QStringLiteral("/media/cd/"), cleanup::dtCdRom}});
+    EXPECT_EQ(folderShown(), QStringLiteral("/data/") + kTail);
+
+    // A removable drive counts only when the sub-application runs from it.
+    volumes({{QStringLiteral("/"), cleanup::dtFixed}, {QStringLiteral("/media/usb/"), cleanup::dtRemovable}});
+    EXPECT_EQ(folderShown(), QStringLiteral("/") + kTail);
+    volumes({{QStringLiteral("/media/usb/"), cleanup::dtRemovable}});
+    EXPECT_EQ(folderShown(), kTail);
+    const QString homeRoot = home.path() + QLatin1Char('/');
+    volumes({{QStringLiteral("/"), cleanup::dtFixed}, {homeRoot, cleanup::dtRemovable}});
+    EXPECT_EQ(folderShown(), homeRoot + kTail);
+
+    // A stored folder that is gone, and no drive taken: the default folder goes inside it.
+    volumes({});
+    storeBackupPath(QStringLiteral("/gone/backups"));
+    EXPECT_EQ(folderShown(), QStringLiteral("/gone/backups/") + kTail);
+
+    // The edit only shows the folder; it changes through the browse button.
+    EXPECT_FALSE(window->edtBFLJ->isEnabled());
+    EXPECT_TRUE(window->edtBFLJ->isReadOnly());
+    EXPECT_EQ(window->WorkDir(), host::subAppPath(host::state().curSubAppCode) + QStringLiteral("TEMP/TMPBFMU"));
+}
+
+TEST_F(WindowTest, BrowseStoresTheChosenFolderAndCancelChangesNothing)
+{
+    TfrmsjqlMgr* w = open();
+    const QString before = w->edtBFLJ->text();
+    QString askedTitle;
+    TfrmsjqlMgr::SetFolderChooser([&](QWidget*, const QString& title, QString*) {
+        askedTitle = title;
+        return false;
+    });
+    QTest::mouseClick(w->btnLoad, Qt::LeftButton);
+    EXPECT_EQ(askedTitle, QStringLiteral("请选择备份目录"));
+    EXPECT_EQ(w->edtBFLJ->text(), before);
+
+    const QString chosen = home.filePath(QStringLiteral("备份 2"));
+    TfrmsjqlMgr::SetFolderChooser([&](QWidget*, const QString&, QString* folder) {
+        *folder = chosen;
+        return true;
+    });
+    QTest::mouseClick(w->btnLoad, Qt::LeftButton);
+    TfrmsjqlMgr::SetFolderChooser(nullptr);
+    EXPECT_EQ(w->edtBFLJ->text(), chosen);
+    const QByteArray code = toGbk(host::state().curSubAppCode);
+    EXPECT_EQ(fromGbk(GetSubAppUserConfigParam(code.constData(), "SysConfig", "BFPATH", "")), chosen);
+}
+
+TEST_F(WindowTest, TextsFollowTheHostKind)
+{
+    TfrmsjqlMgr* w = open();
+    EXPECT_TRUE(w->lbltz->text().startsWith(QStringLiteral("清理并备份代扣代缴数据库")));
+    EXPECT_EQ(w->lblts->text(), QStringLiteral("升级到最新版代扣代缴可使用本功能。"));
+    window.reset();
+
+    setVo(QStringLiteral("QVR_DKDJAPPCODE"), QString());
+    w = open();
+    EXPECT_TRUE(w->lbltz->text().startsWith(QStringLiteral("清理并备份个税数据采集端数据库")));
+    EXPECT_TRUE(w->lbltz->text().endsWith(QStringLiteral("“备份路径”")));
+    EXPECT_EQ(w->lblts->text(), QStringLiteral("升级到最新版个税数据采集端可使用本功能。"));
+    EXPECT_EQ(w->Label1->text(), QStringLiteral("下，供必要时恢复使用。"));
+    saveShot(w, QStringLiteral("cleanup-window-other"));
+}
+
+TEST_F(WindowTest, PicturesOfTheWindow)
+{
+    // The background fades from light blue to the window colour within the top tenth, then stays.
+    const QImage back = cleanup::BackgroundPicture(QSize(642, 494));
+    EXPECT_EQ(QColor(back.pixel(10, 0)), QColor(201, 226, 248));
+    EXPECT_EQ(QColor(back.pixel(10, 60)), QColor(236, 243, 249));
+    EXPECT_EQ(QColor(back.pixel(10, 493)), QColor(236, 243, 249));
+    EXPECT_GT(qBlue(back.pixel(10, 25)), 248); // between the two
+
+    // The separator is really read back through the JPEG reader.
+    ASSERT_TRUE(QImageReader::supportedImageFormats().contains("jpeg"));
+    EXPECT_TRUE(cleanup::SeparatorJpegBytes().startsWith("\xFF\xD8"));
+    EXPECT_EQ(cleanup::SeparatorPicture().size(), QSize(609, 2));
+
+    // Every button shows a picture of its own size, and a disabled one looks different.
+    TfrmsjqlMgr* w = open();
+    for (ui::TImageButton* b : {w->btnLoad, w->btnClear, w->btnRegain, w->btnHINT, w->btnShow}) {
+        EXPECT_EQ(b->Bitmap().size(), b->size()) << b->objectName().toStdString();
+        EXPECT_NE(b->Bitmap(), b->BitmapDisabled());
+        EXPECT_NE(b->Bitmap(), b->BitmapOver());
+        EXPECT_NE(b->Bitmap(), b->BitmapDown());
+    }
+    EXPECT_EQ(w->btnClear->size(), QSize(131, 40));
+    EXPECT_EQ(w->btnHINT->size(), QSize(195, 43));
+    EXPECT_EQ(w->btnLoad->size(), QSize(62, 23));
+}
+
+} // namespace
