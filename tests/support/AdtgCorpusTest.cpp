@@ -142,7 +142,10 @@ void expectSameValue(const AdtgField& field, const XmlColumn& xc, const QString&
 
 QString corpusDir()
 {
-    const QByteArray shared = qgetenv("SJQL_SHARED_DIR");
+    // ctest sets SJQL_SHARED_DIR; run by hand, the shared folder beside the checkout is used.
+    QByteArray shared = qgetenv("SJQL_SHARED_DIR");
+    if (shared.isEmpty())
+        shared = QByteArray(SJQL_SOURCE_DIR) + "/../shared";
     return QString::fromLocal8Bit(shared) + QStringLiteral("/adtg-corpus");
 }
 
