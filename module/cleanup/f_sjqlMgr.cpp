@@ -394,20 +394,9 @@ void TfrmsjqlMgr::btnLoadClick()
 
 // --- Operations ---
 
-void TfrmsjqlMgr::btnClearClick() {}
+// btnClearClick and BackupAndClear: f_sjqlMgr_Backup.cpp.
 
 void TfrmsjqlMgr::btnRegainClick() {}
-
-bool TfrmsjqlMgr::BackupAndClear(TMyProgress* sender, void* param, QString& operation, qint16& progress,
-                                 TDispResultList& results)
-{
-    Q_UNUSED(sender);
-    Q_UNUSED(param);
-    Q_UNUSED(operation);
-    Q_UNUSED(progress);
-    Q_UNUSED(results);
-    return false;
-}
 
 bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& operation, qint16& progress,
                                   TDispResultList& results)
