@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 
 #include <array>
+#include <cstdio>
 #include <sqlite3.h>
 #include <vector>
 
@@ -183,14 +184,16 @@ Cell D(QDate d)
     return d.isValid() ? Cell{Cell::Date, 0, d.toString(Qt::ISODate)} : Cell{Cell::Null, 0, {}};
 }
 
-QString decimalText(qint64 v, int decimals)
+// Appends a fixed-point number ("-12.34") without going through QString::arg, which would be a
+// good part of the MariaDB generation time.
+void appendDecimal(QString& out, qint64 v, int decimals)
 {
+    char buf[32];
     const qint64 scale = decimals == 2 ? 100 : 10000;
     const qint64 a = v < 0 ? -v : v;
-    return QStringLiteral("%1%2.%3")
-        .arg(v < 0 ? QStringLiteral("-") : QString())
-        .arg(a / scale)
-        .arg(a % scale, decimals, 10, QLatin1Char('0'));
+    int n = std::snprintf(buf, sizeof buf, "%s%lld.%0*lld", v < 0 ? "-" : "", static_cast<long long>(a / scale),
+                          decimals, static_cast<long long>(a % scale));
+    out += QLatin1String(buf, n);
 }
 
 // Inserts rows of one table: prepared statements on SQLite, multi-row INSERTs on MariaDB.
@@ -302,17 +305,23 @@ private:
                 m_buffer += QString::number(c.n);
                 break;
             case Cell::Money:
-                m_buffer += decimalText(c.n, 2);
+                appendDecimal(m_buffer, c.n, 2);
                 break;
             case Cell::Rate:
-                m_buffer += decimalText(c.n, 4);
+                appendDecimal(m_buffer, c.n, 4);
                 break;
             case Cell::Text:
             case Cell::Date: {
-                // MariaDB reads backslashes as escapes unless told otherwise.
-                QString v = c.s;
-                v.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("''"));
-                m_buffer += QLatin1Char('\'') + v + QLatin1Char('\'');
+                m_buffer += QLatin1Char('\'');
+                if (c.s.contains(QLatin1Char('\\')) || c.s.contains(QLatin1Char('\''))) {
+                    // MariaDB reads backslashes as escapes unless told otherwise.
+                    QString v = c.s;
+                    v.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("''"));
+                    m_buffer += v;
+                } else {
+                    m_buffer += c.s;
+                }
+                m_buffer += QLatin1Char('\'');
                 break;
             }
             case Cell::Null:
@@ -499,6 +508,11 @@ private:
         const bool halfUnemployment = m >= monthIndex(2016, 5);
         const qint64 insuranceCap = (15000 + 1500 * static_cast<qint64>(years)) * Y;
 
+        static const QString wageItem = u("正常工资薪金所得");
+        static const QString longRemark = u("本月含补发以前月份工资及年终奖金，已按规定合并计税；"
+                                            "如有疑问请与人力资源部薪酬组联系核对明细。")
+                                              .repeated(4);
+        static const QString shortRemark = u("补缴社保");
         int people = 0;
         qint64 income = 0, tax = 0;
         for (size_t e = 0; e < staff.size(); ++e) {
@@ -527,7 +541,7 @@ private:
                              T(p.name),
                              I(p.idType),
                              T(p.id),
-                             T(u("正常工资薪金所得")),
+                             T(wageItem),
                              D(begin),
                              D(end),
                              T(period),
@@ -557,17 +571,15 @@ private:
                 return fail(m_wage);
             QString remark;
             if (rng.chance(2))
-                remark = u("本月含补发以前月份工资及年终奖金，已按规定合并计税；"
-                           "如有疑问请与人力资源部薪酬组联系核对明细。")
-                             .repeated(4);
+                remark = longRemark;
             else if (rng.chance(5))
-                remark = u("补缴社保");
+                remark = shortRemark;
             if (!m_report.add({T(agent),
                                T(wysbh),
                                T(p.name),
                                I(p.idType),
                                T(p.id),
-                               T(u("正常工资薪金所得")),
+                               T(wageItem),
                                T(period),
                                D(end),
                                D(begin),
@@ -613,7 +625,7 @@ private:
         *income += sre;
         *tax += due;
         const QString company = u(rng.pick(kCompanies));
-        const QString item = u("劳务报酬所得");
+        static const QString item = u("劳务报酬所得");
         if (!m_nonWage.add({T(agent),   T(p.name), I(p.idType), T(p.id),
                             T(company), T(item),   D(begin),    D(end),
                             T(period),  M(sre),    M(0),        M(deduction),
