@@ -11,7 +11,10 @@ function(sjql_add_test)
     sjql_warnings(${A_NAME})
     set(_env "QT_QPA_PLATFORM=offscreen" "LC_ALL=C.UTF-8" "TZ=Asia/Shanghai" "SJQL_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared")
     list(APPEND _env ${A_ENV})
+    # The discovered tests' properties pass through a generated script: keep the list separators.
+    string(REPLACE ";" "\\;" _env "${_env}")
+    string(REPLACE ";" "\\;" _labels "${A_LABELS}")
     gtest_discover_tests(${A_NAME} DISCOVERY_MODE PRE_TEST
-                         PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "${_env}" TIMEOUT 600)
+                         PROPERTIES LABELS "${_labels}" ENVIRONMENT "${_env}" TIMEOUT 600)
 endfunction()
 include(GoogleTest)
