@@ -177,6 +177,10 @@ std::unique_ptr<HostConnection> openHostConnection(const DatabaseLocation& where
             return nullptr;
         }
         const QString file = QFileInfo(where.sqliteFile).absoluteFilePath();
+        if (where.mustExist && !QFileInfo(file).isFile()) {
+            setError(error, QStringLiteral("SQLite database %1 does not exist").arg(file));
+            return nullptr;
+        }
         if (!QDir().mkpath(QFileInfo(file).absolutePath())) {
             setError(error, QStringLiteral("SQLite database %1: cannot create its folder").arg(file));
             return nullptr;

@@ -20,6 +20,9 @@ struct DatabaseLocation
     QString typeName = QStringLiteral("SQLITE");
     QString sqliteFile;
     QString url;
+    // SQLite: refuse a missing file instead of creating an empty database (start-up of an
+    // installation, as opposed to its set-up).
+    bool mustExist = false;
 };
 
 // Opens the host connection; null with *error set when the database cannot be opened.
