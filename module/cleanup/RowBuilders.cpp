@@ -150,6 +150,10 @@ bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QS
     }
 
     QString tpl = QLatin1String(table.statement);
+    // MySQL on Linux compares table names case-sensitively; the non-wage statement's lower-case
+    // name would miss the table there, so that kind gets the name as the table is created.
+    if (kind == dbkMySQL)
+        tpl.replace(QLatin1String("insert into fgzxjb "), QLatin1String("insert into FGZXJB "));
     if (kind == dbkOracle) {
         // The key column leads the column list and takes the table's sequence.
         const qsizetype open = tpl.indexOf(QLatin1Char('('));

@@ -188,6 +188,10 @@ TEST(RowBuilders, DateLiteralsAndKeysPerKind)
     ASSERT_TRUE(BuildNonWageInsert(nonWage.rs, dbkOracle, sql));
     EXPECT_TRUE(sql.startsWith(QStringLiteral("insert into fgzxjb (ID,KJYWRBM, XM,")));
     EXPECT_TRUE(sql.contains(QStringLiteral("values(SEQ_FGZXJB.NEXTVAL, '', '', 0,")));
+    ASSERT_TRUE(BuildNonWageInsert(nonWage.rs, dbkMySQL, sql));
+    EXPECT_TRUE(sql.startsWith(QStringLiteral("insert into FGZXJB (KJYWRBM, XM,")));
+    ASSERT_TRUE(BuildNonWageInsert(nonWage.rs, dbkSQLite, sql));
+    EXPECT_TRUE(sql.startsWith(QStringLiteral("insert into fgzxjb (KJYWRBM, XM,")));
 }
 
 TEST(RowBuilders, TextsAreQuotedSafely)

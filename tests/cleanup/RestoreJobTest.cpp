@@ -1,0 +1,475 @@
+// SPDX-License-Identifier: MIT
+// The restore run on SQLite and MariaDB: archives backed up and cleared from demo data come back
+// value for value; damaged, foreign and odd archives give their lines and lose nothing; every
+// early end rolls the archive back.
+#include "cleanup/RestoreJob.h"
+
+#include "archive/CompressUnit.h"
+#include "cleanup/BackupDataFiles.h"
+#include "cleanup/BackupSummary.h"
+#include "db/ModuleHost.h"
+#include "db/SqlLog.h"
+#include "db/TestDatabase.h"
+#include "entry/ErrorText.h"
+#include "entry/ModuleContext.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/IITIterface.h"
+#include "support/AdtgReader.h"
+#include "support/AdtgWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+// Readable failure messages for texts and lists of texts.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+using namespace sjql;
+using sjql::test::TestDatabase;
+
+TEST(RestoreMonthRuns, ConsecutiveMonthsBecomeRanges)
+{
+    auto text = [](const QStringList& months) {
+        RestoreJob::MonthRuns runs;
+        for (const QString& m : months)
+            runs.add(m);
+        return runs.text();
+    };
+    QStringList year;
+    for (int m = 1; m <= 12; ++m)
+        year << QStringLiteral("2008%1").arg(m, 2, 10, QLatin1Char('0'));
+    EXPECT_EQ(text(year), QStringLiteral("200801-200812"));
+    EXPECT_EQ(text({QStringLiteral("200805")}), QStringLiteral("200805-200805"));
+    EXPECT_EQ(
+        text({QStringLiteral("200801"), QStringLiteral("200802"), QStringLiteral("200803"), QStringLiteral("200805")}),
+        QStringLiteral("200801-200803；200805-200805"));
+    // December and January are not neighbours as numbers.
+    EXPECT_EQ(text({QStringLiteral("200812"), QStringLiteral("200901")}),
+              QStringLiteral("200812-200812；200901-200901"));
+    EXPECT_EQ(text({}), QString());
+}
+
+namespace {
+
+struct RestoreOutcome
+{
+    bool ok = false;
+    bool cleared = false;
+    QStringList lines;
+    QList<qint16> progress; // item progress at each point where events were processed, repeats dropped
+};
+
+} // namespace
+
+class RestoreDb : public testing::TestWithParam<const char*>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
+        ASSERT_TRUE(db->ok()) << db->error().toStdString();
+        host::DemoOptions options;
+        options.agents = 2;
+        options.employees = 4;
+        options.firstYear = 2008;
+        options.lastYear = 2009;
+        options.period = QStringLiteral("201003");
+        host::DemoResult demo;
+        QString error;
+        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
+            << error.toStdString();
+        agent = demo.agentCodes.at(0);
+        other = demo.agentCodes.at(1);
+        test::publishHost(db->connectionPtr(), db->kind());
+        host::VoEntry a;
+        a.name = QStringLiteral("QVR_KJYWRBM");
+        a.text = agent;
+        host::state().valueObject.push_back(a);
+        SetSqlLogFolderOverride(path(QStringLiteral("log")));
+        SetHostExeDirOverride(tmp.path());
+        QDir().mkpath(path(QStringLiteral("backup")));
+        QDir().mkpath(path(QStringLiteral("log")));
+    }
+
+    void TearDown() override
+    {
+        host::state().valueObject.clear();
+        SetSqlLogFolderOverride(QString());
+        SetHostExeDirOverride(QString());
+    }
+
+    QString path(const QString& name) const { return tmp.filePath(name); }
+    QString workDir() const { return path(QStringLiteral("work")); }
+
+    // Every row of the three tables, every agent, without the generated key: one text per row.
+    QStringList snapshot()
+    {
+        QStringList rows;
+        for (const QString& table : host::historyTables()) {
+            QSqlQuery q = db->exec(QStringLiteral("select * from ") + table);
+            while (q.next()) {
+                QStringList values{table};
+                const QSqlRecord rec = q.record();
+                for (int i = 0; i < rec.count(); ++i) {
+                    if (rec.fieldName(i).compare(QLatin1String("id"), Qt::CaseInsensitive) != 0)
+                        values << rec.fieldName(i) + QLatin1Char('=') +
+                                      (q.isNull(i) ? QStringLiteral("NULL") : q.value(i).toString());
+                }
+                rows << values.join(QLatin1Char('|'));
+            }
+        }
+        rows.sort();
+        return rows;
+    }
+
+    qint64 rows(const QString& table, const QString& periodPrefix)
+    {
+        return db->count(QStringLiteral("select count(*) from %1 where KJYWRBM='%2' and FFYF like '%3%'")
+                             .arg(table, agent, periodPrefix));
+    }
+
+    // Saves the month's three data files and lets the host library clear it, as a backup does.
+    // The data files' paths; empty when the library would not clear the month.
+    QStringList clearMonth(const QString& period)
+    {
+        QByteArray buffer(SJQL_IIT_RESULT_BUFFER_SIZE, '\0');
+        char* result = buffer.data();
+        const QByteArray p = toGbk(period), a = toGbk(agent);
+        if (bCanClearDkdjData(p.constData(), a.constData(), &result) != 0)
+            return {};
+        QSqlQuery q;
+        const MonthDataFilesResult written = WriteMonthDataFiles(workDir(), period, agent, q);
+        EXPECT_EQ(written.outcome, MonthDataFilesResult::Written) << written.error.toStdString();
+        buffer.fill('\0');
+        if (ClearDKDJData(p.constData(), a.constData(), &result) != 0) {
+            for (const QString& f : written.paths)
+                QFile::remove(f);
+            return {};
+        }
+        return written.paths;
+    }
+
+    QString declaration(const QString& period)
+    {
+        QSqlQuery q =
+            db->exec(QStringLiteral("select WYSBH from SBZB where SBYF='%1' and KJYWRBM='%2'").arg(period, agent));
+        return q.next() ? q.value(0).toString() : QString();
+    }
+
+    // An archive of the given summary bytes and files, packed as a backup packs them.
+    QString pack(const QString& name, const QByteArray& summary, QStringList files)
+    {
+        const QString summaryPath = path(QStringLiteral("craft/") + name + QStringLiteral("/BFZYXX.xml"));
+        QDir().mkpath(QFileInfo(summaryPath).path());
+        QFile f(summaryPath);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(summary);
+        f.close();
+        files << summaryPath;
+        const QString archive = path(QStringLiteral("backup/") + name + QStringLiteral(".zip"));
+        QString error;
+        EXPECT_TRUE(CompressFiles(files, archive, QString(ArchivePassword), &error)) << error.toStdString();
+        return archive;
+    }
+
+    // Backs up and clears a whole year of the agent; the archive's path. The months the library
+    // cleared are added to `cleared`.
+    QString backupYear(const QString& year, RestoreJob::MonthRuns* cleared = nullptr)
+    {
+        QString records;
+        QStringList files;
+        for (int m = 1; m <= 12; ++m) {
+            const QString period = year + QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0'));
+            const QString wysbh = declaration(period);
+            const QStringList month = clearMonth(period);
+            files << month;
+            if (cleared && !month.isEmpty())
+                cleared->add(period);
+            records =
+                AppendBackupRecord(records, month.isEmpty() ? QStringLiteral("N") : QStringLiteral("Y"), period, wysbh);
+        }
+        return pack(year, BuildBackupSummary(year, records, agent, QStringLiteral("03")), files);
+    }
+
+    RestoreOutcome restore(const QStringList& archives)
+    {
+        RestoreSettings settings;
+        settings.archives = archives;
+        settings.unpackFolder = path(QStringLiteral("work/UnZipDir/"));
+        settings.backupFolder = path(QStringLiteral("backup"));
+        settings.agentCode = agent;
+        settings.hostAppCode = QStringLiteral("03");
+        RestoreJob job(settings);
+        RestoreOutcome out;
+        QString text;
+        qint16 progress = 0;
+        job.processEvents = [&] {
+            if (out.progress.isEmpty() || out.progress.last() != progress)
+                out.progress << progress;
+        };
+        ui::TDispResultList results;
+        out.ok = job.Run(text, progress, results);
+        out.cleared = job.Cleared();
+        for (int i = 0; i < results.LineCount(); ++i)
+            out.lines << results.GetLine(i).Text;
+        if (qEnvironmentVariableIsSet("SJQL_TEST_SHOW_LOG"))
+            qInfo().noquote() << fromGbk(QByteArrayView(test::readLog(QDate::currentDate())));
+        // Nothing of the connection's transaction may stay open after a run.
+        EXPECT_FALSE(db->connection().inTransaction());
+        return out;
+    }
+
+    // The same rows; on a difference only a few of the differing rows are shown.
+    static void expectSameRows(const QStringList& actual, const QStringList& expected)
+    {
+        if (actual == expected)
+            return;
+        QStringList missing, extra;
+        for (const QString& r : expected)
+            if (!actual.contains(r) && missing.size() < 3)
+                missing << r;
+        for (const QString& r : actual)
+            if (!expected.contains(r) && extra.size() < 3)
+                extra << r;
+        ADD_FAILURE() << actual.size() << " rows instead of " << expected.size() << "; missing e.g. "
+                      << missing.join(QLatin1Char('\n')).toStdString() << "; unexpected e.g. "
+                      << extra.join(QLatin1Char('\n')).toStdString();
+    }
+
+    static QString done(const QString& months)
+    {
+        return months.isEmpty() ? QStringLiteral("数据恢复完成，没有需要恢复的所属期。")
+                                : QStringLiteral("数据恢复完成，已恢复的所属期：%1。").arg(months);
+    }
+
+    QTemporaryDir tmp;
+    std::unique_ptr<TestDatabase> db;
+    QString agent;
+    QString other;
+};
+
+TEST_P(RestoreDb, TwoYearsComeBackValueForValue)
+{
+    const QStringList before = snapshot();
+    ASSERT_GT(rows(QStringLiteral("FGZXJB"), QStringLiteral("2008")), 0);
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    RestoreJob::MonthRuns months2009;
+    const QString y2009 = backupYear(QStringLiteral("2009"), &months2009);
+    // 2009 of the first agent holds months the host library refuses to clear.
+    ASSERT_TRUE(months2009.text().startsWith(QStringLiteral("200901-200902；"))) << months2009.text().toStdString();
+    ASSERT_EQ(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("2008")), 0);
+    ASSERT_TRUE(snapshot() != before);
+
+    const RestoreOutcome out = restore({y2008, y2009});
+    EXPECT_TRUE(out.ok);
+    EXPECT_TRUE(out.cleared);
+    EXPECT_EQ(out.lines, QStringList({done(QStringLiteral("200801-200812")), done(months2009.text())}));
+    expectSameRows(snapshot(), before);
+}
+
+TEST_P(RestoreDb, DamagedArchiveIsSkippedOthersRestored)
+{
+    const QStringList before = snapshot();
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    RestoreJob::MonthRuns months2009;
+    const QString y2009 = backupYear(QStringLiteral("2009"), &months2009);
+    const QString damaged = path(QStringLiteral("backup/damaged.zip"));
+    QFile f(damaged);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("PK\x03\x04 this is no archive", 27));
+    f.close();
+
+    const RestoreOutcome out = restore({y2008, damaged, y2009});
+    EXPECT_TRUE(out.ok);
+    ASSERT_EQ(out.lines.size(), 3);
+    EXPECT_EQ(out.lines.at(1), RestoreMessageLine(14012009, {damaged}));
+    EXPECT_TRUE(out.lines.at(1).contains(damaged)) << out.lines.at(1).toStdString();
+    EXPECT_EQ(out.lines.at(2), done(months2009.text()));
+    expectSameRows(snapshot(), before);
+}
+
+TEST_P(RestoreDb, ForeignOrBrokenSummaryEndsTheRun)
+{
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    const QStringList cleared = snapshot();
+
+    // Another agent's archive stops the run before the matching one that follows it.
+    const QString foreign =
+        pack(QStringLiteral("foreign"),
+             BuildBackupSummary(QStringLiteral("2008"), QString(), other, QStringLiteral("03")), {});
+    RestoreOutcome out = restore({foreign, y2008});
+    EXPECT_FALSE(out.ok);
+    EXPECT_FALSE(out.cleared);
+    EXPECT_EQ(out.lines, QStringList{RestoreMessageLine(14012012)});
+    expectSameRows(snapshot(), cleared);
+
+    // The other edition, an empty year, no summary, a summary that does not parse.
+    const QString edition =
+        pack(QStringLiteral("edition"),
+             BuildBackupSummary(QStringLiteral("2008"), QString(), agent, QStringLiteral("01")), {});
+    EXPECT_EQ(restore({edition}).lines, QStringList{RestoreMessageLine(14012014)});
+    const QString noYear =
+        pack(QStringLiteral("noyear"), BuildBackupSummary(QString(), QString(), agent, QStringLiteral("03")), {});
+    EXPECT_EQ(restore({noYear}).lines, QStringList{RestoreMessageLine(14012013)});
+    const QString broken = pack(QStringLiteral("broken"), QByteArray("<QVRBFXX KJYWRBM="), {});
+    EXPECT_EQ(restore({broken}).lines, QStringList{RestoreMessageLine(14012011)});
+    QFile plain(path(QStringLiteral("craft/plain.txt")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString noSummary = path(QStringLiteral("backup/nosummary.zip"));
+    ASSERT_TRUE(CompressFiles(QStringList{plain.fileName()}, noSummary, QString(ArchivePassword)));
+    out = restore({noSummary, y2008});
+    EXPECT_EQ(out.lines,
+              QStringList({RestoreMessageLine(14012010, {noSummary}), done(QStringLiteral("200801-200812"))}));
+}
+
+TEST_P(RestoreDb, SkippedRecordsAndProgressOfOneArchive)
+{
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    // 200803 was declared again after the backup; 200805 lost its declaration altogether.
+    db->exec(QStringLiteral("update SBZB set WYSBH='NEW-0803' where SBYF='200803' and KJYWRBM='%1'").arg(agent));
+    db->exec(QStringLiteral("delete from SBZB where SBYF='200805' and KJYWRBM='%1'").arg(agent));
+
+    const RestoreOutcome out = restore({y2008});
+    EXPECT_TRUE(out.ok);
+    EXPECT_EQ(out.lines, QStringList({RestoreMessageLine(14012015, {QStringLiteral("200803")}),
+                                      done(QStringLiteral("200801-200802；200804-200812"))}));
+    EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200803")), 0);
+    EXPECT_GT(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200805")), 0);
+    // 5 at the archive, 90 / 12 = 7 more per record, 100 at the end.
+    QList<qint16> expected{0, 5};
+    for (int j = 1; j <= 12; ++j)
+        expected << static_cast<qint16>(5 + 7 * j);
+    expected << 100;
+    EXPECT_EQ(out.progress, expected);
+}
+
+TEST_P(RestoreDb, RecordsThatAreNotClearedOrHalfPresent)
+{
+    const QStringList before = snapshot();
+    // A month flagged "N" is left alone although it has rows.
+    QString records = AppendBackupRecord(QString(), QStringLiteral("N"), QStringLiteral("200801"),
+                                         declaration(QStringLiteral("200801")));
+    // A month whose non-wage file is missing from the archive: wage rows come back, no report rows.
+    QSqlQuery month =
+        db->exec(QStringLiteral("select min(FFYF) from FGZXJB where KJYWRBM='%1' and FFYF>'200801' and FFYF<'200813'")
+                     .arg(agent));
+    ASSERT_TRUE(month.next());
+    const QString period = month.value(0).toString();
+    const qint64 wage = rows(QStringLiteral("ZCGZXJMXB"), period);
+    ASSERT_GT(rows(QStringLiteral("FGZXJB"), period), 0);
+    records = AppendBackupRecord(records, QStringLiteral("Y"), period, declaration(period));
+    const QStringList files = clearMonth(period);
+    ASSERT_EQ(files.size(), 3);
+    const QString archive = pack(QStringLiteral("partial"),
+                                 BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
+                                 {files.at(0), files.at(2)});
+
+    const RestoreOutcome out = restore({archive});
+    EXPECT_TRUE(out.ok);
+    EXPECT_EQ(out.lines, QStringList({RestoreMessageLine(14012018, {period}), done(QString())}));
+    EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), period), wage);
+    EXPECT_EQ(rows(QStringLiteral("FGZXJB"), period), 0);
+    EXPECT_EQ(rows(QStringLiteral("KJSDSBGB"), period), 0);
+    EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200801")),
+              before.filter(QStringLiteral("FFYF=200801")).filter(QStringLiteral("ZCGZXJMXB|KJYWRBM=") + agent).size());
+}
+
+TEST_P(RestoreDb, EarlyEndsRollTheArchiveBack)
+{
+    // An empty month in the second record: the first month's rows are rolled back too.
+    QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200801"),
+                                         declaration(QStringLiteral("200801")));
+    records = AppendBackupRecord(records, QStringLiteral("Y"), QString(), QString());
+    const QStringList files = clearMonth(QStringLiteral("200801"));
+    ASSERT_EQ(files.size(), 3);
+    const QString emptyMonth =
+        pack(QStringLiteral("empty"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
+             files);
+    RestoreOutcome out = restore({emptyMonth});
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.lines, QStringList{RestoreMessageLine(14012021)});
+    EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200801")), 0);
+
+    // An INSERT refused in the middle of March: the coded line is the last one, nothing of the
+    // archive stays, and the archive after it is not touched.
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    const QString y2009 = backupYear(QStringLiteral("2009"));
+    const QStringList cleared = snapshot();
+    adtg::AdtgRecordset march;
+    ASSERT_TRUE(march.open(path(QStringLiteral("work/2008/ZCGZXJMXB_200803.dat"))));
+    march.moveNext();
+    march.moveNext();
+    const QString victim = march.field(QStringLiteral("GH")).toText();
+    ASSERT_FALSE(victim.isEmpty());
+    if (db->sqlite())
+        db->exec(QStringLiteral("create trigger refuse before insert on ZCGZXJMXB when new.GH='%1' and "
+                                "new.FFYF='200803' begin select raise(abort, 'refused'); end")
+                     .arg(victim));
+    else
+        db->exec(QStringLiteral("create trigger refuse before insert on ZCGZXJMXB for each row begin if new.GH='%1' "
+                                "and new.FFYF='200803' then signal sqlstate '45000' set message_text='refused'; "
+                                "end if; end")
+                     .arg(victim));
+    out = restore({y2008, y2009});
+    EXPECT_FALSE(out.ok);
+    ASSERT_FALSE(out.lines.isEmpty());
+    EXPECT_EQ(out.lines.last(), FormatErrorText(QStringLiteral("80323110")));
+    EXPECT_EQ(out.lines.size(), 1);
+    expectSameRows(snapshot(), cleared);
+    EXPECT_TRUE(QString::fromUtf8(test::readLog(QDate::currentDate())).contains(QStringLiteral("refused")));
+}
+
+TEST_P(RestoreDb, UnusableDataFileEndsTheRun)
+{
+    const QStringList files = clearMonth(QStringLiteral("200802"));
+    ASSERT_EQ(files.size(), 3);
+    const QStringList cleared = snapshot();
+    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200802"),
+                                               declaration(QStringLiteral("200802")));
+    const QString wage = path(QStringLiteral("craft/ZCGZXJMXB_200802.dat"));
+    QDir().mkpath(QFileInfo(wage).path());
+    auto archiveWith = [&](const QString& name) {
+        return pack(name, BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
+                    {wage, files.at(1), files.at(2)});
+    };
+
+    // A wage file cut in half.
+    QFile in(files.at(0));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QFile out(wage);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes.left(bytes.size() / 2));
+    out.close();
+    RestoreOutcome result = restore({archiveWith(QStringLiteral("truncated"))});
+    EXPECT_FALSE(result.ok);
+    ASSERT_EQ(result.lines.size(), 1);
+    EXPECT_TRUE(result.lines.at(0).contains(QStringLiteral("ZCGZXJMXB_200802.dat")))
+        << result.lines.at(0).toStdString();
+    expectSameRows(snapshot(), cleared);
+
+    // A wage file without the name column: the rows before it are rolled back with the archive.
+    QSqlQuery q(db->connection().database());
+    ASSERT_TRUE(q.exec(QStringLiteral("select id, KJYWRBM, GH from ZCGZXJMXB where KJYWRBM='%1'").arg(other)));
+    QString error;
+    ASSERT_TRUE(adtg::SaveRecordsetAdtg(q, db->connection().database(), QStringLiteral("ZCGZXJMXB"), wage, &error))
+        << error.toStdString();
+    result = restore({archiveWith(QStringLiteral("nocolumn"))});
+    EXPECT_FALSE(result.ok);
+    ASSERT_EQ(result.lines.size(), 1);
+    EXPECT_TRUE(result.lines.at(0).contains(QStringLiteral("XM"))) << result.lines.at(0).toStdString();
+    expectSameRows(snapshot(), cleared);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RestoreDb, SJQL_DATABASE_KINDS);
