@@ -13,9 +13,10 @@
 //
 // Access, SQL Server, MSDE, SQLite and MySQL share one template per table with the kind's date
 // literal; MySQL, which compares table names case-sensitively on most systems, gets the non-wage
-// table's name in the case the schema creates it (FGZXJB; the other kinds keep "fgzxjb"). On Oracle the table's key
-// column comes first and takes the next value of a sequence named SEQ_<table> (SEQ_ZCGZXJMXB.NEXTVAL,
-// SEQ_FGZXJB.NEXTVAL, SEQ_KJSDSBGB.NEXTVAL), which an Oracle installation keeps for these tables.
+// table's name in the case the schema creates it (FGZXJB; the other kinds keep "fgzxjb").
+// On Oracle the table's key column comes first and takes the next value of a sequence named
+// SEQ_<table> (SEQ_ZCGZXJMXB.NEXTVAL, SEQ_FGZXJB.NEXTVAL, SEQ_KJSDSBGB.NEXTVAL), which an Oracle
+// installation keeps for these tables.
 //
 // Pure functions: no database access, any thread.
 #pragma once
