@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: MIT
+// sjql-host clear: the backup-and-clear run driven through the module's own window, as a user does
+// it: tick the year boxes, press the clear button, confirm the host's question, answer the warnings
+// dialog, and read the result dialog. Prints the result lines ("line=...") and the archives written
+// ("archive=..."); boxes shown by the host services are printed as "box=...".
+#include "Commands.h"
+#include "HostSession.h"
+#include "host/services/HostServicesAdmin.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/ModuleLib.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QSet>
+#include <QTextEdit>
+#include <QTimer>
+
+namespace sjql::host {
+
+namespace {
+
+// Every archive file under the folders, by full path.
+QSet<QString> archivesIn(const QStringList& folders)
+{
+    QSet<QString> found;
+    for (const QString& folder : folders) {
+        if (folder.isEmpty())
+            continue;
+        QDirIterator it(folder, {QStringLiteral("*.zip")}, QDir::Files);
+        while (it.hasNext())
+            found.insert(QFileInfo(it.next()).absoluteFilePath());
+    }
+    return found;
+}
+
+// A press and a release over the middle of the control, as the mouse gives them.
+void clickWidget(QWidget* w)
+{
+    const QPointF local(w->width() / 2.0, w->height() / 2.0);
+    const QPointF global = w->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &release);
+}
+
+QStringList dialogLines(QWidget* dialog)
+{
+    auto* edit = dialog->findChild<QTextEdit*>(QStringLiteral("edit_result"));
+    if (!edit)
+        return {};
+    QStringList lines = edit->toPlainText().split(QLatin1Char('\n'));
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// Answers the module's result dialogs while the run goes on: the warnings dialog with confirm or
+// cancel, the closing result dialog with confirm after its lines were read.
+class DialogAnswerer : public QObject
+{
+public:
+    explicit DialogAnswerer(bool declineWarnings) : m_decline(declineWarnings)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start(50);
+    }
+
+    QStringList warnings, results;
+
+private:
+    void poll()
+    {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || dialog == m_answered || !dialog->isVisible())
+            return;
+        const QString kind = QString::fromLatin1(dialog->metaObject()->className());
+        QString button;
+        if (kind == QLatin1String("sjql::ui::Tfrm_DispResultEx")) {
+            warnings << dialogLines(dialog);
+            button = m_decline ? QStringLiteral("btnCancel") : QStringLiteral("sBtnConfirm");
+        } else if (kind == QLatin1String("sjql::ui::Tfrm_DispResult")) {
+            results << dialogLines(dialog);
+            button = QStringLiteral("sBtnConfirm");
+        } else {
+            return; // the progress window closes by itself
+        }
+        auto* b = dialog->findChild<QAbstractButton*>(button);
+        if (!b) {
+            note(QStringLiteral("the %1 dialog has no button %2; closing it").arg(kind, button));
+            dialog->close();
+        } else {
+            b->click();
+        }
+        m_answered = dialog;
+    }
+
+    QTimer m_timer;
+    QWidget* m_answered = nullptr;
+    bool m_decline = false;
+};
+
+int runClear(const CommandLine& cl)
+{
+    QStringList years;
+    for (const QString& y : cl.value(QStringLiteral("years")).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        years << y.trimmed();
+    if (years.isEmpty())
+        return fail(QStringLiteral("--years wants the years to clear, e.g. --years 2019,2020"));
+
+    HostSession session;
+    QString error;
+    if (!session.start(cl, &error))
+        return fail(error);
+
+    // A backup folder chosen earlier by the user is kept in the per-user settings.
+    if (cl.has(QStringLiteral("backup-dir"))) {
+        const QString folder = QFileInfo(cl.value(QStringLiteral("backup-dir"))).absoluteFilePath();
+        QDir().mkpath(folder);
+        WriteIniValueString(toGbk(subAppUserConfigFile(state().curSubAppCode)).constData(), "SysConfig", "BFPATH",
+                            toGbk(folder).constData());
+    }
+
+    // Host message boxes: the confirmation question is answered yes, every box is printed.
+    setBoxScript([](const ShownBox& box) {
+        printValue(QStringLiteral("box"), box.text);
+        return true;
+    });
+
+    Tfrm_MainFrame& frame = *session.frame();
+    QWidget* form = frame.openModule(false);
+    if (!form)
+        return fail(QStringLiteral("the module opened no window"));
+    settle(200);
+
+    int missing = 0;
+    for (const QString& year : years) {
+        QCheckBox* box = nullptr;
+        for (int i = 0; i < 10 && !box; ++i) {
+            auto* b = form->findChild<QCheckBox*>(QStringLiteral("CBX%1").arg(i));
+            if (b && b->isVisible() && b->text().left(4) == year)
+                box = b;
+        }
+        if (!box) {
+            note(QStringLiteral("no year box for %1").arg(year));
+            ++missing;
+            continue;
+        }
+        box->setChecked(true);
+    }
+    if (missing > 0)
+        return fail(QStringLiteral("%1 of the years has no box in the window").arg(missing));
+
+    auto* clearButton = form->findChild<QWidget*>(QStringLiteral("btnClear"));
+    auto* folderEdit = form->findChild<QLineEdit*>(QStringLiteral("edtBFLJ"));
+    if (!clearButton || !folderEdit)
+        return fail(QStringLiteral("the module window has no clear button or backup folder field"));
+    const QStringList folders{folderEdit->text(), subAppPath(state().curSubAppCode) + QStringLiteral("TEMP")};
+    const QSet<QString> before = archivesIn(folders);
+
+    // The whole run happens inside the click: progress window, dialogs and all.
+    DialogAnswerer answerer(cl.flag(QStringLiteral("decline-warnings")));
+    clickWidget(clearButton);
+    settle(100);
+
+    for (const QString& line : answerer.warnings)
+        printValue(QStringLiteral("warning"), line);
+    for (const QString& line : answerer.results)
+        printValue(QStringLiteral("line"), line);
+    QStringList written = QStringList(archivesIn(folders).subtract(before).values());
+    written.sort();
+    for (const QString& archive : written)
+        printValue(QStringLiteral("archive"), QDir::toNativeSeparators(archive));
+    return 0;
+}
+
+} // namespace
+
+SJQL_HOST_COMMAND({
+    .name = QStringLiteral("clear"),
+    .usage = QStringLiteral("--home DIR --years 2019,2020 [--backup-dir DIR] [--decline-warnings]"),
+    .summary = QStringLiteral("back up and clear the given years through the module's window, answering its "
+                              "dialogs; prints the result lines and the archives written"),
+    .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir")},
+    .flagOptions = {QStringLiteral("decline-warnings")},
+    .gui = true,
+    .run = runClear,
+})
+
+} // namespace sjql::host
