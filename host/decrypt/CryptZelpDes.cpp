@@ -116,6 +116,8 @@ CommonEncryptFile(const char* source, const char* destination, const char* passw
     if (!readFile(source, plain))
         return 0;
     std::vector<unsigned char> out(sizeof kMagic + kSaltSize + kNonceSize);
+    // The salt and nonce pointers below must stay valid when the buffer grows for the cipher text.
+    out.reserve(out.size() + plain.size() + kTagSize);
     std::memcpy(out.data(), kMagic, sizeof kMagic);
     unsigned char* salt = out.data() + sizeof kMagic;
     unsigned char* nonce = salt + kSaltSize;
