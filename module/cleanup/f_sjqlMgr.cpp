@@ -396,18 +396,7 @@ void TfrmsjqlMgr::btnLoadClick()
 
 // btnClearClick and BackupAndClear: f_sjqlMgr_Backup.cpp.
 
-void TfrmsjqlMgr::btnRegainClick() {}
-
-bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& operation, qint16& progress,
-                                  TDispResultList& results)
-{
-    Q_UNUSED(sender);
-    Q_UNUSED(param);
-    Q_UNUSED(operation);
-    Q_UNUSED(progress);
-    Q_UNUSED(results);
-    return false;
-}
+// btnRegainClick and RestoreArchives: f_sjqlMgr_Restore.cpp.
 
 void TfrmsjqlMgr::CompactAccessDatabase()
 {
