@@ -9,7 +9,9 @@
 #include <QPointer>
 
 #include <cmath>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 
 namespace sjql::ui {
 
@@ -22,6 +24,19 @@ struct ComApartment
     ComApartment() = default;
     ~ComApartment() = default;
 };
+
+// Orders every hand-off between a worker and the GUI thread (see Synchronize).
+std::mutex& handOffMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::condition_variable& handOffDone()
+{
+    static std::condition_variable cv;
+    return cv;
+}
 
 QLabel* makeLine(QWidget* parent, const char* name, int top)
 {
@@ -244,6 +259,9 @@ void Tfrm_CustomProgress::Timer_progressTimer()
 
 void Tfrm_CustomProgress::ThreadDone()
 {
+    {
+        const std::lock_guard guard(handOffMutex());
+    }
     FRunning = false;
     sBtnClose->setText(QStringLiteral("关闭"));
     sBtnClose->setEnabled(true);
@@ -268,19 +286,41 @@ TprogressThread::TprogressThread(Tfrm_CustomProgress* form) : Form(form) {}
 
 void TprogressThread::Synchronize(const std::function<void()>& f)
 {
-    std::exception_ptr failure;
+    // The call is posted to the GUI thread and the worker waits on a condition variable. The
+    // worker posts while holding the hand-off mutex and the GUI side takes it before it reads
+    // anything the worker prepared, so every hand-off is ordered by one standard mutex.
+    struct Call
+    {
+        const std::function<void()>* body;
+        std::exception_ptr failure;
+        bool done = false;
+    } call{&f, {}, false};
+    std::unique_lock lock(handOffMutex());
+    Call* const pending = &call;
     QMetaObject::invokeMethod(
         Form,
-        [&] {
+        [pending] {
+            const std::function<void()>* body = nullptr;
+            {
+                const std::lock_guard guard(handOffMutex());
+                body = pending->body;
+            }
+            // The body runs without the lock, so it may process events and start runs of its own.
+            std::exception_ptr failure;
             try {
-                f();
+                (*body)();
             } catch (...) {
                 failure = std::current_exception();
             }
+            const std::lock_guard guard(handOffMutex());
+            pending->failure = failure;
+            pending->done = true;
+            handOffDone().notify_all();
         },
-        Qt::BlockingQueuedConnection);
-    if (failure)
-        std::rethrow_exception(failure);
+        Qt::QueuedConnection);
+    handOffDone().wait(lock, [&] { return call.done; });
+    if (call.failure)
+        std::rethrow_exception(call.failure);
 }
 
 void TprogressThread::run()
@@ -288,6 +328,9 @@ void TprogressThread::run()
     [[maybe_unused]] const ComApartment com;
     Tfrm_CustomProgress* const form = Form;
     TMyProgress* const job = form->Job;
+    // The list is filled before the run and left alone during it.
+    const int n = job->Items.Count();
+    const bool stopOnFailure = job->StopOnFailure;
     try {
         Synchronize([&] {
             form->Succeeded = true;
@@ -296,7 +339,6 @@ void TprogressThread::run()
             form->ProgressBar_total->SetMaxValue(job->Mode != pmItems ? job->StepCount * 100
                                                                       : job->Items.Count() * 100);
         });
-        const int n = job->Items.Count();
         for (int i = 0; i < n; ++i) {
             if (job->Cancelled) {
                 form->Succeeded = false;
@@ -326,7 +368,7 @@ void TprogressThread::run()
                     form->Succeeded =
                         item.Proc(job, item.Param, form->OperationText, form->ItemProgress, form->ResultList.get());
             });
-            if (job->StopOnFailure && !form->Succeeded)
+            if (stopOnFailure && !form->Succeeded)
                 break;
             Synchronize([&] {
                 form->ProgressBar_total->SetProgress(form->DoneCount * 100);
@@ -338,6 +380,8 @@ void TprogressThread::run()
         // An item procedure's failure ends the run; the machinery has nothing to add to it, and
         // ThreadDone follows as after a normal end.
     }
+    // Everything the worker did happens before ThreadDone, which takes the same mutex.
+    const std::lock_guard guard(handOffMutex());
 }
 
 } // namespace sjql::ui
