@@ -12,6 +12,9 @@
 
 namespace sjql::host {
 
+// The taxpayer switch: decryption library and encrypted sysconfig.dat (CmdEncryptConfig.cpp).
+bool installHideSwitch(const QString& appFolder, bool offered, QString* error);
+
 namespace {
 
 const QString kDefaultInitError =
@@ -66,6 +69,8 @@ int runInit(const CommandLine& cl)
     inst.config.initError = kDefaultInitError;
 
     if (!inst.createFolders(&error))
+        return fail(error);
+    if (!installHideSwitch(inst.appFolder(inst.config.appCode), inst.config.hideSwitch, &error))
         return fail(error);
     HostConnection* connection = inst.openConnection(&error);
     if (!connection)

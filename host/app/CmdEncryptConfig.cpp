@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+// sjql-host encrypt-config IN OUT: the host's tool that encrypts a plain "sysconfig.dat" with its
+// cipher library, and the part of init that installs the taxpayer switch: the decryption library
+// in the host application folder and an encrypted "sysconfig.dat" beside it.
+#include "Commands.h"
+#include "host/decrypt/CryptZelpDes.h"
+#include "hostapi/CryptZelpDes.h"
+#include "hostapi/Gbk.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QTemporaryFile>
+
+namespace sjql::host {
+
+namespace {
+
+QString builtCipherLibrary()
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(SJQL_DECRYPT_LIBRARY_NAME);
+}
+
+} // namespace
+
+// Encrypts `plainFile` into `encryptedFile` with the settings password, through the cipher library
+// beside the executable (loaded for this call only). False with *error naming what failed.
+bool encryptConfigFile(const QString& plainFile, const QString& encryptedFile, QString* error)
+{
+    if (!QFileInfo(plainFile).isFile()) {
+        *error = QStringLiteral("%1: no such file").arg(QDir::toNativeSeparators(plainFile));
+        return false;
+    }
+    QLibrary lib(builtCipherLibrary());
+    using EncryptProc = unsigned char (*)(const char*, const char*, const char*);
+    auto encrypt = reinterpret_cast<EncryptProc>(lib.resolve("CommonEncryptFile"));
+    if (!encrypt) {
+        *error = QStringLiteral("cannot load CommonEncryptFile from %1: %2")
+                     .arg(QDir::toNativeSeparators(lib.fileName()), lib.errorString());
+        return false;
+    }
+    const QByteArray in = toGbk(QDir::toNativeSeparators(plainFile));
+    const QByteArray out = toGbk(QDir::toNativeSeparators(encryptedFile));
+    const bool ok = encrypt(in.constData(), out.constData(), kSysConfigPassword) != 0;
+    lib.unload();
+    if (!ok)
+        *error = QStringLiteral("cannot encrypt %1 into %2")
+                     .arg(QDir::toNativeSeparators(plainFile), QDir::toNativeSeparators(encryptedFile));
+    return ok;
+}
+
+// Puts the decryption library into the host application folder and writes its "sysconfig.dat"
+// with "CanUseHideNsr" 1 (switch offered) or 0 (the host edition without it).
+bool installHideSwitch(const QString& appFolder, bool offered, QString* error)
+{
+    const QString target = appFolder + QLatin1String(SJQL_DECRYPT_LIBRARY_NAME);
+    QFile::remove(target);
+    if (!QFile::copy(builtCipherLibrary(), target)) {
+        *error = QStringLiteral("cannot copy %1 into %2")
+                     .arg(QDir::toNativeSeparators(builtCipherLibrary()), QDir::toNativeSeparators(appFolder));
+        return false;
+    }
+    QTemporaryFile plain(appFolder + QStringLiteral("sysconfig-XXXXXX.ini"));
+    if (!plain.open()) {
+        *error = QStringLiteral("cannot write a file in %1").arg(QDir::toNativeSeparators(appFolder));
+        return false;
+    }
+    plain.write(offered ? "[SysConfig]\r\nCanUseHideNsr=1\r\n" : "[SysConfig]\r\nCanUseHideNsr=0\r\n");
+    plain.close();
+    return encryptConfigFile(plain.fileName(), appFolder + QStringLiteral("sysconfig.dat"), error);
+}
+
+namespace {
+
+int runEncryptConfig(const CommandLine& cl)
+{
+    if (cl.positional.size() != 2)
+        return fail(QStringLiteral("wants two files: IN (plain ini) and OUT (encrypted)"));
+    QString error;
+    if (!encryptConfigFile(cl.positional.at(0), cl.positional.at(1), &error))
+        return fail(error);
+    printValue(QStringLiteral("encrypted"),
+               QDir::toNativeSeparators(QFileInfo(cl.positional.at(1)).absoluteFilePath()));
+    return 0;
+}
+
+} // namespace
+
+SJQL_HOST_COMMAND({
+    .name = QStringLiteral("encrypt-config"),
+    .usage = QStringLiteral("IN OUT"),
+    .summary = QStringLiteral("encrypt a plain settings file (for example sysconfig.dat) with the host's cipher"),
+    .valueOptions = {},
+    .flagOptions = {},
+    .gui = false,
+    .run = runEncryptConfig,
+})
+
+} // namespace sjql::host

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+// sjql-host years: opens the module's window as a user does and prints the years it offers for
+// cleanup, in box order ("years=2023年,2022年,..."), or the window's "无历史数据" when there are none.
+// Message boxes the module shows on the way are printed as "box=...".
+#include "Commands.h"
+#include "HostSession.h"
+#include "host/services/HostServicesAdmin.h"
+
+#include <QCheckBox>
+#include <QLabel>
+
+namespace sjql::host {
+
+namespace {
+
+int runYears(const CommandLine& cl)
+{
+    HostSession session;
+    QString error;
+    if (!session.start(cl, &error))
+        return fail(error);
+    // Headless: boxes are recorded and answered with OK instead of waiting for a user.
+    setBoxScript([](const ShownBox& box) {
+        printValue(QStringLiteral("box"), box.text);
+        return true;
+    });
+    QWidget* form = session.frame()->openModule(false);
+    if (!form)
+        return fail(QStringLiteral("the module did not open its window"));
+    settle(200);
+
+    QStringList captions;
+    for (int i = 0; i < 10; ++i) {
+        auto* box = form->findChild<QCheckBox*>(QStringLiteral("CBX%1").arg(i));
+        if (box && !box->isHidden())
+            captions << box->text();
+    }
+    if (captions.isEmpty()) {
+        auto* none = form->findChild<QLabel*>(QStringLiteral("lblwsj"));
+        if (none && !none->isHidden())
+            captions << none->text();
+    }
+    printValue(QStringLiteral("years"), captions.join(QLatin1Char(',')));
+    setBoxScript(nullptr);
+    return 0;
+}
+
+} // namespace
+
+SJQL_HOST_COMMAND({
+    .name = QStringLiteral("years"),
+    .usage = QStringLiteral("--home DIR"),
+    .summary = QStringLiteral("print the years the module's window offers for cleanup"),
+    .valueOptions = {},
+    .flagOptions = {},
+    .gui = true,
+    .run = runYears,
+})
+
+} // namespace sjql::host
