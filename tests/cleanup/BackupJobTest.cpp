@@ -8,6 +8,7 @@
 #include "archive/CompressUnit.h"
 #include "archive/FileUtils.h"
 #include "cleanup/BackupDataFiles.h"
+#include "cleanup/BackupRows.h"
 #include "db/ModuleHost.h"
 #include "db/TestDatabase.h"
 #include "entry/ErrorText.h"
@@ -29,104 +30,7 @@
 #include <map>
 
 using namespace sjql;
-using sjql::test::TestDatabase;
-
-// Readable failure output for texts.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-namespace {
-
-const char* const kTables[] = {"ZCGZXJMXB", "FGZXJB", "KJSDSBGB"};
-
-QString periodOf(int year, int month)
-{
-    return QStringLiteral("%1%2").arg(year).arg(month, 2, 10, QLatin1Char('0'));
-}
-
-// One value as a comparable text, by the column kind the data file gives it.
-QString canonical(const QVariant& v, int type)
-{
-    if (v.isNull())
-        return QStringLiteral("<null>");
-    switch (type) {
-    case adtg::adVarWChar:
-    case adtg::adLongVarWChar:
-        return v.toString();
-    case adtg::adNumeric:
-        return QString::number(qRound64(v.toDouble() * 10000));
-    case adtg::adDate:
-        return (v.typeId() == QMetaType::QString ? QDate::fromString(v.toString().left(10), Qt::ISODate) : v.toDate())
-            .toString(Qt::ISODate);
-    default:
-        return QString::number(v.toLongLong());
-    }
-}
-
-QString canonical(const adtg::AdtgField& f)
-{
-    if (f.isNull())
-        return QStringLiteral("<null>");
-    switch (f.column().adoType()) {
-    case adtg::adVarWChar:
-    case adtg::adLongVarWChar:
-        return f.toText();
-    case adtg::adNumeric:
-        return QString::number(f.toCurrency());
-    case adtg::adDate:
-        return f.toDateTime().date().toString(Qt::ISODate);
-    default:
-        return QString::number(f.toInteger());
-    }
-}
-
-// A month's rows of one table as the database held them: raw values by column name.
-struct TableRows
-{
-    QStringList columns;
-    std::vector<QVariantList> rows;
-};
-
-// Rows of a data file in the canonical form, sorted; the column kinds are taken from the file.
-QStringList fileRows(const QString& path, const QStringList& columns, std::map<QString, int>* types)
-{
-    adtg::AdtgRecordset rs;
-    EXPECT_TRUE(rs.open(path)) << rs.errorString().toStdString();
-    QStringList out;
-    for (; !rs.eof(); rs.moveNext()) {
-        QStringList row;
-        for (const QString& c : columns) {
-            const adtg::AdtgField f = rs.field(c);
-            EXPECT_TRUE(f.isValid()) << c.toStdString();
-            if (!f.isValid())
-                return out;
-            (*types)[c] = f.column().adoType();
-            row << canonical(f);
-        }
-        out << row.join(QChar(0x1F));
-    }
-    out.sort();
-    return out;
-}
-
-QStringList databaseRows(const TableRows& t, const std::map<QString, int>& types)
-{
-    QStringList out;
-    for (const QVariantList& values : t.rows) {
-        QStringList row;
-        for (int i = 0; i < t.columns.size(); ++i) {
-            const auto it = types.find(t.columns[i]);
-            row << canonical(values[i], it == types.end() ? adtg::adVarWChar : it->second);
-        }
-        out << row.join(QChar(0x1F));
-    }
-    out.sort();
-    return out;
-}
-
-} // namespace
+using namespace sjql::test;
 
 class BackupJobDb : public testing::TestWithParam<const char*>
 {
@@ -196,38 +100,15 @@ protected:
         return ended;
     }
 
-    TableRows snapshot(const QString& table, const QString& period)
+    YearRows snapshotYear(int year)
     {
-        TableRows t;
-        QSqlQuery q = db->exec(QStringLiteral("select * from %1 where FFYF='%2' and KJYWRBM='%3' ")
-                                   .arg(table, period, settings.agentCode));
-        const QSqlRecord rec = q.record();
-        for (int i = 0; i < rec.count(); ++i)
-            t.columns << rec.fieldName(i);
-        while (q.next()) {
-            QVariantList row;
-            for (int i = 0; i < rec.count(); ++i)
-                row << q.value(i);
-            t.rows.push_back(row);
-        }
-        return t;
-    }
-
-    // Every month of a year: the rows of the three tables before the run.
-    std::map<QString, std::array<TableRows, 3>> snapshotYear(int year)
-    {
-        std::map<QString, std::array<TableRows, 3>> out;
-        for (int m = 1; m <= 12; ++m) {
-            for (int t = 0; t < 3; ++t)
-                out[periodOf(year, m)][size_t(t)] = snapshot(QLatin1String(kTables[t]), periodOf(year, m));
-        }
-        return out;
+        return test::snapshotYear(db->connection().database(), year, settings.agentCode);
     }
 
     qint64 monthRows(const QString& period)
     {
         qint64 n = 0;
-        for (const char* t : kTables)
+        for (const char* t : kHistoryTables)
             n += db->count(QStringLiteral("select count(*) from %1 where FFYF='%2' and KJYWRBM='%3'")
                                .arg(QLatin1String(t), period, settings.agentCode));
         return n;
@@ -235,8 +116,7 @@ protected:
 
     // Unpacks an archive and checks: exactly the files of the "Y" months and the summary; every row
     // of each "Y" month, no more and no fewer; the summary's flag for every month.
-    void expectArchiveHolds(const QString& archive, int year, const std::map<QString, std::array<TableRows, 3>>& before,
-                            const QStringList& clearedMonths)
+    void expectArchiveHolds(const QString& archive, int year, const YearRows& before, const QStringList& clearedMonths)
     {
         QTemporaryDir out;
         QString error;
@@ -253,12 +133,9 @@ protected:
 
         for (const QString& p : clearedMonths) {
             for (int t = 0; t < 3; ++t) {
-                const TableRows& rows = before.at(p)[size_t(t)];
-                std::map<QString, int> types;
-                const QStringList inFile = fileRows(
-                    out.filePath(BackupDataFileName(QLatin1String(BackupDataFileKinds()[size_t(t)].fileTemplate), p)),
-                    rows.columns, &types);
-                EXPECT_EQ(inFile, databaseRows(rows, types)) << p.toStdString() << " " << kTables[t];
+                const auto& kind = BackupDataFileKinds()[size_t(t)];
+                expectFileHoldsRows(out.filePath(BackupDataFileName(QLatin1String(kind.fileTemplate), p)),
+                                    before.at(p)[size_t(t)]);
             }
         }
         QFile f(out.filePath(QStringLiteral("BFZYXX.xml")));
@@ -429,12 +306,9 @@ TEST_P(BackupJobDb, NoWritableFolderKeepsTheYearsFilesAndEndsTheRun)
         const QString p = periodOf(2020, m);
         EXPECT_EQ(monthRows(p), 0);
         for (int t = 0; t < 3; ++t) {
-            const TableRows& rows = before.at(p)[size_t(t)];
-            std::map<QString, int> types;
-            const QString file =
-                BackupDataFilePath(settings.workDir, QLatin1String(BackupDataFileKinds()[size_t(t)].fileTemplate), p);
-            const QStringList inFile = fileRows(file, rows.columns, &types);
-            EXPECT_EQ(inFile, databaseRows(rows, types)) << file.toStdString();
+            expectFileHoldsRows(
+                BackupDataFilePath(settings.workDir, QLatin1String(BackupDataFileKinds()[size_t(t)].fileTemplate), p),
+                before.at(p)[size_t(t)]);
         }
     }
     EXPECT_GT(monthRows(QStringLiteral("201903")), 0);
