@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+// sjql-host restore: the restore run driven through the module's own window, as a user does it:
+// press the restore button, choose the archives in the open dialog, wait for the progress window
+// and read the result dialog. Prints the result lines ("line=..."); boxes shown by the host
+// services are printed as "box=...".
+#include "Commands.h"
+#include "HostSession.h"
+#include "host/services/HostServicesAdmin.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTextEdit>
+#include <QTimer>
+
+namespace sjql::host {
+
+namespace {
+
+// A press and a release over the middle of the control, as the mouse gives them.
+void clickWidget(QWidget* w)
+{
+    const QPointF local(w->width() / 2.0, w->height() / 2.0);
+    const QPointF global = w->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &release);
+}
+
+// Answers the dialogs of the run: the open dialog with the archives, the result dialog with
+// confirm once its lines were read.
+class RestoreAnswerer : public QObject
+{
+public:
+    explicit RestoreAnswerer(QStringList archives) : m_archives(std::move(archives))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start(50);
+    }
+
+    bool chose = false;
+    QStringList results;
+
+private:
+    void poll()
+    {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || dialog == m_answered || !dialog->isVisible())
+            return;
+        if (auto* open = qobject_cast<QFileDialog*>(dialog)) {
+            if (open->objectName() != QLatin1String("dlgOpenHF"))
+                return;
+            // Typed into the name field as the user would: every file in quotes, full paths.
+            QStringList quoted;
+            for (const QString& a : m_archives)
+                quoted << QLatin1Char('"') + a + QLatin1Char('"');
+            if (auto* edit = open->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(quoted.join(QLatin1Char(' ')));
+            m_answered = dialog;
+            chose = true;
+            static_cast<QDialog*>(open)->accept(); // QFileDialog::accept checks the typed names
+            return;
+        }
+        if (QString::fromLatin1(dialog->metaObject()->className()) != QLatin1String("sjql::ui::Tfrm_DispResult"))
+            return; // the progress window closes by itself
+        if (auto* edit = dialog->findChild<QTextEdit*>(QStringLiteral("edit_result"))) {
+            QStringList lines = edit->toPlainText().split(QLatin1Char('\n'));
+            while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
+                lines.removeLast();
+            results << lines;
+        }
+        m_answered = dialog;
+        if (auto* b = dialog->findChild<QAbstractButton*>(QStringLiteral("sBtnConfirm")))
+            b->click();
+        else
+            dialog->close();
+    }
+
+    QStringList m_archives;
+    QTimer m_timer;
+    QWidget* m_answered = nullptr;
+};
+
+int runRestore(const CommandLine& cl)
+{
+    QStringList archives;
+    for (const QString& a : cl.positional) {
+        const QFileInfo info(a);
+        if (!info.isFile())
+            return fail(QStringLiteral("archive %1 does not exist").arg(a));
+        archives << info.absoluteFilePath();
+    }
+    if (archives.isEmpty())
+        return fail(QStringLiteral("name the archives to restore, e.g. restore --home DIR 2008.zip 2009.zip"));
+
+    HostSession session;
+    QString error;
+    if (!session.start(cl, &error))
+        return fail(error);
+    setBoxScript([](const ShownBox& box) {
+        printValue(QStringLiteral("box"), box.text);
+        return true;
+    });
+
+    QWidget* form = session.frame()->openModule(false);
+    if (!form)
+        return fail(QStringLiteral("the module opened no window"));
+    settle(200);
+    auto* restoreButton = form->findChild<QWidget*>(QStringLiteral("btnRegain"));
+    if (!restoreButton)
+        return fail(QStringLiteral("the module window has no restore button"));
+
+    // The whole run happens inside the click: open dialog, progress window and result dialog.
+    RestoreAnswerer answerer(archives);
+    clickWidget(restoreButton);
+    settle(100);
+    if (!answerer.chose)
+        return fail(QStringLiteral("the restore button showed no open dialog"));
+    for (const QString& line : answerer.results)
+        printValue(QStringLiteral("line"), line);
+    return 0;
+}
+
+} // namespace
+
+SJQL_HOST_COMMAND({
+    .name = QStringLiteral("restore"),
+    .usage = QStringLiteral("--home DIR ARCHIVE..."),
+    .summary = QStringLiteral("restore backup archives through the module's window, choosing them in its open "
+                              "dialog; prints the result lines"),
+    .valueOptions = {},
+    .flagOptions = {},
+    .gui = true,
+    .run = runRestore,
+})
+
+} // namespace sjql::host
