@@ -1,0 +1,732 @@
+// SPDX-License-Identifier: MIT
+// Backup-and-clear and restore of one large year, timed phase by phase, against the tools a user
+// would reach for instead: the sqlite3 shell (.mode insert), zip and unzip on SQLite; mariadb-dump,
+// zip, unzip and the mariadb client on MariaDB.
+//
+//   sjql-bench [--employees N] [--db sqlite|mysql] [--mysql-url URL] [--work DIR] [--keep]
+//
+// The year is made by the demo generator in a child process (so its memory does not count): one
+// agent with N employees, the benchmarked year 2019 and the second half of 2018, current period
+// 202003. Our run goes first (backup and clear of 2019, then the restore of its archive); the
+// tools then work on the restored rows. Every step is checked by counting the year's rows.
+//
+// Phases of our run are taken from the run itself: the building blocks it calls are wrapped at
+// link time (see sjql_bench.cmake), and their time is added up while a run is being timed.
+// Output: one "ratio PHASE OURS_S THEIRS_S RATIO" line per compared phase, then peak_rss_mb and
+// max_event_gap_ms (the longest stretch without event processing during our two runs).
+#include "archive/CompressUnit.h"
+#include "archive/FileUtils.h"
+#include "cleanup/BackupJob.h"
+#include "cleanup/RestoreJob.h"
+#include "db/Compaction.h"
+#include "db/SqlLog.h"
+#include "entry/ModuleContext.h"
+#include "host/data/HostDatabase.h"
+#include "host/services/HostServicesAdmin.h"
+#include "hostapi/HostConnection.h"
+#include "support/AdtgReader.h"
+#include "ui/DispResult.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+
+using namespace sjql;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kYear = 2019;
+const char* const kTables[3] = {"ZCGZXJMXB", "FGZXJB", "KJSDSBGB"};
+
+// Seconds spent per phase while `g_timing` is set; filled by the link-time wrappers below.
+std::map<std::string, double> g_phase;
+bool g_timing = false;
+
+struct PhaseTimer
+{
+    explicit PhaseTimer(const char* phase) : name(phase), start(Clock::now()) {}
+    ~PhaseTimer()
+    {
+        if (g_timing)
+            g_phase[name] += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    const char* name;
+    Clock::time_point start;
+};
+
+double phase(const char* name)
+{
+    const auto it = g_phase.find(name);
+    return it == g_phase.end() ? 0.0 : it->second;
+}
+
+double seconds(Clock::time_point from)
+{
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+// The longest time between two points where pending events were processed: a zero-interval timer
+// fires on every pass of event processing, wherever it is called from (the jobs, the ZIP engine).
+class EventGapMeter : public QObject
+{
+public:
+    EventGapMeter()
+    {
+        m_timer.setInterval(0);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
+    }
+    void begin()
+    {
+        m_last = Clock::now();
+        m_timer.start();
+    }
+    void end()
+    {
+        tick();
+        m_timer.stop();
+    }
+    double maxGapMs() const { return m_max * 1000.0; }
+    qint64 ticks() const { return m_ticks; }
+
+private:
+    void tick()
+    {
+        const auto now = Clock::now();
+        m_max = std::max(m_max, std::chrono::duration<double>(now - m_last).count());
+        m_last = now;
+        ++m_ticks;
+    }
+    QTimer m_timer;
+    Clock::time_point m_last;
+    double m_max = 0;
+    qint64 m_ticks = 0;
+};
+
+double peakRssMb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+}
+
+[[noreturn]] void die(const QString& message)
+{
+    std::fprintf(stderr, "sjql-bench: %s\n", qPrintable(message));
+    std::exit(1);
+}
+
+QString period(int month)
+{
+    return QStringLiteral("%1%2").arg(kYear).arg(month, 2, 10, QLatin1Char('0'));
+}
+
+QString selection(int table, const QString& p, const QString& agent)
+{
+    return QStringLiteral("select * from %1 where FFYF='%2' and KJYWRBM='%3'")
+        .arg(QLatin1String(kTables[table]), p, agent);
+}
+
+// Runs a tool to its end; its time in seconds. Standard input and output may be files.
+double runTool(const QString& program, const QStringList& args, const QString& stdinFile = {},
+               const QString& stdoutFile = {})
+{
+    QProcess p;
+    p.setProgram(program);
+    p.setArguments(args);
+    if (!stdinFile.isEmpty())
+        p.setStandardInputFile(stdinFile);
+    if (!stdoutFile.isEmpty())
+        p.setStandardOutputFile(stdoutFile);
+    const auto start = Clock::now();
+    p.start();
+    if (!p.waitForStarted(-1))
+        die(QStringLiteral("%1 does not start: %2").arg(program, p.errorString()));
+    p.waitForFinished(-1);
+    const double took = seconds(start);
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        die(QStringLiteral("%1 %2 failed (exit %3): %4")
+                .arg(program, args.join(QLatin1Char(' ')).left(200))
+                .arg(p.exitCode())
+                .arg(QString::fromLocal8Bit(p.readAllStandardError()).left(500)));
+    return took;
+}
+
+void writeText(const QString& path, const QString& text)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text.toUtf8()) < 0)
+        die(QStringLiteral("%1 cannot be written").arg(path));
+}
+
+qint64 folderBytes(const QString& folder, const QString& filter)
+{
+    qint64 total = 0;
+    for (const QFileInfo& fi : QDir(folder).entryInfoList({filter}, QDir::Files))
+        total += fi.size();
+    return total;
+}
+
+struct Options
+{
+    int employees = 50000;
+    QString kind = QStringLiteral("SQLITE");
+    QString mysqlUrl;
+    QString work;
+    bool keep = false;
+    QString generateInto; // child mode: SQLite file or MariaDB URL to fill
+};
+
+Options parseOptions(const QStringList& args)
+{
+    Options o;
+    o.mysqlUrl = qEnvironmentVariable("SJQL_TEST_MYSQL_URL");
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        auto value = [&]() -> QString {
+            if (i + 1 >= args.size())
+                die(QStringLiteral("%1 needs a value").arg(a));
+            return args.at(++i);
+        };
+        if (a == QLatin1String("--employees")) {
+            bool ok = false;
+            o.employees = value().toInt(&ok);
+            if (!ok || o.employees < 3)
+                die(QStringLiteral("--employees needs a number of at least 3"));
+        } else if (a == QLatin1String("--db")) {
+            const QString db = value().toLower();
+            if (db == QLatin1String("sqlite"))
+                o.kind = QStringLiteral("SQLITE");
+            else if (db == QLatin1String("mysql") || db == QLatin1String("mariadb"))
+                o.kind = QStringLiteral("MYSQL");
+            else
+                die(QStringLiteral("--db is sqlite or mysql, not %1").arg(db));
+        } else if (a == QLatin1String("--mysql-url")) {
+            o.mysqlUrl = value();
+        } else if (a == QLatin1String("--work")) {
+            o.work = value();
+        } else if (a == QLatin1String("--keep")) {
+            o.keep = true;
+        } else if (a == QLatin1String("--generate-into")) {
+            o.generateInto = value();
+        } else {
+            die(QStringLiteral("unknown argument %1; usage: sjql-bench [--employees N] [--db sqlite|mysql] "
+                               "[--mysql-url URL] [--work DIR] [--keep]")
+                    .arg(a));
+        }
+    }
+    return o;
+}
+
+host::DatabaseLocation locationOf(const QString& kind, const QString& target)
+{
+    host::DatabaseLocation where;
+    where.typeName = kind;
+    if (kind == QLatin1String("SQLITE"))
+        where.sqliteFile = target;
+    else
+        where.url = target;
+    return where;
+}
+
+// Child mode: fills the database with the year and makes every month of it clearable (the demo
+// gives the first agent's months odd declaration states, which would make months refuse).
+int generate(const Options& o)
+{
+    QString error;
+    auto conn = host::openHostConnection(locationOf(o.kind, o.generateInto), &error);
+    if (!conn)
+        die(error);
+    host::DemoOptions demo;
+    demo.agents = 1;
+    demo.employees = o.employees;
+    demo.firstYear = kYear - 1;
+    demo.lastYear = kYear;
+    demo.period = QString::number(kYear + 1) + QStringLiteral("03");
+    demo.seed = 7;
+    host::DemoResult result;
+    const auto start = Clock::now();
+    if (!host::createDemoDatabase(*conn, o.kind, demo, &result, &error))
+        die(error);
+    QSqlQuery q(conn->database());
+    if (!q.exec(QStringLiteral("update SBZB set SBZT=1, FKZT=1, ZCZT=0, SDBZ=0 where SBYF like '%1%'").arg(kYear)))
+        die(q.lastError().text());
+    std::printf("generated %lld history rows in %.1f s\n", static_cast<long long>(result.rows), seconds(start));
+    return 0;
+}
+
+// The year's rows of the agent per table.
+std::array<qint64, 3> yearRows(HostConnection& conn, const QString& agent)
+{
+    std::array<qint64, 3> rows{};
+    QSqlQuery q(conn.database());
+    for (int t = 0; t < 3; ++t) {
+        if (!q.exec(QStringLiteral("select count(*) from %1 where FFYF like '%2%' and KJYWRBM='%3'")
+                        .arg(QLatin1String(kTables[t]))
+                        .arg(kYear)
+                        .arg(agent)) ||
+            !q.next())
+            die(q.lastError().text());
+        rows[size_t(t)] = q.value(0).toLongLong();
+    }
+    return rows;
+}
+
+qint64 total(const std::array<qint64, 3>& rows)
+{
+    return rows[0] + rows[1] + rows[2];
+}
+
+void expectRows(HostConnection& conn, const QString& agent, qint64 expected, const char* after)
+{
+    const qint64 got = total(yearRows(conn, agent));
+    if (got != expected)
+        die(QStringLiteral("after %1 the year holds %2 rows, %3 expected")
+                .arg(QLatin1String(after))
+                .arg(got)
+                .arg(expected));
+}
+
+// Command-line arguments of the MariaDB tools for a location.
+QStringList mysqlArgs(const host::MysqlUrl& u)
+{
+    QStringList args{QStringLiteral("--user=") + u.user, QStringLiteral("--default-character-set=utf8mb4")};
+    if (!u.password.isEmpty())
+        args << QStringLiteral("--password=") + u.password;
+    if (!u.socket.isEmpty())
+        args << QStringLiteral("--socket=") + u.socket;
+    else
+        args << QStringLiteral("--protocol=TCP") << QStringLiteral("--host=") + u.host
+             << QStringLiteral("--port=%1").arg(u.port);
+    return args;
+}
+
+void printRatio(const char* name, double ours, double theirs)
+{
+    std::printf("ratio %s %.2f %.2f %.2f\n", name, ours, theirs, theirs > 0 ? ours / theirs : 0.0);
+}
+
+} // namespace
+
+// Link-time wrappers: the linker sends the calls of our libraries to these (-Wl,--wrap=SYMBOL),
+// which time them and call the real function. The asm labels name the mangled symbols.
+#define SJQL_WRAP(ret, sym, params)                                                                                    \
+    ret real_##sym params asm("__real_" #sym);                                                                         \
+    ret wrap_##sym params asm("__wrap_" #sym);
+
+class QSqlQuery;
+SJQL_WRAP(bool, _ZN4sjql8RunQueryERK7QStringR9QSqlQueryb, (const QString&, QSqlQuery&, bool))
+SJQL_WRAP(bool, _ZN9QSqlQuery4lastEv, (QSqlQuery*))
+SJQL_WRAP(bool, _ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_,
+          (QSqlQuery&, const QSqlDatabase&, const QString&, const QString&, QString*))
+SJQL_WRAP(bool, _ZN4sjql4adtg13AdtgRecordset4openERK7QString, (adtg::AdtgRecordset*, const QString&))
+SJQL_WRAP(void, _ZN4sjql4adtg13AdtgRecordset8moveNextEv, (adtg::AdtgRecordset*))
+SJQL_WRAP(int, ClearDKDJData, (const char*, const char*, char**))
+SJQL_WRAP(bool, _ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_,
+          (const QStringList&, const QString&, const std::optional<QString>&, QString*))
+SJQL_WRAP(bool, _ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_,
+          (const QString&, const QString&, bool, const std::optional<QString>&, QString*))
+SJQL_WRAP(bool, _ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
+          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
+SJQL_WRAP(bool, _ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
+          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
+SJQL_WRAP(bool, _ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
+          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
+
+bool wrap__ZN4sjql8RunQueryERK7QStringR9QSqlQueryb(const QString& sql, QSqlQuery& q, bool isSelect)
+{
+    PhaseTimer t(isSelect ? "select" : "statement");
+    return real__ZN4sjql8RunQueryERK7QStringR9QSqlQueryb(sql, q, isSelect);
+}
+bool wrap__ZN9QSqlQuery4lastEv(QSqlQuery* q)
+{
+    PhaseTimer t("select");
+    return real__ZN9QSqlQuery4lastEv(q);
+}
+bool wrap__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_(
+    QSqlQuery& q, const QSqlDatabase& db, const QString& table, const QString& path, QString* error)
+{
+    PhaseTimer t("save");
+    return real__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_(q, db, table, path,
+                                                                                              error);
+}
+bool wrap__ZN4sjql4adtg13AdtgRecordset4openERK7QString(adtg::AdtgRecordset* rs, const QString& path)
+{
+    PhaseTimer t("open");
+    return real__ZN4sjql4adtg13AdtgRecordset4openERK7QString(rs, path);
+}
+void wrap__ZN4sjql4adtg13AdtgRecordset8moveNextEv(adtg::AdtgRecordset* rs)
+{
+    PhaseTimer t("move");
+    real__ZN4sjql4adtg13AdtgRecordset8moveNextEv(rs);
+}
+int wrap_ClearDKDJData(const char* p, const char* a, char** r)
+{
+    PhaseTimer t("clear");
+    return real_ClearDKDJData(p, a, r);
+}
+bool wrap__ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_(const QStringList& files,
+                                                                                const QString& archive,
+                                                                                const std::optional<QString>& pw,
+                                                                                QString* error)
+{
+    PhaseTimer t("pack");
+    return real__ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_(files, archive, pw, error);
+}
+bool wrap__ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_(const QString& archive, const QString& dest,
+                                                                        bool folders, const std::optional<QString>& pw,
+                                                                        QString* error)
+{
+    PhaseTimer t("unpack");
+    return real__ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_(archive, dest, folders, pw, error);
+}
+bool wrap__ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(const adtg::AdtgRecordset& rs,
+                                                                                        TDBKind kind, QString& sql,
+                                                                                        QString* error)
+{
+    PhaseTimer t("build");
+    return real__ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
+}
+bool wrap__ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(
+    const adtg::AdtgRecordset& rs, TDBKind kind, QString& sql, QString* error)
+{
+    PhaseTimer t("build");
+    return real__ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
+}
+bool wrap__ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(const adtg::AdtgRecordset& rs,
+                                                                                          TDBKind kind, QString& sql,
+                                                                                          QString* error)
+{
+    PhaseTimer t("build");
+    return real__ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
+}
+
+int main(int argc, char** argv)
+{
+    // The jobs' result lists live in the widget library; nothing is shown.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Options o = parseOptions(app.arguments());
+    if (!o.generateInto.isEmpty())
+        return generate(o);
+
+    std::optional<QTemporaryDir> tmp;
+    if (o.work.isEmpty()) {
+        tmp.emplace(QDir::temp().filePath(QStringLiteral("sjql-bench-XXXXXX")));
+        if (!tmp->isValid())
+            die(QStringLiteral("no temporary folder"));
+        tmp->setAutoRemove(!o.keep);
+        o.work = tmp->path();
+    }
+    QDir work(o.work);
+    const QString home = work.filePath(QStringLiteral("home"));
+    for (const char* sub :
+         {"home/Apps/03/Data", "home/Apps/16/TEMP/TMPBFMU", "backup", "tmp", "log", "theirs/out", "theirs/in"})
+        work.mkpath(QLatin1String(sub));
+    // The compaction's temporary file goes to the temporary folder: keep it apart from other runs.
+    qputenv("TMPDIR", QFile::encodeName(work.filePath(QStringLiteral("tmp"))));
+
+    // The database: SQLite in the installation's place, or a database of its own on the server.
+    host::DatabaseLocation where;
+    where.typeName = o.kind;
+    std::unique_ptr<HostConnection> admin;
+    QString dbName;
+    host::MysqlUrl mysql;
+    QString error;
+    if (o.kind == QLatin1String("SQLITE")) {
+        where.sqliteFile = home + QStringLiteral("/Apps/03/Data/Data.db");
+    } else {
+        if (o.mysqlUrl.isEmpty())
+            die(QStringLiteral("--db mysql needs --mysql-url or SJQL_TEST_MYSQL_URL"));
+        if (!host::parseMysqlUrl(o.mysqlUrl, &mysql, &error))
+            die(error);
+        admin = host::openHostConnection(locationOf(o.kind, o.mysqlUrl), &error);
+        if (!admin)
+            die(error);
+        dbName = QStringLiteral("sjql_bench_%1").arg(QCoreApplication::applicationPid());
+        QSqlQuery q(admin->database());
+        if (!q.exec(QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(dbName)))
+            die(q.lastError().text());
+        const qsizetype slash = o.mysqlUrl.indexOf(QLatin1Char('/'), 8);
+        const qsizetype query = o.mysqlUrl.indexOf(QLatin1Char('?'));
+        where.url = o.mysqlUrl.left(slash + 1) + dbName + (query >= 0 ? o.mysqlUrl.mid(query) : QString());
+        mysql.database = dbName;
+    }
+    struct DropDatabase
+    {
+        HostConnection* admin;
+        QString name;
+        ~DropDatabase()
+        {
+            if (admin && !name.isEmpty())
+                (void)QSqlQuery(admin->database()).exec(QStringLiteral("DROP DATABASE IF EXISTS ") + name);
+        }
+    } dropLater{o.keep ? nullptr : admin.get(), dbName};
+
+    std::printf("sjql-bench: %s, %d employees, year %d, work folder %s\n", qPrintable(o.kind), o.employees, kYear,
+                qPrintable(o.work));
+    std::fflush(stdout);
+    runTool(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--generate-into"), o.kind == QLatin1String("SQLITE") ? where.sqliteFile : where.url,
+             QStringLiteral("--db"),
+             o.kind == QLatin1String("SQLITE") ? QStringLiteral("sqlite") : QStringLiteral("mysql"),
+             QStringLiteral("--employees"), QString::number(o.employees)});
+
+    auto conn = host::openHostConnection(where, &error);
+    if (!conn)
+        die(error);
+    QString agent;
+    {
+        QSqlQuery q(conn->database());
+        if (!q.exec(QStringLiteral("select KJYWRBM from SBZB")) || !q.next())
+            die(QStringLiteral("no agent in the demo data"));
+        agent = q.value(0).toString();
+    }
+    const std::array<qint64, 3> rows = yearRows(*conn, agent);
+    const qint64 yearTotal = total(rows);
+    std::printf("year %d: %lld wage rows, %lld non-wage rows, %lld report rows\n", kYear,
+                static_cast<long long>(rows[0]), static_cast<long long>(rows[1]), static_cast<long long>(rows[2]));
+
+    // The host as the module sees it, without a window.
+    host::state().homeDir = home;
+    auto& vo = host::state().valueObject;
+    vo.clear();
+    auto text = [&](const char* name, const QString& value) {
+        host::VoEntry e;
+        e.name = QLatin1String(name);
+        e.text = value;
+        vo.push_back(e);
+    };
+    host::VoEntry c;
+    c.name = QStringLiteral("QVR_DKDJADOConnection");
+    c.kind = host::VoEntry::Object;
+    c.object = conn.get();
+    vo.push_back(c);
+    text("QVR_DKDJDBType", o.kind);
+    text("QVR_DKDJAPPCODE", QStringLiteral("03"));
+    text("QVR_KJYWRBM", agent);
+    SetSqlLogFolderOverride(work.filePath(QStringLiteral("log")));
+    SetHostExeDirOverride(o.work);
+
+    EventGapMeter gaps;
+
+    // Our backup and clear.
+    BackupJobSettings settings;
+    settings.agentCode = agent;
+    settings.hostAppCode = QStringLiteral("03");
+    settings.backupDir = work.filePath(QStringLiteral("backup"));
+    settings.workDir = home + QStringLiteral("/Apps/16/TEMP/TMPBFMU");
+    settings.subAppDir = home + QStringLiteral("/Apps/16/");
+    settings.years = {QString::number(kYear)};
+    Clock::time_point packingStart{}, compactionStart{};
+    double compaction = 0;
+    QString operationText;
+    qint16 progress = 0;
+    BackupJobCallbacks callbacks;
+    callbacks.processEvents = [&] {
+        // The year's months are done once the year's packing begins; the text marks the compaction.
+        if (progress >= 10 + 12 * (90 / 12) && packingStart == Clock::time_point{})
+            packingStart = Clock::now();
+        if (operationText == QStringLiteral("正在压缩数据库") && compactionStart == Clock::time_point{})
+            compactionStart = Clock::now();
+        QCoreApplication::processEvents();
+    };
+    callbacks.confirmWarnings = [](ui::TDispResultList&) { return true; };
+    callbacks.compact = [&] {
+        const auto start = Clock::now();
+        CompactResult r = CompactAccessDatabase();
+        compaction = seconds(start);
+        return r;
+    };
+    callbacks.showCompactionError = [](const QString& e) { die(QStringLiteral("compaction: ") + e); };
+
+    ui::TDispResultList results;
+    g_phase.clear();
+    g_timing = true;
+    gaps.begin();
+    auto start = Clock::now();
+    BackupJob backup(settings, callbacks);
+    const bool backedUp = backup.Run(operationText, progress, results);
+    const double backupTotal = seconds(start);
+    gaps.end();
+    g_timing = false;
+    if (!backedUp || backup.archives().size() != 1) {
+        QStringList lines;
+        for (int i = 0; i < results.LineCount(); ++i)
+            lines << results.GetLine(i).Text;
+        die(QStringLiteral("backup and clear ended early: ") + lines.join(QStringLiteral(" | ")));
+    }
+    const double backupGap = gaps.maxGapMs();
+    const double backupRss = peakRssMb();
+    expectRows(*conn, agent, 0, "our clear");
+    const QString archive = backup.archives().first();
+    const qint64 archiveBytes = QFileInfo(archive).size();
+    const std::map<std::string, double> backupPhases = g_phase;
+    const double packing = compactionStart > packingStart && packingStart != Clock::time_point{}
+                               ? std::chrono::duration<double>(compactionStart - packingStart).count()
+                               : phase("pack");
+    const double selectS = phase("select"), clearS = phase("clear");
+    const double writingS = phase("save") + phase("open");
+    std::printf("ours backup_clear %.2f s, %.0f rows/s: selection %.2f, writing %.2f (saving %.2f, reading back "
+                "%.2f), clearing %.2f, packing %.2f (zip %.2f), compaction %.2f, rest %.2f; archive %lld bytes\n",
+                backupTotal, double(yearTotal) / backupTotal, selectS, writingS, phase("save"), phase("open"), clearS,
+                packing, phase("pack"), compaction, backupTotal - selectS - writingS - clearS - packing - compaction,
+                static_cast<long long>(archiveBytes));
+    std::fflush(stdout);
+
+    // Our restore of that archive.
+    RestoreSettings rs;
+    rs.archives = {archive};
+    rs.unpackFolder = settings.workDir + QStringLiteral("/UnZipDir/");
+    rs.backupFolder = settings.backupDir;
+    rs.agentCode = agent;
+    rs.hostAppCode = QStringLiteral("03");
+    RestoreJob restore(rs);
+    restore.processEvents = [] { QCoreApplication::processEvents(); };
+    results.ClearLines();
+    g_phase.clear();
+    g_timing = true;
+    const double gapBefore = gaps.maxGapMs();
+    gaps.begin();
+    start = Clock::now();
+    const bool restored = restore.Run(operationText, progress, results);
+    const double restoreTotal = seconds(start);
+    gaps.end();
+    g_timing = false;
+    (void)gapBefore;
+    DeleteTree(rs.unpackFolder);
+    if (!restored) {
+        QStringList lines;
+        for (int i = 0; i < results.LineCount(); ++i)
+            lines << results.GetLine(i).Text;
+        die(QStringLiteral("restore ended early: ") + lines.join(QStringLiteral(" | ")));
+    }
+    expectRows(*conn, agent, yearTotal, "our restore");
+    const double unpackS = phase("unpack"), readS = phase("open") + phase("move"), buildS = phase("build"),
+                 insertS = phase("statement");
+    std::printf("ours restore %.2f s, %.0f rows/s: unpacking %.2f, reading %.2f, building %.2f, inserting %.2f, "
+                "checks %.2f, clearing %.2f, rest %.2f\n",
+                restoreTotal, double(yearTotal) / restoreTotal, unpackS, readS, buildS, insertS, phase("select"),
+                phase("clear"), restoreTotal - unpackS - readS - buildS - insertS - phase("select") - phase("clear"));
+    std::printf("event processing: %lld passes, longest gap %.0f ms in the backup\n",
+                static_cast<long long>(gaps.ticks()), backupGap);
+    std::fflush(stdout);
+
+    // The same work with the tools a user would reach for, on the same rows.
+    const QString out = work.filePath(QStringLiteral("theirs/out"));
+    const QString in = work.filePath(QStringLiteral("theirs/in"));
+    const QString zipFile = work.filePath(QStringLiteral("theirs/year.zip"));
+    const QString password = QString(ArchivePassword);
+    double exportS = 0, deleteS = 0, importS = 0;
+    QStringList files;
+    const bool sqlite = o.kind == QLatin1String("SQLITE");
+    // No statement of ours may hold the database while the tools work on it.
+    conn->close();
+    if (sqlite) {
+        QString script;
+        for (int m = 1; m <= 12; ++m) {
+            for (int t = 0; t < 3; ++t) {
+                const QString file = QStringLiteral("%1/%2_%3.sql").arg(out, QLatin1String(kTables[t]), period(m));
+                files << file;
+                script += QStringLiteral(".mode insert %1\n.output %2\n%3;\n")
+                              .arg(QLatin1String(kTables[t]), file, selection(t, period(m), agent));
+            }
+        }
+        writeText(work.filePath(QStringLiteral("theirs/export.txt")), script);
+        exportS = runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                          work.filePath(QStringLiteral("theirs/export.txt")));
+    } else {
+        const auto begin = Clock::now();
+        for (int m = 1; m <= 12; ++m) {
+            for (int t = 0; t < 3; ++t) {
+                const QString file = QStringLiteral("%1/%2_%3.sql").arg(out, QLatin1String(kTables[t]), period(m));
+                files << file;
+                runTool(QStringLiteral("mariadb-dump"),
+                        mysqlArgs(mysql) << QStringLiteral("--no-create-info") << QStringLiteral("--skip-triggers")
+                                         << QStringLiteral("--where=FFYF='%1' and KJYWRBM='%2'").arg(period(m), agent)
+                                         << dbName << QLatin1String(kTables[t]),
+                        {}, file);
+            }
+        }
+        exportS = seconds(begin);
+    }
+    const double zipS =
+        runTool(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-6"), QStringLiteral("-j"),
+                                                   QStringLiteral("-P"), password, zipFile}
+                                           << files);
+    {
+        QString script;
+        for (int m = 1; m <= 12; ++m) {
+            for (int t = 0; t < 3; ++t)
+                script += QStringLiteral("delete from %1 where FFYF='%2' and KJYWRBM='%3';\n")
+                              .arg(QLatin1String(kTables[t]), period(m), agent);
+        }
+        writeText(work.filePath(QStringLiteral("theirs/delete.txt")), script);
+        deleteS = sqlite ? runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                                   work.filePath(QStringLiteral("theirs/delete.txt")))
+                         : runTool(QStringLiteral("mariadb"), mysqlArgs(mysql) << dbName,
+                                   work.filePath(QStringLiteral("theirs/delete.txt")));
+    }
+    if (!conn->connect())
+        die(conn->lastError());
+    expectRows(*conn, agent, 0, "the tools' delete");
+    conn->close();
+    const double unzipS =
+        runTool(QStringLiteral("unzip"), {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("-P"), password,
+                                          zipFile, QStringLiteral("-d"), in});
+    {
+        // One transaction around all files, as our restore keeps one per archive.
+        QString script = sqlite ? QStringLiteral("BEGIN;\n") : QStringLiteral("SET autocommit=0;\n");
+        for (const QString& f : files)
+            script += (sqlite ? QStringLiteral(".read %1\n") : QStringLiteral("source %1\n"))
+                          .arg(in + QLatin1Char('/') + QFileInfo(f).fileName());
+        script += QStringLiteral("COMMIT;\n");
+        writeText(work.filePath(QStringLiteral("theirs/import.txt")), script);
+        importS = sqlite ? runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                                   work.filePath(QStringLiteral("theirs/import.txt")))
+                         : runTool(QStringLiteral("mariadb"), mysqlArgs(mysql) << dbName,
+                                   work.filePath(QStringLiteral("theirs/import.txt")));
+    }
+    if (!conn->connect())
+        die(conn->lastError());
+    expectRows(*conn, agent, yearTotal, "the tools' import");
+    std::printf("theirs backup_clear %.2f s: export %.2f (%lld bytes of statements), zip %.2f (%lld bytes), delete "
+                "%.2f\n",
+                exportS + zipS + deleteS, exportS, static_cast<long long>(folderBytes(out, QStringLiteral("*.sql"))),
+                zipS, static_cast<long long>(QFileInfo(zipFile).size()), deleteS);
+    std::printf("theirs restore %.2f s: unzip %.2f, import %.2f\n", unzipS + importS, unzipS, importS);
+
+    printRatio("backup_clear", backupTotal, exportS + zipS + deleteS);
+    printRatio("backup_clear_without_compaction", backupTotal - compaction, exportS + zipS + deleteS);
+    printRatio("export", selectS + writingS, exportS);
+    printRatio("packing", packing, zipS);
+    printRatio("clearing", clearS, deleteS);
+    printRatio("restore", restoreTotal, unzipS + importS);
+    printRatio("unpacking", unpackS, unzipS);
+    printRatio("inserting", restoreTotal - unpackS, importS);
+    std::printf("archive_bytes %lld %lld\n", static_cast<long long>(archiveBytes),
+                static_cast<long long>(QFileInfo(zipFile).size()));
+    std::printf("rows_per_s backup_clear %.0f restore %.0f\n", double(yearTotal) / backupTotal,
+                double(yearTotal) / restoreTotal);
+    std::printf("peak_rss_mb %.0f (after backup_clear %.0f)\n", peakRssMb(), backupRss);
+    std::printf("max_event_gap_ms %.0f\n", gaps.maxGapMs());
+    vo.clear();
+    conn.reset();
+    return 0;
+}
