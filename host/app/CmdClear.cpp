@@ -78,7 +78,8 @@ private:
     void poll()
     {
         QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog || dialog == m_answered || !dialog->isVisible())
+        // A dialog is answered once; the mark stays with the object (a later dialog may reuse its address).
+        if (!dialog || !dialog->isVisible() || dialog->property(kAnswered).toBool())
             return;
         const QString kind = QString::fromLatin1(dialog->metaObject()->className());
         QString button;
@@ -98,11 +99,12 @@ private:
         } else {
             b->click();
         }
-        m_answered = dialog;
+        dialog->setProperty(kAnswered, true);
     }
 
+    static constexpr const char* kAnswered = "sjqlHostAnswered";
+
     QTimer m_timer;
-    QWidget* m_answered = nullptr;
     bool m_decline = false;
 };
 
