@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
@@ -347,6 +348,25 @@ TEST_F(WindowTest, PicturesOfTheWindow)
     EXPECT_EQ(w->btnClear->size(), QSize(131, 40));
     EXPECT_EQ(w->btnHINT->size(), QSize(195, 43));
     EXPECT_EQ(w->btnLoad->size(), QSize(62, 23));
+}
+
+TEST(DrivesTest, RootOfAPathAndTheMachineVolumes)
+{
+    const QList<TDriveInfo> drives = {{QStringLiteral("/"), cleanup::dtFixed},
+                                      {QStringLiteral("/media/usb/"), cleanup::dtRemovable},
+                                      {QStringLiteral("/media/usb/inner/"), cleanup::dtFixed}};
+    // The longest root wins, and only whole path components match.
+    EXPECT_EQ(cleanup::DriveRootOf(QStringLiteral("/media/usb/inner/app/"), drives),
+              QStringLiteral("/media/usb/inner/"));
+    EXPECT_EQ(cleanup::DriveRootOf(QStringLiteral("/media/usb"), drives), QStringLiteral("/media/usb/"));
+    EXPECT_EQ(cleanup::DriveRootOf(QStringLiteral("/media/usb2/app"), drives), QStringLiteral("/"));
+    EXPECT_EQ(cleanup::DriveRootOf(QStringLiteral("relative/app"), drives), QString());
+
+    // The machine's own list: writable mount points, each ending with the separator.
+    for (const TDriveInfo& d : cleanup::PlatformDriveList()) {
+        EXPECT_TRUE(d.Root.endsWith(QLatin1Char('/'))) << d.Root.toStdString();
+        EXPECT_TRUE(QFileInfo(d.Root).isWritable()) << d.Root.toStdString();
+    }
 }
 
 } // namespace
