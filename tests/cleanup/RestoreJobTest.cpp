@@ -286,7 +286,7 @@ TEST_P(RestoreDb, DamagedArchiveIsSkippedOthersRestored)
     const QString damaged = path(QStringLiteral("backup/damaged.zip"));
     QFile f(damaged);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray("PK\x03\x04 this is no archive", 27));
+    f.write(QByteArrayLiteral("PK\x03\x04 this is no archive"));
     f.close();
 
     const RestoreOutcome out = restore({y2008, damaged, y2009});
