@@ -565,8 +565,12 @@ bool lookupTableColumns(const QSqlDatabase& db, const QString& table, std::vecto
 
 AdtgColumn columnForDeclaredType(const QString& name, const QString& declaredType, bool nullable)
 {
+    // The type name is one or more words ("INTEGER", "DOUBLE PRECISION"), then an optional size,
+    // then modifiers such as "UNSIGNED"; the words are taken whole.
     static const QRegularExpression re(
-        QStringLiteral(R"(^\s*([A-Za-z ]+?)\s*(?:\(\s*(\d+)\s*(?:,\s*(\d+)\s*)?\))?\s*(.*)$)"));
+        QStringLiteral(
+            R"(^\s*([A-Za-z]+(?:\s+(?!unsigned\b|signed\b|zerofill\b)[A-Za-z]+)*)\s*(?:\(\s*(\d+)\s*(?:,\s*(\d+)\s*)?\))?\s*(.*)$)"),
+        QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = re.match(declaredType);
     const QString base = m.hasMatch() ? m.captured(1).toLower() : QString();
     const quint32 n1 = m.captured(2).toUInt();

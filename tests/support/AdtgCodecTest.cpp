@@ -317,3 +317,32 @@ TEST(AdtgReaderTest, MissingFileNamesThePath)
     EXPECT_FALSE(rs.open(QStringLiteral("/nonexistent/KJSDSBGB_200801.dat")));
     EXPECT_TRUE(rs.errorString().contains(QLatin1String("KJSDSBGB_200801.dat")));
 }
+
+// Declared column types as SQLite and MariaDB report them, with and without a size.
+TEST(AdtgDeclaredTypes, TypeNamesAreReadWhole)
+{
+    struct Case
+    {
+        const char* declared;
+        int ado;
+    };
+    const Case cases[] = {
+        {"INTEGER", adInteger},
+        {"int(11)", adInteger},
+        {"int(10) unsigned", adUnsignedInt},
+        {"INT UNSIGNED", adUnsignedInt},
+        {"DATE", adDate},
+        {"datetime", adDate},
+        {"DECIMAL(16,2)", adNumeric},
+        {"VARCHAR(20)", adVarWChar},
+        {"DOUBLE PRECISION", 5 /* adDouble */},
+    };
+    for (const Case& c : cases) {
+        const AdtgColumn col = columnForDeclaredType(QStringLiteral("C"), QString::fromLatin1(c.declared), true);
+        EXPECT_EQ(col.adoType(), c.ado) << c.declared;
+    }
+    const AdtgColumn amount = columnForDeclaredType(QStringLiteral("A"), QStringLiteral("decimal(16,2)"), false);
+    EXPECT_EQ(amount.precision, 16u);
+    EXPECT_EQ(amount.scale, 2);
+    EXPECT_EQ(columnForDeclaredType(QStringLiteral("T"), QStringLiteral("varchar(40)"), true).maxLength, 40u);
+}
