@@ -32,14 +32,12 @@ public:
     // A bare message.
     explicit HostMessageEvent(int number, intptr_t wParam = 0, intptr_t lParam = 0)
         : QEvent(static_cast<QEvent::Type>(number)), m_number(number), m_wParam(wParam), m_lParam(lParam)
-    {
-    }
+    {}
     // A data-copy notice: `data` holds the text bytes including the terminating zero.
     HostMessageEvent(int number, QByteArray data, uintptr_t sender)
         : QEvent(static_cast<QEvent::Type>(number)), m_number(number), m_copyData(true), m_data(std::move(data)),
           m_wParam(static_cast<intptr_t>(sender))
-    {
-    }
+    {}
 
     int number() const { return m_number; }
     bool isCopyData() const { return m_copyData; }

@@ -51,8 +51,7 @@ SJQL_MODULELIB_API const char* GetSubAppUserConfigFile(const char* code);
 SJQL_MODULELIB_API const char* GetSubAppUserConfigParam(const char* code, const char* section, const char* key,
                                                         const char* defaultValue);
 SJQL_MODULELIB_API const char* GetUserConfigParam(const char* section, const char* key, const char* defaultValue);
-SJQL_MODULELIB_API void WriteIniValueString(const char* file, const char* section, const char* key,
-                                            const char* value);
+SJQL_MODULELIB_API void WriteIniValueString(const char* file, const char* section, const char* key, const char* value);
 SJQL_MODULELIB_API void WriteIniValueInt(const char* file, const char* section, const char* key, int value);
 SJQL_MODULELIB_API int IniFileIsExist(const char* file);
 
