@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Part 1.1 through the real entry: libsjql.so is loaded with QLibrary and ShowSJQL is called the way
 // the host calls it; the host side is the services library and a main frame that records notices.
+#include "host/data/HostDatabase.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostMessages.h"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 using namespace sjql;
 using namespace sjql::host;
@@ -72,6 +74,13 @@ protected:
     {
         ASSERT_NE(showSJQL, nullptr);
         ASSERT_TRUE(home.isValid());
+        // The window lists the years of an empty history on a host database of its own.
+        DatabaseLocation where;
+        where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
+        QString error;
+        connection = openHostConnection(where, &error);
+        ASSERT_TRUE(connection) << error.toStdString();
+        ASSERT_TRUE(createSchema(*connection, QStringLiteral("SQLITE"), &error)) << error.toStdString();
         resetState();
         state().homeDir = home.path();
         state().curFuncCode = QStringLiteral("160101");
@@ -96,6 +105,7 @@ protected:
         setBoxScript(nullptr);
         clearShownBoxes();
         resetState();
+        connection.reset();
     }
 
     void setEnabled(bool enabled, const QString& reason)
@@ -110,7 +120,20 @@ protected:
         VoEntry app;
         app.name = QStringLiteral("QVR_DKDJAPPCODE");
         app.text = QStringLiteral("03");
-        state().valueObject = {app, enable, error};
+        VoEntry cell;
+        cell.name = QStringLiteral("QVR_DKDJADOConnection");
+        cell.kind = VoEntry::Object;
+        cell.object = connection.get();
+        VoEntry type;
+        type.name = QStringLiteral("QVR_DKDJDBType");
+        type.text = QStringLiteral("SQLITE");
+        VoEntry agent;
+        agent.name = QStringLiteral("QVR_KJYWRBM");
+        agent.text = QStringLiteral("91110100MA0001");
+        VoEntry period;
+        period.name = QStringLiteral("QVR_SDFY");
+        period.text = QStringLiteral("202406");
+        state().valueObject = {agent, period, cell, type, app, enable, error};
     }
 
     // Calls the entry as the host does: the address of a variable holding the GBK text's address.
@@ -134,6 +157,7 @@ protected:
     static inline QLibrary* library = nullptr;
     static inline ShowSJQLProc showSJQL = nullptr;
     QTemporaryDir home;
+    std::unique_ptr<HostConnection> connection;
     Tfrm_MainFrame* frame = nullptr;
     QWidget* container = nullptr;
 };
