@@ -102,13 +102,19 @@ public:
         m_timer.stop();
     }
     double maxGapMs() const { return m_max * 1000.0; }
+    // The operation text shown when the longest gap ended.
+    QString maxGapText() const { return m_where; }
+    const QString* where = nullptr;
     qint64 ticks() const { return m_ticks; }
 
 private:
     void tick()
     {
         const auto now = Clock::now();
-        m_max = std::max(m_max, std::chrono::duration<double>(now - m_last).count());
+        const double gap = std::chrono::duration<double>(now - m_last).count();
+        if (gap > m_max && where)
+            m_where = *where;
+        m_max = std::max(m_max, gap);
         m_last = now;
         ++m_ticks;
     }
@@ -116,6 +122,7 @@ private:
     Clock::time_point m_last;
     double m_max = 0;
     qint64 m_ticks = 0;
+    QString m_where;
 };
 
 double peakRssMb()
@@ -525,6 +532,8 @@ int main(int argc, char** argv)
     SetHostExeDirOverride(o.work);
 
     EventGapMeter gaps;
+    QString operationText;
+    gaps.where = &operationText;
 
     // Our backup and clear.
     BackupJobSettings settings;
@@ -536,7 +545,6 @@ int main(int argc, char** argv)
     settings.years = {QString::number(kYear)};
     Clock::time_point packingStart{}, compactionStart{};
     double compaction = 0;
-    QString operationText;
     qint16 progress = 0;
     BackupJobCallbacks callbacks;
     callbacks.processEvents = [&] {
@@ -725,7 +733,7 @@ int main(int argc, char** argv)
     std::printf("rows_per_s backup_clear %.0f restore %.0f\n", double(yearTotal) / backupTotal,
                 double(yearTotal) / restoreTotal);
     std::printf("peak_rss_mb %.0f (after backup_clear %.0f)\n", peakRssMb(), backupRss);
-    std::printf("max_event_gap_ms %.0f\n", gaps.maxGapMs());
+    std::printf("max_event_gap_ms %.0f (ending at \"%s\")\n", gaps.maxGapMs(), qPrintable(gaps.maxGapText()));
     vo.clear();
     conn.reset();
     return 0;

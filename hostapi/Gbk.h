@@ -15,12 +15,24 @@ namespace sjql {
 
 inline QByteArray toGbk(QStringView text)
 {
+    // Plain ASCII is the same in GBK; most texts (names, codes, periods) are, and opening the ICU
+    // converter costs far more than the conversion.
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        return text.toLatin1();
     QStringEncoder encoder("GBK");
     return encoder.encode(text);
 }
 
 inline QString fromGbk(QByteArrayView bytes)
 {
+    bool ascii = true;
+    for (char c : bytes)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return QString::fromLatin1(bytes);
     QStringDecoder decoder("GBK");
     return decoder.decode(bytes);
 }

@@ -274,9 +274,12 @@ RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QStri
         return Outcome::EndRun;
     }
     const int total = m_file.recordCount();
-    const QString label = QString::fromUtf8(step.progressLabel);
+    // "正在还原[month]label。(k/N)": the parts around k are made once per file, not per row.
+    const QString head = QStringLiteral("正在还原[") + month + QLatin1Char(']') +
+                         QString::fromUtf8(step.progressLabel) + QStringLiteral("。(");
+    const QString tail = QLatin1Char('/') + QString::number(total) + QLatin1Char(')');
     for (int k = 1; !m_file.eof(); ++k, m_file.moveNext()) {
-        m_text = QStringLiteral("正在还原[%1]%2。(%3/%4)").arg(month, label).arg(k).arg(total);
+        m_text = head + QString::number(k) + tail;
         if (k % 20 == 0)
             pump();
         QString error;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <span>
+#include <vector>
 
 namespace sjql {
 
@@ -87,10 +88,36 @@ const Table kReport{
     "%16.2f, %16.2f, %16.2f, %16.2f, %16.2f, %16.2f, %16.2f,'%s', %d, %d)",
     kReportColumns};
 
-// An amount given in ten-thousandths, rounded half away from zero to `decimals` places and
+// Appends the decimal digits of `value` to a character buffer ending at `end`; the start.
+char* digitsBefore(char* end, quint64 value)
+{
+    do {
+        *--end = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return end;
+}
+
+void appendLatin1(QString& out, const char* begin, const char* end)
+{
+    out.append(QLatin1StringView(begin, end - begin));
+}
+
+void appendInteger(QString& out, qint64 value)
+{
+    char buffer[24];
+    char* end = buffer + sizeof buffer;
+    const quint64 magnitude = value < 0 ? quint64(0) - quint64(value) : quint64(value);
+    char* begin = digitsBefore(end, magnitude);
+    if (value < 0)
+        *--begin = '-';
+    appendLatin1(out, begin, end);
+}
+
+// An amount given in ten-thousandths, rounded half away from zero to `decimals` places (0..4) and
 // right-aligned in `width` characters, as "%*.*f" writes it. Working on the exact scaled value
 // keeps 14-digit amounts to the cent, which a detour through double would not.
-QString formatAmount(qint64 scaled, int width, int decimals)
+void appendAmount(QString& out, qint64 scaled, int width, int decimals)
 {
     const bool negative = scaled < 0;
     quint64 magnitude = negative ? quint64(0) - quint64(scaled) : quint64(scaled);
@@ -101,13 +128,83 @@ QString formatAmount(qint64 scaled, int width, int decimals)
     quint64 unit = 1;
     for (int d = 0; d < decimals; ++d)
         unit *= 10;
-    QString text = QString::number(magnitude / unit);
-    if (decimals > 0)
-        text += QLatin1Char('.') + QString::number(magnitude % unit).rightJustified(decimals, QLatin1Char('0'));
+    char buffer[48];
+    char* end = buffer + sizeof buffer;
+    char* begin = end;
+    if (decimals > 0) {
+        quint64 fraction = magnitude % unit;
+        for (int d = 0; d < decimals; ++d) {
+            *--begin = char('0' + fraction % 10);
+            fraction /= 10;
+        }
+        *--begin = '.';
+    }
+    begin = digitsBefore(begin, magnitude / unit);
     if (negative && magnitude != 0)
-        text.prepend(QLatin1Char('-'));
-    return text.rightJustified(width, QLatin1Char(' '));
+        *--begin = '-';
+    for (qsizetype pad = width - (end - begin); pad > 0; --pad)
+        out.append(QLatin1Char(' '));
+    appendLatin1(out, begin, end);
 }
+
+// The date literal of DateToSqlLiteral, written straight into the statement.
+void appendDate(QString& out, const QDate& date, TDBKind kind)
+{
+    const int year = date.year();
+    if (!date.isValid() || year < 0 || year > 9999) {
+        out += DateToSqlLiteral(date, kind);
+        return;
+    }
+    char text[10] = {char('0' + year / 1000),
+                     char('0' + year / 100 % 10),
+                     char('0' + year / 10 % 10),
+                     char('0' + year % 10),
+                     '-',
+                     char('0' + date.month() / 10),
+                     char('0' + date.month() % 10),
+                     '-',
+                     char('0' + date.day() / 10),
+                     char('0' + date.day() % 10)};
+    const QLatin1StringView body(text, sizeof text);
+    switch (kind) {
+    case dbkAccess:
+        out += QLatin1Char('#') + body + QLatin1Char('#');
+        return;
+    case dbkOracle:
+        out += QLatin1String("TO_DATE('") + body + QLatin1String("', 'YYYY-MM-DD')");
+        return;
+    case dbkMSDE:
+    case dbkSQLServer:
+    case dbkMySQL:
+    case dbkSQLite:
+        break;
+    }
+    out += QLatin1Char('\'') + body + QLatin1Char('\'');
+}
+
+void appendText(QString& out, const QString& text, TDBKind kind)
+{
+    const bool plain = !text.contains(QLatin1Char('\'')) && (kind != dbkMySQL || !text.contains(QLatin1Char('\\')));
+    if (plain)
+        out += text;
+    else
+        out += SqlTextLiteralBody(text, kind);
+}
+
+// A statement template taken apart once: the literal text before each placeholder, the
+// placeholder's amount format, and the text after the last one.
+struct Piece
+{
+    QString before;
+    int width = 0;    // amounts only
+    int decimals = 0; // amounts only
+};
+struct Compiled
+{
+    std::vector<Piece> pieces; // one per column, in column order
+    QString tail;
+    bool ok = false;
+};
 
 // Reads "%16.2f" at `pos` (pointing at '%'): width and decimals; advances past the conversion.
 bool parseAmountSpec(const QString& tpl, qsizetype& pos, int* width, int* decimals)
@@ -121,7 +218,7 @@ bool parseAmountSpec(const QString& tpl, qsizetype& pos, int* width, int* decima
     ++i;
     while (i < tpl.size() && tpl.at(i).isDigit())
         p = p * 10 + tpl.at(i++).digitValue();
-    if (i >= tpl.size() || tpl.at(i) != QLatin1Char('f'))
+    if (i >= tpl.size() || tpl.at(i) != QLatin1Char('f') || p > 4)
         return false;
     pos = i + 1;
     *width = w;
@@ -129,26 +226,8 @@ bool parseAmountSpec(const QString& tpl, qsizetype& pos, int* width, int* decima
     return true;
 }
 
-bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql, QString* error)
+Compiled compile(const Table& table, TDBKind kind)
 {
-    sql.clear();
-    auto failWith = [&](const QString& message) {
-        if (error)
-            *error = message;
-        return false;
-    };
-    if (rows.eof())
-        return failWith(QStringLiteral("table %1: no current row to insert").arg(QLatin1String(table.name)));
-
-    // Look every column up first, so that a data file missing one fails before any text is built.
-    std::array<adtg::AdtgField, 32> fields;
-    for (size_t c = 0; c < table.columns.size(); ++c) {
-        const QString name = QLatin1String(table.columns[c].name);
-        fields[c] = rows.field(name);
-        if (!fields[c].isValid())
-            return failWith(QStringLiteral("table %1: column %2 is missing").arg(QLatin1String(table.name), name));
-    }
-
     QString tpl = QLatin1String(table.statement);
     // MySQL on Linux compares table names case-sensitively; the non-wage statement's lower-case
     // name would miss the table there, so that kind gets the name as the table is created.
@@ -161,45 +240,114 @@ bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QS
         const qsizetype values = tpl.indexOf(QLatin1String("values(")) + 7;
         tpl.insert(values, QStringLiteral("SEQ_%1.NEXTVAL, ").arg(QString::fromLatin1(table.name).toUpper()));
     }
-
-    QString out;
-    out.reserve(tpl.size() + 512);
-    size_t next = 0;
+    Compiled c;
+    QString literal;
     for (qsizetype pos = 0; pos < tpl.size();) {
         const QChar ch = tpl.at(pos);
         if (ch != QLatin1Char('%')) {
-            out += ch;
+            literal += ch;
             ++pos;
             continue;
         }
-        Q_ASSERT(next < table.columns.size());
-        const adtg::AdtgField& f = fields[next];
-        const Reading reading = table.columns[next].reading;
-        ++next;
-        switch (reading) {
-        case Reading::Text:
-            out += SqlTextLiteralBody(f.toText(), kind);
+        if (c.pieces.size() >= table.columns.size())
+            return c;
+        Piece piece;
+        piece.before = literal;
+        literal.clear();
+        if (table.columns[c.pieces.size()].reading == Reading::Amount) {
+            if (!parseAmountSpec(tpl, pos, &piece.width, &piece.decimals))
+                return c;
+        } else {
             pos += 2;
+        }
+        c.pieces.push_back(piece);
+    }
+    c.tail = literal;
+    c.ok = c.pieces.size() == table.columns.size();
+    return c;
+}
+
+// The compiled templates of a table for every database kind, made once (thread-safe static).
+const Compiled& compiledFor(const Table& table, TDBKind kind)
+{
+    constexpr int kinds = dbkSQLite + 1;
+    using All = std::array<Compiled, kinds>;
+    auto all = [](const Table& t) {
+        All a;
+        for (int k = 0; k < kinds; ++k)
+            a[size_t(k)] = compile(t, TDBKind(k));
+        return a;
+    };
+    static const All wage = all(kWage), nonWage = all(kNonWage), report = all(kReport);
+    const All& a = &table == &kWage ? wage : &table == &kNonWage ? nonWage : report;
+    return a[size_t(kind >= 0 && kind < kinds ? kind : 0)];
+}
+
+// The positions of a table's columns in a data file, remembered from the previous row: a data file
+// keeps its columns from row to row, so each is checked with one comparison instead of a search.
+struct FieldCache
+{
+    std::array<int, 32> index{};
+    FieldCache() { index.fill(-1); }
+};
+
+int fieldIndexOf(const adtg::AdtgRecordset& rows, const char* name, int& cached)
+{
+    const QLatin1StringView wanted(name);
+    if (cached >= 0 && cached < rows.fieldCount() && rows.column(cached).name.compare(wanted, Qt::CaseInsensitive) == 0)
+        return cached;
+    cached = rows.fieldIndex(QString(wanted));
+    return cached;
+}
+
+bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql, QString* error)
+{
+    sql.resize(0);
+    auto failWith = [&](const QString& message) {
+        sql.clear();
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (rows.eof())
+        return failWith(QStringLiteral("table %1: no current row to insert").arg(QLatin1String(table.name)));
+
+    // Look every column up first, so that a data file missing one fails before any text is built.
+    thread_local FieldCache caches[3];
+    FieldCache& cache = caches[&table == &kWage ? 0 : &table == &kNonWage ? 1 : 2];
+    std::array<adtg::AdtgField, 32> fields;
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+        const int index = fieldIndexOf(rows, table.columns[c].name, cache.index[c]);
+        fields[c] = rows.field(index);
+        if (!fields[c].isValid())
+            return failWith(QStringLiteral("table %1: column %2 is missing")
+                                .arg(QLatin1String(table.name), QLatin1String(table.columns[c].name)));
+    }
+
+    const Compiled& tpl = compiledFor(table, kind);
+    if (!tpl.ok)
+        return failWith(QStringLiteral("table %1: bad amount format").arg(QLatin1String(table.name)));
+    sql.reserve(1024);
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+        const Piece& piece = tpl.pieces[c];
+        sql += piece.before;
+        const adtg::AdtgField& f = fields[c];
+        switch (table.columns[c].reading) {
+        case Reading::Text:
+            appendText(sql, f.toText(), kind);
             break;
         case Reading::Integer:
-            out += QString::number(f.toInteger());
-            pos += 2;
+            appendInteger(sql, f.toInteger());
             break;
         case Reading::Date:
-            out += DateToSqlLiteral(f.toDateTime().date(), kind);
-            pos += 2;
+            appendDate(sql, f.toDateTime().date(), kind);
             break;
-        case Reading::Amount: {
-            int width = 0, decimals = 0;
-            if (!parseAmountSpec(tpl, pos, &width, &decimals))
-                return failWith(QStringLiteral("table %1: bad amount format").arg(QLatin1String(table.name)));
-            out += formatAmount(f.toCurrency(), width, decimals);
+        case Reading::Amount:
+            appendAmount(sql, f.toCurrency(), piece.width, piece.decimals);
             break;
-        }
         }
     }
-    Q_ASSERT(next == table.columns.size());
-    sql = out;
+    sql += tpl.tail;
     return true;
 }
 
