@@ -117,6 +117,13 @@ public:
                 m_error = errorText(q.lastError());
                 return false;
             }
+            // A page cache of 32 MB instead of 2 MB: a month cleared or restored in one
+            // transaction touches far more index pages than the default holds, and every page
+            // pushed out early is written to the journal and the file once more.
+            if (!q.exec(QStringLiteral("PRAGMA cache_size=-32768"))) {
+                m_error = errorText(q.lastError());
+                return false;
+            }
             return true;
         }
         // Plain ANSI quoting and strict typing like the desktop databases; utf8mb4 for Chinese text.

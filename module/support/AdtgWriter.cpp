@@ -652,15 +652,23 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
         }
     }
 
-    // One pass over the result: keep the values, note NULLs and the longest texts.
+    // First pass over the result: note NULLs, value types and the longest texts. A scrollable
+    // result (the usual case: the driver keeps it) is read a second time for writing, so that the
+    // month's rows are not held twice; a forward-only one keeps its values here.
+    const bool keepRows = query.isForwardOnly();
     std::vector<QVariantList> rows;
     std::vector<bool> sawNull(count, false);
     std::vector<quint32> longest(count, 0);
     std::vector<int> valueType(count, QMetaType::UnknownType);
+    // Only texts (and columns whose type is still to be decided) need their lengths.
+    std::vector<bool> measure(count);
+    for (int i = 0; i < count; ++i)
+        measure[i] = columns[i].wireType == 0 || isText(columns[i].wireType);
     bool more = query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
     for (; more; more = query.next()) {
         QVariantList row;
-        row.reserve(count);
+        if (keepRows)
+            row.reserve(count);
         for (int i = 0; i < count; ++i) {
             QVariant v = query.value(i);
             if (v.isNull()) {
@@ -670,13 +678,17 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
                 if (valueType[i] == QMetaType::UnknownType || valueType[i] == QMetaType::LongLong ||
                     valueType[i] == QMetaType::Int)
                     valueType[i] = v.typeId();
-                const qsizetype len =
-                    v.typeId() == QMetaType::QByteArray ? v.toByteArray().size() : v.toString().size();
-                longest[i] = qMax<quint32>(longest[i], static_cast<quint32>(qMin<qsizetype>(len, 0x7FFFFFFF)));
+                if (measure[i]) {
+                    const qsizetype len =
+                        v.typeId() == QMetaType::QByteArray ? v.toByteArray().size() : v.toString().size();
+                    longest[i] = qMax<quint32>(longest[i], static_cast<quint32>(qMin<qsizetype>(len, 0x7FFFFFFF)));
+                }
             }
-            row.append(v);
+            if (keepRows)
+                row.append(v);
         }
-        rows.push_back(std::move(row));
+        if (keepRows)
+            rows.push_back(std::move(row));
     }
     if (query.lastError().isValid())
         return failWith(QStringLiteral("reading the rows: %1").arg(query.lastError().text()));
@@ -721,9 +733,25 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
     AdtgWriter writer(std::move(columns));
     if (!writer.isValid())
         return failWith(writer.errorString());
-    for (const QVariantList& row : rows) {
-        if (!writer.addRow(row))
-            return failWith(writer.errorString());
+    if (keepRows) {
+        for (const QVariantList& row : rows) {
+            if (!writer.addRow(row))
+                return failWith(writer.errorString());
+        }
+    } else {
+        QVariantList row;
+        row.reserve(count);
+        for (more = query.first(); more; more = query.next()) {
+            row.clear();
+            for (int i = 0; i < count; ++i) {
+                const QVariant v = query.value(i);
+                row.append(v.isNull() ? QVariant() : v);
+            }
+            if (!writer.addRow(row))
+                return failWith(writer.errorString());
+        }
+        if (query.lastError().isValid())
+            return failWith(QStringLiteral("reading the rows: %1").arg(query.lastError().text()));
     }
     if (!writer.save(path))
         return failWith(writer.errorString());
