@@ -17,6 +17,7 @@
 #include "support/AdtgWriter.h"
 #include "ui/DispResult.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -140,7 +141,11 @@ bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, c
         if (!source.open(QIODevice::ReadOnly))
             return failWith(QStringLiteral("member %1: its file %2 cannot be read").arg(name, file));
         // Reading a member to its end makes libzip check its CRC; the bytes are compared as well.
-        for (;;) {
+        // A year's archive is tens of megabytes: pending events are processed every 16 blocks so
+        // that the progress window keeps painting.
+        for (int block = 1;; ++block) {
+            if (block % 16 == 0 && QCoreApplication::instance())
+                QCoreApplication::processEvents();
             const zip_int64_t got = zip_fread(member.get(), packed.data(), packed.size());
             if (got < 0)
                 return failWith(
