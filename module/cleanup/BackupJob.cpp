@@ -24,9 +24,11 @@
 #include <QSqlQuery>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <memory>
 #include <unistd.h>
 #include <zip.h>
@@ -36,14 +38,24 @@ namespace sjql {
 namespace {
 
 // Forces a file (or a folder's entries) to the disk; false when it cannot be opened or synced.
+// Flushing a year's archive can take seconds: the flush runs on a helper thread (plain file
+// calls, no Qt objects) while this thread keeps processing pending events.
 bool syncPath(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    const QByteArray name = QFile::encodeName(path);
+    auto done = std::async(std::launch::async, [name] {
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool ok = ::fsync(fd) == 0;
+        ::close(fd);
+        return ok;
+    });
+    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+    }
+    return done.get();
 }
 
 QString yearFolder(const QString& workDir, const QString& year)
