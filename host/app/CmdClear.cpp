@@ -39,17 +39,6 @@ QSet<QString> archivesIn(const QStringList& folders)
     return found;
 }
 
-// A press and a release over the middle of the control, as the mouse gives them.
-void clickWidget(QWidget* w)
-{
-    const QPointF local(w->width() / 2.0, w->height() / 2.0);
-    const QPointF global = w->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &release);
-}
-
 QStringList dialogLines(QWidget* dialog)
 {
     auto* edit = dialog->findChild<QTextEdit*>(QStringLiteral("edit_result"));
@@ -130,16 +119,9 @@ int runClear(const CommandLine& cl)
     }
 
     // Host message boxes: the confirmation question is answered yes, every box is printed.
-    setBoxScript([](const ShownBox& box) {
-        printValue(QStringLiteral("box"), box.text);
-        return true;
-    });
-
-    Tfrm_MainFrame& frame = *session.frame();
-    QWidget* form = frame.openModule(false);
+    QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return fail(QStringLiteral("the module opened no window"));
-    settle(200);
+        return fail(error);
 
     int missing = 0;
     for (const QString& year : years) {

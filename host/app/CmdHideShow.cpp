@@ -17,16 +17,6 @@ namespace sjql::host {
 
 namespace {
 
-void clickWidget(QWidget* w)
-{
-    const QPointF local(w->width() / 2.0, w->height() / 2.0);
-    const QPointF global = w->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &release);
-}
-
 void printState(QWidget* form, const QString& appCode)
 {
     const QByteArray code = toGbk(appCode);
@@ -47,14 +37,9 @@ int press(const CommandLine& cl, const char* buttonName)
     QString error;
     if (!session.start(cl, &error))
         return fail(error);
-    setBoxScript([](const ShownBox& box) {
-        printValue(QStringLiteral("box"), box.text);
-        return true;
-    });
-    QWidget* form = session.frame()->openModule(false);
+    QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return fail(QStringLiteral("the module did not open its window"));
-    settle(200);
+        return fail(error);
     auto* button = form->findChild<QWidget*>(QLatin1String(buttonName));
     if (!button)
         return fail(QStringLiteral("the window has no %1").arg(QLatin1String(buttonName)));

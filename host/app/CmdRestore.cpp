@@ -20,17 +20,6 @@ namespace sjql::host {
 
 namespace {
 
-// A press and a release over the middle of the control, as the mouse gives them.
-void clickWidget(QWidget* w)
-{
-    const QPointF local(w->width() / 2.0, w->height() / 2.0);
-    const QPointF global = w->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &release);
-}
-
 // Answers the dialogs of the run: the open dialog with the archives, the result dialog with
 // confirm once its lines were read.
 class RestoreAnswerer : public QObject
@@ -101,15 +90,9 @@ int runRestore(const CommandLine& cl)
     QString error;
     if (!session.start(cl, &error))
         return fail(error);
-    setBoxScript([](const ShownBox& box) {
-        printValue(QStringLiteral("box"), box.text);
-        return true;
-    });
-
-    QWidget* form = session.frame()->openModule(false);
+    QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return fail(QStringLiteral("the module opened no window"));
-    settle(200);
+        return fail(error);
     auto* restoreButton = form->findChild<QWidget*>(QStringLiteral("btnRegain"));
     if (!restoreButton)
         return fail(QStringLiteral("the module window has no restore button"));

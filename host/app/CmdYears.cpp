@@ -20,14 +20,9 @@ int runYears(const CommandLine& cl)
     if (!session.start(cl, &error))
         return fail(error);
     // Headless: boxes are recorded and answered with OK instead of waiting for a user.
-    setBoxScript([](const ShownBox& box) {
-        printValue(QStringLiteral("box"), box.text);
-        return true;
-    });
-    QWidget* form = session.frame()->openModule(false);
+    QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return fail(QStringLiteral("the module did not open its window"));
-    settle(200);
+        return fail(error);
 
     QStringList captions;
     for (int i = 0; i < 10; ++i) {

@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QThread>
 
@@ -69,6 +70,31 @@ bool HostSession::screenshot(const QString& file, QString* error) const
         return false;
     }
     return true;
+}
+
+QWidget* HostSession::openScriptedModule(QString* error)
+{
+    setBoxScript([](const ShownBox& box) {
+        printValue(QStringLiteral("box"), box.text);
+        return true;
+    });
+    QWidget* form = m_frame ? m_frame->openModule(false) : nullptr;
+    if (!form) {
+        *error = QStringLiteral("the module opened no window");
+        return nullptr;
+    }
+    settle(200);
+    return form;
+}
+
+void clickWidget(QWidget* w)
+{
+    const QPointF local(w->width() / 2.0, w->height() / 2.0);
+    const QPointF global = w->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &release);
 }
 
 } // namespace sjql::host

@@ -25,6 +25,11 @@ public:
     Installation* installation() const { return m_installation.get(); }
     Tfrm_MainFrame* frame() const { return m_frame.get(); }
 
+    // For the scripted subcommands: host message boxes are printed as "box=<text>" and answered
+    // with OK/yes, then the module window is opened embedded and given time to show. Null with
+    // *error set when the module opened no window.
+    QWidget* openScriptedModule(QString* error);
+
     // Saves a PNG of the main frame as it is painted now.
     bool screenshot(const QString& file, QString* error) const;
 
@@ -38,5 +43,8 @@ QString moduleLibraryPath();
 
 // Lets the event loop run for about `ms` milliseconds (layouts, paints, deferred deletes).
 void settle(int ms);
+
+// A left-button press and release over the middle of the control, as the mouse gives them.
+void clickWidget(QWidget* w);
 
 } // namespace sjql::host
