@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The coded error text shown for a failed database statement (Part 1.4).
+// The coded error text shown for a failed database statement.
 #pragma once
 
 #include <QString>

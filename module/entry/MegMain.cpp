@@ -48,7 +48,7 @@ private:
     QPointer<QWidget> m_form;
 };
 
-// What the module recorded when the library was loaded (Part 1.1, "Saved framework objects").
+// What the module recorded when the library was loaded.
 // On Windows the module swaps the framework's global application and screen objects for the host's
 // and puts its own back on detach. Here host and module share the one QApplication and its screens,
 // so there is nothing to swap; the record stays so the load and detach steps remain visible.
@@ -121,7 +121,7 @@ void ShowModuleForm(QWidget* parent, QWidget* form, const QString& paramText)
             form->show();
         }
     } catch (...) {
-        // Part 1.1: a failure while placing the window is swallowed; the host is not told.
+        // A failure while placing the window is swallowed; the host is not told.
     }
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The library's main unit (Part 1.1): the exported ShowSJQL and the placement of the window.
+// The library's main unit: the exported ShowSJQL and the placement of the window.
 #pragma once
 
 #include <QString>

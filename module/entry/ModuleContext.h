@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Configuration and module context (Part 1.3): what the module knows about its setting, asked from
+// Configuration and module context: what the module knows about its setting, asked from
 // the host at the moment of use. Nothing here caches: every getter asks the host again.
 //
 // GUI thread only, like the host services behind it. Nothing here throws.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Notices from module windows to the host's main frame (Part 1.1): data-copy notices and bare
+// Notices from module windows to the host's main frame: data-copy notices and bare
 // messages, sent synchronously as sjql::HostMessageEvent (hostapi/HostMessages.h).
 //
 // The target is the widget of GetMainFrameHandle(), else the first top-level widget whose class is

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Part 1.1 GetParamValue, Part 1.3 configuration getters, Part 1.4 error texts.
+// GetParamValue, the configuration getters and the coded error texts.
 #include "entry/ErrorText.h"
 #include "entry/ModuleContext.h"
 #include "entry/ParamText.h"

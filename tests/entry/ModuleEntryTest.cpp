@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Part 1.1 through the real entry: libsjql.so is loaded with QLibrary and ShowSJQL is called the way
+// The module entry through the real library: libsjql.so is loaded with QLibrary and ShowSJQL is called the way
 // the host calls it; the host side is the services library and a main frame that records notices.
 #include "host/data/HostDatabase.h"
 #include "host/services/HostServicesAdmin.h"
