@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The module window driven by sjql-host as a user drives it: the years it offers, and the
 // taxpayer switch of installations made with and without it.
+#include "HostProcess.h"
+
 #include <QFile>
 #include <QLibrary>
 #include <QProcess>
@@ -9,21 +11,10 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+using sjql::test::HostRun;
+using sjql::test::RunHost;
 
-struct HostRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QString value(const QString& name) const
-    {
-        for (const QString& line : out.split(QLatin1Char('\n')))
-            if (line.startsWith(name + QLatin1Char('=')))
-                return line.mid(name.size() + 1);
-        return QString();
-    }
-};
+namespace {
 
 class HideNsrHostTest : public ::testing::Test
 {
@@ -34,25 +25,7 @@ protected:
         ASSERT_TRUE(exeDir.isValid());
     }
 
-    HostRun run(QStringList args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), exeDir.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(SJQL_BINARY_DIR "/bin/sjql-host"), args);
-        HostRun r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    HostRun run(const QStringList& args) { return RunHost(args, exeDir.path()); }
     HostRun init(const QStringList& extra)
     {
         return run(QStringList{QStringLiteral("init"), QStringLiteral("--home"), home.path(),

@@ -2,6 +2,7 @@
 // sjql-host clear on a demo installation, as a process: the module's window ticks the years, runs
 // the backup and answers its dialogs headless. Includes a run killed right after the host removed a
 // month, and the rerun that must bring every row of the year into the archive.
+#include "HostProcess.h"
 #include "archive/CompressUnit.h"
 #include "cleanup/BackupRows.h"
 #include "db/TestDatabase.h"
@@ -17,26 +18,7 @@
 using namespace sjql;
 using namespace sjql::test;
 
-namespace {
-
-struct HostRun
-{
-    bool crashed = false;
-    int exitCode = -1;
-    QString out, err;
-
-    QStringList values(const QString& name) const
-    {
-        QStringList found;
-        for (const QString& line : out.split(QLatin1Char('\n'))) {
-            if (line.startsWith(name + QLatin1Char('=')))
-                found << line.mid(name.size() + 1);
-        }
-        return found;
-    }
-};
-
-} // namespace
+namespace {} // namespace
 
 class ClearRun : public testing::TestWithParam<const char*>
 {
@@ -80,25 +62,10 @@ protected:
 
     HostRun host(const QStringList& args, const QString& abortAfter = QString())
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), exeDir.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcessEnvironment hooks;
         if (!abortAfter.isEmpty())
-            env.insert(QStringLiteral("SJQL_TEST_ABORT_AFTER_CLEAR"), abortAfter);
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(SJQL_BINARY_DIR "/bin/sjql-host"), args);
-        HostRun r;
-        if (!p.waitForFinished(300000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.crashed = p.exitStatus() == QProcess::CrashExit;
-        r.exitCode = r.crashed ? -1 : p.exitCode();
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+            hooks.insert(QStringLiteral("SJQL_TEST_ABORT_AFTER_CLEAR"), abortAfter);
+        return RunHost(args, exeDir.path(), hooks);
     }
 
     HostRun clear(const QString& years, const QStringList& more = {}, const QString& abortAfter = QString())

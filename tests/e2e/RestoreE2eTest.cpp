@@ -2,6 +2,7 @@
 // Backup-and-clear and restore through sjql-host, as a user runs them: two years of demo data are
 // cleared into archives by the window's clear button and brought back through its restore button
 // and open dialog; every row of the three history tables is back as it was.
+#include "HostProcess.h"
 #include "db/TestDatabase.h"
 
 #include <QDir>
@@ -14,47 +15,17 @@
 
 using sjql::test::TestDatabase;
 
-namespace {
+using sjql::test::HostRun;
+using sjql::test::RunHost;
 
-struct HostRun
-{
-    int exitCode = -1;
-    QString out, err;
-    QStringList values(const QString& name) const
-    {
-        QStringList found;
-        for (const QString& line : out.split(QLatin1Char('\n')))
-            if (line.startsWith(name + QLatin1Char('=')))
-                found << line.mid(name.size() + 1);
-        return found;
-    }
-};
-
-} // namespace
+namespace {} // namespace
 
 class RestoreE2e : public testing::TestWithParam<const char*>
 {
 protected:
     HostRun run(const QStringList& args)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), exeDir.path());
-        env.insert(QStringLiteral("SJQL_SQL_LOG_DIR"), exeDir.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(SJQL_BINARY_DIR "/bin/sjql-host"),
-                QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1));
-        HostRun r;
-        if (!p.waitForFinished(300000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return RunHost(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), exeDir.path());
     }
 
     // Every row of the three tables without the generated key, sorted. A connection of its own each
