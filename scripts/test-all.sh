@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds with warnings as errors, starts a private
-# MariaDB, runs every ctest label on SQLite and MariaDB, then a sanitizer build and a short fuzz run.
+# MariaDB, runs every ctest label on SQLite and MariaDB, then the suite again under the address and
+# undefined-behaviour sanitizers, the progress tests under the thread sanitizer, and a short fuzz run.
 #   scripts/test-all.sh            full run (what CI runs)
-#   SJQL_QUICK=1 scripts/test-all.sh   skip the sanitizer build and the fuzz run
+#   SJQL_QUICK=1 scripts/test-all.sh   skip the sanitizer builds and the fuzz run (not for CI)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -34,9 +35,12 @@ if [ -z "${SJQL_QUICK:-}" ]; then
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSJQL_SANITIZE="address;undefined" >/dev/null
     cmake --build build-asan -j"$jobs"
     (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")
-    if [ -x scripts/fuzz-smoke.sh ]; then
-        echo "== fuzz smoke run"
-        bash scripts/fuzz-smoke.sh build-ci
-    fi
+    echo "== thread sanitizer: the progress window and its worker thread"
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DSJQL_SANITIZE=thread >/dev/null
+    cmake --build build-tsan -j"$jobs" --target ui_dialogs_test
+    QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="suppressions=$here/tests/ui/tsan.supp halt_on_error=1" \
+        build-tsan/bin/ui_dialogs_test
+    echo "== fuzz smoke run"
+    bash scripts/fuzz-smoke.sh build-ci
 fi
 echo "== all tests passed"
