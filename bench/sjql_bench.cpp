@@ -38,9 +38,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
@@ -56,15 +58,19 @@ const char* const kTables[3] = {"ZCGZXJMXB", "FGZXJB", "KJSDSBGB"};
 
 // Seconds spent per phase while `g_timing` is set; filled by the link-time wrappers below.
 std::map<std::string, double> g_phase;
-bool g_timing = false;
+std::mutex g_phaseMutex;
+std::atomic<bool> g_timing = false;
 
 struct PhaseTimer
 {
     explicit PhaseTimer(const char* phase) : name(phase), start(Clock::now()) {}
     ~PhaseTimer()
     {
-        if (g_timing)
-            g_phase[name] += std::chrono::duration<double>(Clock::now() - start).count();
+        if (!g_timing)
+            return;
+        // The restore reads and builds rows on a helper thread while statements run.
+        const std::lock_guard<std::mutex> lock(g_phaseMutex);
+        g_phase[name] += std::chrono::duration<double>(Clock::now() - start).count();
     }
     const char* name;
     Clock::time_point start;

@@ -20,8 +20,13 @@
 #include <QFileInfo>
 #include <QSqlQuery>
 
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace sjql {
 
@@ -69,6 +74,118 @@ bool isBareFileName(const QString& name)
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
+
+// The statements of one data file, built on a helper thread and handed over in batches, so that
+// reading and building the next rows overlaps the database's work on the current ones. The helper
+// owns the recordset until the feed is destroyed (which stops and joins it); the statements come
+// out in row order, and a row that cannot be built ends the feed with its error after the rows
+// before it.
+class StatementFeed
+{
+public:
+    StatementFeed(adtg::AdtgRecordset& rows, Builder build, TDBKind kind)
+        : m_rows(rows), m_build(build), m_kind(kind), m_worker([this] { produce(); })
+    {}
+
+    ~StatementFeed()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_worker.join();
+    }
+
+    StatementFeed(const StatementFeed&) = delete;
+    StatementFeed& operator=(const StatementFeed&) = delete;
+
+    // The next statement; false at the end, with *error set when a row could not be built.
+    bool next(QString& sql, QString* error)
+    {
+        while (m_position >= m_current.statements.size()) {
+            if (m_current.last) {
+                *error = m_current.error;
+                return false;
+            }
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return !m_queue.empty(); });
+            m_current = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            m_changed.notify_all();
+            m_position = 0;
+        }
+        sql = std::move(m_current.statements[m_position++]);
+        return true;
+    }
+
+private:
+    struct Batch
+    {
+        std::vector<QString> statements;
+        QString error;
+        bool last = false;
+    };
+    // Small batches keep the hand-over cheap and the memory bounded (a few hundred statements).
+    static constexpr size_t kBatchRows = 32;
+    static constexpr size_t kQueuedBatches = 8;
+
+    void produce()
+    {
+        Batch batch;
+        qsizetype lastLength = 0;
+        for (;;) {
+            bool end = m_rows.eof();
+            if (!end) {
+                QString sql;
+                sql.reserve(lastLength);
+                QString error;
+                try {
+                    if (m_build(m_rows, m_kind, sql, &error)) {
+                        lastLength = sql.size();
+                        batch.statements.push_back(std::move(sql));
+                        m_rows.moveNext();
+                    } else {
+                        end = true;
+                    }
+                } catch (const std::exception& e) {
+                    error = QString::fromLocal8Bit(e.what());
+                    end = true;
+                }
+                if (end)
+                    batch.error = error.isEmpty() ? QStringLiteral("第%1行无法转换").arg(m_rows.position() + 1) : error;
+            }
+            if (!end && batch.statements.size() < kBatchRows)
+                continue;
+            batch.last = end;
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stop || m_queue.size() < kQueuedBatches; });
+            if (m_stop)
+                return;
+            m_queue.push_back(std::move(batch));
+            lock.unlock();
+            m_changed.notify_all();
+            if (end)
+                return;
+            batch = Batch();
+        }
+    }
+
+    adtg::AdtgRecordset& m_rows;
+    const Builder m_build;
+    const TDBKind m_kind;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Batch> m_queue;
+    bool m_stop = false;
+
+    Batch m_current; // consumer side only
+    size_t m_position = 0;
+
+    std::thread m_worker; // last: starts once everything above exists
+};
 
 // One run over the chosen archives. Owns the query objects, the library's result buffer and the
 // transaction of the archive being restored, which it rolls back whenever it ends before the
@@ -278,17 +395,20 @@ RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QStri
     const QString head = QStringLiteral("正在还原[") + month + QLatin1Char(']') +
                          QString::fromUtf8(step.progressLabel) + QStringLiteral("。(");
     const QString tail = QLatin1Char('/') + QString::number(total) + QLatin1Char(')');
-    for (int k = 1; !m_file.eof(); ++k, m_file.moveNext()) {
-        m_text = head + QString::number(k) + tail;
-        if (k % 20 == 0)
-            pump();
+    {
+        StatementFeed feed(m_file, step.build, m_kind);
         QString error;
-        if (!step.build(m_file, m_kind, m_sql, &error)) {
-            m_results.AddLine(QStringLiteral("备份数据文件%1无法读取，恢复已中止：%2").arg(fileName, error));
-            return Outcome::EndRun;
+        for (int k = 1; feed.next(m_sql, &error); ++k) {
+            m_text = head + QString::number(k) + tail;
+            if (k % 20 == 0)
+                pump();
+            if (!RunQuery(m_sql, *m_query, false)) {
+                dbErrorLine();
+                return Outcome::EndRun;
+            }
         }
-        if (!RunQuery(m_sql, *m_query, false)) {
-            dbErrorLine();
+        if (!error.isEmpty()) {
+            m_results.AddLine(QStringLiteral("备份数据文件%1无法读取，恢复已中止：%2").arg(fileName, error));
             return Outcome::EndRun;
         }
     }

@@ -430,6 +430,50 @@ TEST_P(RestoreDb, EarlyEndsRollTheArchiveBack)
     EXPECT_TRUE(QString::fromUtf8(test::readLog(QDate::currentDate())).contains(QStringLiteral("refused")));
 }
 
+TEST_P(RestoreDb, LongDataFileRefusedLateThenRestoredWhole)
+{
+    // Rows are read and built ahead of the statements in batches; a file of several hundred rows
+    // refused near its end must still leave nothing behind, and come back whole once allowed.
+    const QString month = QStringLiteral("200803");
+    const QString cols = QStringLiteral("KJYWRBM, GH, XM, ZZLX, ZZHM, SDXM, QSRQ, ZZRQ, FFYF, YFGZ, YLBX, YLOBX, SYBX, "
+                                        "ZFGJJ, QTMSSD, MSXMHJ, BZSSD, FYKCBZ, SJJZE, ZYKCJZE, YNSSDE, SL, SSKCS, "
+                                        "YNSE, JMSE, YSBSRE, CBYNSE, CBBZ, SJYNSE, WYSBH, GXBZ, zcyf");
+    for (int i = 0; i < 7; ++i)
+        db->exec(QStringLiteral("insert into ZCGZXJMXB (%1) select %1 from ZCGZXJMXB where KJYWRBM='%2' and FFYF='%3'")
+                     .arg(cols, agent, month));
+    const qint64 total = rows(QStringLiteral("ZCGZXJMXB"), month);
+    ASSERT_GE(total, 256);
+    const QStringList before = snapshot();
+    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), month, declaration(month));
+    const QStringList files = clearMonth(month);
+    ASSERT_EQ(files.size(), 3);
+    const QString archive =
+        pack(QStringLiteral("long"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
+             files);
+    const QStringList cleared = snapshot();
+
+    const QString limit = QString::number(total - 10);
+    if (db->sqlite())
+        db->exec(QStringLiteral("create trigger refuse before insert on ZCGZXJMXB when (select count(*) from "
+                                "ZCGZXJMXB where FFYF='%1') >= %2 begin select raise(abort, 'refused'); end")
+                     .arg(month, limit));
+    else
+        db->exec(QStringLiteral("create trigger refuse before insert on ZCGZXJMXB for each row begin if (select "
+                                "count(*) from ZCGZXJMXB where FFYF='%1') >= %2 then signal sqlstate '45000' set "
+                                "message_text='refused'; end if; end")
+                     .arg(month, limit));
+    RestoreOutcome out = restore({archive});
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.lines, QStringList{FormatErrorText(QStringLiteral("80323110"))});
+    expectSameRows(snapshot(), cleared);
+
+    db->exec(QStringLiteral("drop trigger refuse"));
+    out = restore({archive});
+    EXPECT_TRUE(out.ok);
+    EXPECT_EQ(out.lines, QStringList{done(QStringLiteral("200803-200803"))});
+    expectSameRows(snapshot(), before);
+}
+
 TEST_P(RestoreDb, UnusableDataFileEndsTheRun)
 {
     const QStringList files = clearMonth(QStringLiteral("200802"));
