@@ -77,10 +77,24 @@ HostObjectRecord gCompanyInfo{"CompanyInfoVO"};
 // again while it still reads the previous answer does not read freed memory.
 struct VoStorage
 {
+    std::vector<VoEntry> source; // the host entries this generation was made from
     std::vector<SjqlVoEntry> entries;
     std::vector<QByteArray> texts;
     SjqlValueObject vo{0, nullptr};
 };
+
+bool sameEntries(const std::vector<VoEntry>& a, const std::vector<VoEntry>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const VoEntry& x = a[i];
+        const VoEntry& y = b[i];
+        if (x.kind != y.kind || x.flag != y.flag || x.object != y.object || x.name != y.name || x.text != y.text)
+            return false;
+    }
+    return true;
+}
 
 QWidget* boxParent()
 {
@@ -160,9 +174,16 @@ const SjqlValueObject* GetCurSubAppVo(void)
 {
     thread_local VoStorage storage[2];
     thread_local int current = 0;
+    thread_local bool made = false;
+    const std::vector<VoEntry>& source = state().valueObject;
+    // The module asks on every statement it runs; while the host entries are unchanged the same
+    // answer is handed out again instead of converting every entry to GBK once more.
+    if (made && sameEntries(storage[current].source, source))
+        return &storage[current].vo;
+    made = true;
     current = 1 - current;
     VoStorage& s = storage[current];
-    const std::vector<VoEntry>& source = state().valueObject;
+    s.source = source;
     s.texts.clear();
     s.texts.reserve(source.size());
     s.entries.assign(source.size(), SjqlVoEntry{});
