@@ -670,6 +670,13 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
         if (keepRows)
             row.reserve(count);
         for (int i = 0; i < count; ++i) {
+            // A column of a declared non-text type only needs its NULLs noted here; asking the
+            // driver for the value would convert it once more than the writing pass does.
+            if (!keepRows && !measure[i]) {
+                if (query.isNull(i))
+                    sawNull[i] = true;
+                continue;
+            }
             QVariant v = query.value(i);
             if (v.isNull()) {
                 sawNull[i] = true;
