@@ -10,7 +10,7 @@ sjql_warnings(sjql-bench)
 set(_sjql_bench_wrapped
     _ZN4sjql8RunQueryERK7QStringR9QSqlQueryb
     _ZN9QSqlQuery4lastEv
-    _ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_
+    _ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE
     _ZN4sjql4adtg13AdtgRecordset4openERK7QString
     _ZN4sjql4adtg13AdtgRecordset8moveNextEv
     ClearDKDJData

@@ -41,6 +41,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -345,8 +346,8 @@ void printRatio(const char* name, double ours, double theirs)
 class QSqlQuery;
 SJQL_WRAP(bool, _ZN4sjql8RunQueryERK7QStringR9QSqlQueryb, (const QString&, QSqlQuery&, bool))
 SJQL_WRAP(bool, _ZN9QSqlQuery4lastEv, (QSqlQuery*))
-SJQL_WRAP(bool, _ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_,
-          (QSqlQuery&, const QSqlDatabase&, const QString&, const QString&, QString*))
+SJQL_WRAP(bool, _ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE,
+          (QSqlQuery&, const QSqlDatabase&, const QString&, const QString&, QString*, const std::function<void()>&))
 SJQL_WRAP(bool, _ZN4sjql4adtg13AdtgRecordset4openERK7QString, (adtg::AdtgRecordset*, const QString&))
 SJQL_WRAP(void, _ZN4sjql4adtg13AdtgRecordset8moveNextEv, (adtg::AdtgRecordset*))
 SJQL_WRAP(int, ClearDKDJData, (const char*, const char*, char**))
@@ -371,12 +372,13 @@ bool wrap__ZN9QSqlQuery4lastEv(QSqlQuery* q)
     PhaseTimer t("select");
     return real__ZN9QSqlQuery4lastEv(q);
 }
-bool wrap__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_(
-    QSqlQuery& q, const QSqlDatabase& db, const QString& table, const QString& path, QString* error)
+bool wrap__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE(
+    QSqlQuery& q, const QSqlDatabase& db, const QString& table, const QString& path, QString* error,
+    const std::function<void()>& pump)
 {
     PhaseTimer t("save");
-    return real__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_(q, db, table, path,
-                                                                                              error);
+    return real__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE(
+        q, db, table, path, error, pump);
 }
 bool wrap__ZN4sjql4adtg13AdtgRecordset4openERK7QString(adtg::AdtgRecordset* rs, const QString& path)
 {

@@ -193,6 +193,12 @@ void BackupJob::progress(int position)
         m_callbacks.processEvents();
 }
 
+void BackupJob::pumpEvents()
+{
+    if (m_callbacks.processEvents)
+        m_callbacks.processEvents();
+}
+
 void BackupJob::addLine(int number, const QStringList& params)
 {
     m_results->AddLine(BackupMessageText(number, params));
@@ -431,12 +437,19 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
         }
         // The rows the selection returned, counted apart from the writer so that the file read back
         // is checked against the database and not against the writer's own idea of it.
-        selected[i] = query.last() ? query.at() + 1 : 0;
+        // Counted row by row rather than with last(): fetching a large month takes a while, and
+        // pending events are processed every thousand rows meanwhile.
+        qint64 count = 0;
+        while (query.next()) {
+            if (++count % 1024 == 0)
+                pumpEvents();
+        }
+        selected[i] = count;
         const QString path = BackupDataFilePath(m_settings.workDir, QLatin1String(kinds[i].fileTemplate), period);
         ForceDirs(QFileInfo(path).absolutePath());
         QString error;
-        if (!connection ||
-            !adtg::SaveRecordsetAdtg(query, connection->database(), QLatin1String(kinds[i].table), path, &error)) {
+        if (!connection || !adtg::SaveRecordsetAdtg(query, connection->database(), QLatin1String(kinds[i].table), path,
+                                                    &error, [this] { pumpEvents(); })) {
             query.finish();
             *reason = QStringLiteral("备份数据文件写入失败，未清理：%1").arg(error);
             return false;

@@ -108,6 +108,8 @@ private:
 
     void progress(const QString& text);
     void progress(int position);
+    // Processes pending events through the caller's callback, changing no progress.
+    void pumpEvents();
     void addLine(int number, const QStringList& params = {});
     void addDbErrorLine();
     bool precheck();

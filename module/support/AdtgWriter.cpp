@@ -623,8 +623,18 @@ AdtgColumn columnForDeclaredType(const QString& name, const QString& declaredTyp
 }
 
 bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& baseTable, const QString& path,
-                       QString* error)
+                       QString* error, const std::function<void()>& pump)
 {
+    // A month of a large agent is tens of thousands of rows, read twice: a few hundred rows take
+    // a few milliseconds, often enough for a progress window to stay responsive.
+    constexpr int kPumpRows = 256;
+    int rowsSincePump = 0;
+    auto maybePump = [&] {
+        if (pump && ++rowsSincePump == kPumpRows) {
+            rowsSincePump = 0;
+            pump();
+        }
+    };
     auto failWith = [&](const QString& message) {
         if (error)
             *error = QStringLiteral("data file %1: table %2: %3").arg(path, baseTable, message);
@@ -666,6 +676,7 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
         measure[i] = columns[i].wireType == 0 || isText(columns[i].wireType);
     bool more = query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
     for (; more; more = query.next()) {
+        maybePump();
         QVariantList row;
         if (keepRows)
             row.reserve(count);
@@ -742,6 +753,7 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
         return failWith(writer.errorString());
     if (keepRows) {
         for (const QVariantList& row : rows) {
+            maybePump();
             if (!writer.addRow(row))
                 return failWith(writer.errorString());
         }
@@ -749,6 +761,7 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
         QVariantList row;
         row.reserve(count);
         for (more = query.first(); more; more = query.next()) {
+            maybePump();
             row.clear();
             for (int i = 0; i < count; ++i) {
                 const QVariant v = query.value(i);

@@ -18,6 +18,7 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include <functional>
 #include <vector>
 
 class QSqlDatabase;
@@ -83,7 +84,9 @@ AdtgColumn columnForDeclaredType(const QString& name, const QString& declaredTyp
 // come from the declared schema of `baseTable` in `db`; text columns are widened to their longest
 // value and columns holding a NULL are made nullable, so no value is ever cut or lost. The query
 // is read from its first row to its end. False with *error naming the table, column and value.
+// `pump`, when set, is called every few hundred rows of each pass over the result, so that a
+// caller on the GUI thread can process pending events while a large month is written.
 [[nodiscard]] bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& baseTable,
-                                     const QString& path, QString* error);
+                                     const QString& path, QString* error, const std::function<void()>& pump = {});
 
 } // namespace sjql::adtg

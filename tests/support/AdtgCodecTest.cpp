@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
@@ -228,6 +230,55 @@ TEST(AdtgWriterTest, SaveReplacesAnExistingFile)
     // A folder that does not exist fails and says so.
     EXPECT_FALSE(w.save(dir.filePath(QStringLiteral("missing/Y.dat"))));
     EXPECT_FALSE(w.errorString().isEmpty());
+}
+
+TEST(AdtgWriterTest, SavedResultKeepsNullsAndProcessesEventsOnTheWay)
+{
+    // A declared table: NULLs of number columns are noted without reading their values, texts are
+    // measured, and the caller's pump runs while the rows are read.
+    QTemporaryDir dir;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("adtg-save"));
+    {
+        db.setDatabaseName(dir.filePath(QStringLiteral("t.db")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("create table T (ID INTEGER, NAME VARCHAR(4), AMOUNT DECIMAL(16,2))")));
+        ASSERT_TRUE(db.transaction());
+        for (int i = 1; i <= 1000; ++i) {
+            const QString amount = i % 100 == 0 ? QStringLiteral("NULL") : QStringLiteral("%1.25").arg(i);
+            const QString name = i == 500 ? QStringLiteral("longer than four") : QStringLiteral("n%1").arg(i % 7);
+            ASSERT_TRUE(q.exec(QStringLiteral("insert into T values (%1, '%2', %3)").arg(i).arg(name, amount)));
+        }
+        ASSERT_TRUE(db.commit());
+        ASSERT_TRUE(q.exec(QStringLiteral("select * from T order by ID")));
+        int pumps = 0;
+        QString error;
+        const QString path = dir.filePath(QStringLiteral("T.dat"));
+        ASSERT_TRUE(SaveRecordsetAdtg(q, db, QStringLiteral("T"), path, &error, [&] { ++pumps; }))
+            << error.toStdString();
+        EXPECT_GE(pumps, 7); // two passes of 1,000 rows
+        AdtgRecordset rs;
+        ASSERT_TRUE(rs.open(path)) << rs.errorString().toStdString();
+        ASSERT_EQ(rs.recordCount(), 1000);
+        int nulls = 0;
+        for (; !rs.eof(); rs.moveNext()) {
+            const int id = int(rs.field(QStringLiteral("ID")).toCurrency() / 10000);
+            const AdtgField amount = rs.field(QStringLiteral("AMOUNT"));
+            if (id % 100 == 0) {
+                EXPECT_TRUE(amount.isNull()) << id;
+                ++nulls;
+            } else {
+                EXPECT_EQ(amount.toCurrency(), qint64(id) * 10000 + 2500) << id;
+            }
+            if (id == 500) {
+                EXPECT_EQ(rs.field(QStringLiteral("NAME")).toText(), QStringLiteral("longer than four"));
+            }
+        }
+        EXPECT_EQ(nulls, 10);
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("adtg-save"));
 }
 
 // ---- damaged input
