@@ -121,11 +121,19 @@ private:
         const double gap = std::chrono::duration<double>(now - m_last).count();
         if (gap > m_max && where)
             m_where = *where;
+        // SJQL_BENCH_GAPS=MS lists every gap of at least MS milliseconds with the texts around it.
+        if (m_listFrom > 0 && gap * 1000.0 >= m_listFrom && where)
+            std::printf("gap %.0f ms: from \"%s\" to \"%s\"\n", gap * 1000.0, qPrintable(m_lastText),
+                        qPrintable(*where));
+        if (where)
+            m_lastText = *where;
         m_max = std::max(m_max, gap);
         m_last = now;
         ++m_ticks;
     }
     QTimer m_timer;
+    QString m_lastText;
+    const double m_listFrom = qEnvironmentVariableIntValue("SJQL_BENCH_GAPS");
     Clock::time_point m_last;
     double m_max = 0;
     qint64 m_ticks = 0;

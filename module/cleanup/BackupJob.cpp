@@ -6,6 +6,7 @@
 #include "cleanup/BackupDataFiles.h"
 #include "cleanup/BackupSummary.h"
 #include "db/RunQuery.h"
+#include "db/StatementEventPump.h"
 #include "entry/ErrorText.h"
 #include "entry/ModuleContext.h"
 #include "entry/ParamText.h"
@@ -30,6 +31,7 @@
 #include <fcntl.h>
 #include <future>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <zip.h>
 
@@ -356,7 +358,15 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
 
     char buffer[SJQL_IIT_RESULT_BUFFER_SIZE] = {};
     char* result = buffer;
-    const int answer = ClearDKDJData(toGbk(period).constData(), toGbk(m_settings.agentCode).constData(), &result);
+    int answer = 0;
+    {
+        // The library deletes a large month in a few long statements on the host connection.
+        HostConnection* connection = GetHostConnection();
+        std::optional<StatementEventPump> pump;
+        if (connection && m_callbacks.processEvents)
+            pump.emplace(connection->database());
+        answer = ClearDKDJData(toGbk(period).constData(), toGbk(m_settings.agentCode).constData(), &result);
+    }
     if (answer != 0) {
         removeFiles(paths);
         notCleared(GetParamValue(fromGbk(QByteArrayView(buffer, qsizetype(qstrnlen(buffer, sizeof buffer)))),
@@ -456,6 +466,7 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
         }
         query.finish();
         *paths << path;
+        pumpEvents();
     }
 
     // The month is cleared only once its files are on the disk and hold every row selected.
@@ -472,6 +483,8 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
             *reason = QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, rs.errorString());
             return false;
         }
+        // Each file takes a sync and a full read; events are processed between them.
+        pumpEvents();
         if (rs.recordCount() != selected[i]) {
             *reason = QStringLiteral("备份数据文件%1读回%2行，应为%3行，未清理")
                           .arg(name)

@@ -1,21 +1,27 @@
 // SPDX-License-Identifier: MIT
 #include "db/Compaction.h"
 
+#include "db/StatementEventPump.h"
 #include "entry/ModuleContext.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
 #include "hostapi/ModuleLib.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <chrono>
+#include <future>
 #include <map>
-
+#include <optional>
+#include <unistd.h>
 namespace sjql {
 namespace {
 
@@ -34,6 +40,17 @@ bool stepAllowed(const char* step)
 QString injected(const char* step)
 {
     return QStringLiteral("compaction step \"%1\" failed (injected)").arg(QString::fromLatin1(step));
+}
+
+// Pending events are processed at least this often while the compaction copies the file.
+constexpr qint64 kPumpIntervalMs = 50;
+
+void pumpIfDue(QElapsedTimer& sincePump)
+{
+    if (sincePump.elapsed() < kPumpIntervalMs || !QCoreApplication::instance())
+        return;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    sincePump.restart();
 }
 
 QString hostAppFolder()
@@ -81,6 +98,7 @@ QString verifyCopy(const QString& file, const std::map<QString, qint64>& expecte
         if (!db.open()) {
             error = QStringLiteral("compacted copy %1 cannot be opened: %2").arg(file, db.lastError().text());
         } else {
+            std::optional<StatementEventPump> pump(std::in_place, db);
             QSqlQuery q(db);
             if (!q.exec(QStringLiteral("PRAGMA integrity_check")) || !q.next()) {
                 error = QStringLiteral("compacted copy %1: integrity check failed: %2").arg(file, q.lastError().text());
@@ -96,6 +114,7 @@ QString verifyCopy(const QString& file, const std::map<QString, qint64>& expecte
                     error = QStringLiteral("compacted copy %1 does not hold the rows of the database").arg(file);
             }
             q.finish();
+            pump.reset();
             db.close();
         }
     }
@@ -114,7 +133,10 @@ QString replaceFile(const QString& source, const QString& target)
     if (!out.open(QIODevice::WriteOnly))
         return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
     QByteArray chunk;
+    QElapsedTimer sincePump;
+    sincePump.start();
     while (!(chunk = in.read(1 << 20)).isEmpty()) {
+        pumpIfDue(sincePump);
         if (out.write(chunk) != chunk.size()) {
             out.cancelWriting();
             return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
@@ -127,6 +149,17 @@ QString replaceFile(const QString& source, const QString& target)
     if (!stepAllowed("replace")) {
         out.cancelWriting();
         return injected("replace");
+    }
+    // The copy is as large as the database: its data goes to the disk on a helper thread while
+    // events are processed, so that the sync inside commit() finds little left to write.
+    if (out.flush()) {
+        const int fd = static_cast<int>(out.handle());
+        auto synced = std::async(std::launch::async, [fd] { return fd >= 0 && ::fdatasync(fd) == 0; });
+        while (synced.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            if (QCoreApplication::instance())
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+        (void)synced.get(); // commit() syncs once more and reports a failure
     }
     if (!out.commit())
         return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
@@ -179,6 +212,8 @@ CompactResult compactSqlite(HostConnection* conn)
         return result;
     }
 
+    // Counting and copying a large database are single statements of a second or more.
+    std::optional<StatementEventPump> pump(std::in_place, conn->database());
     std::map<QString, qint64> counts;
     QString error;
     if (!tableRowCounts(conn->database(), &counts, &error)) {
@@ -196,6 +231,7 @@ CompactResult compactSqlite(HostConnection* conn)
     }
     q.finish();
     q = QSqlQuery();
+    pump.reset();
     if (result.ok())
         result.error = stepAllowed("verify") ? verifyCopy(tmpFile, counts) : injected("verify");
 

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#include "db/StatementEventPump.h"
+
+#include <QCoreApplication>
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+namespace sjql {
+namespace {
+
+constexpr qint64 kPumpIntervalMs = 50;
+// Virtual machine steps between two callbacks: a few hundred microseconds of work, so that the
+// clock is read often enough without costing the statement anything noticeable.
+constexpr int kStepsPerCallback = 4000;
+
+} // namespace
+
+StatementEventPump::StatementEventPump(const QSqlDatabase& db)
+{
+    if (!QCoreApplication::instance() || !db.isOpen() || !db.driver())
+        return;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return;
+    m_db = *static_cast<sqlite3* const*>(handle.constData());
+    if (!m_db)
+        return;
+    m_sincePump.start();
+    sqlite3_progress_handler(m_db, kStepsPerCallback, &StatementEventPump::onProgress, this);
+}
+
+StatementEventPump::~StatementEventPump()
+{
+    if (m_db)
+        sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+}
+
+int StatementEventPump::onProgress(void* self)
+{
+    auto* pump = static_cast<StatementEventPump*>(self);
+    if (pump->m_sincePump.elapsed() >= kPumpIntervalMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        ++pump->m_passes;
+        pump->m_sincePump.restart();
+    }
+    return 0; // never interrupts the statement
+}
+
+} // namespace sjql

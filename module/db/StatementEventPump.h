@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// Pending events processed from inside long SQLite statements.
+//
+// One statement on a large database (VACUUM INTO, an integrity check, the deletion of a month of
+// a large agent) runs for a second or more without returning. While a StatementEventPump lives,
+// SQLite calls back every few thousand steps of any statement on the connection, and pending
+// events except user input are processed from there at most every 50 ms, so a progress window
+// keeps painting. The callback never touches the connection and never interrupts a statement.
+//
+// GUI thread only, on a connection opened there. For a connection that is not SQLite (or while no
+// application object exists) it does nothing. Not nestable on one connection: the inner one would
+// remove the outer one's callback when it ends.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+
+struct sqlite3;
+
+namespace sjql {
+
+class StatementEventPump
+{
+public:
+    explicit StatementEventPump(const QSqlDatabase& db);
+    ~StatementEventPump();
+    StatementEventPump(const StatementEventPump&) = delete;
+    StatementEventPump& operator=(const StatementEventPump&) = delete;
+
+    // Times the callback processed events so far.
+    int passes() const { return m_passes; }
+
+private:
+    static int onProgress(void* self);
+
+    sqlite3* m_db = nullptr;
+    QElapsedTimer m_sincePump;
+    int m_passes = 0;
+};
+
+} // namespace sjql

@@ -1,0 +1,3 @@
+# Events processed from inside long SQLite statements.
+sjql_add_test(NAME test_statement_event_pump SOURCES ${CMAKE_CURRENT_LIST_DIR}/StatementEventPumpTest.cpp
+              LIBS sjql_db Qt6::Sql LABELS sqlite unit)
