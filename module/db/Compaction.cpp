@@ -223,12 +223,23 @@ CompactResult compactSqlite(HostConnection* conn)
     QSqlQuery q(conn->database());
     QString quotedTmp = tmpFile;
     quotedTmp.replace(QLatin1Char('\''), QLatin1String("''"));
+    // The copy is synced when it is written over the database file; syncing the temporary file as
+    // well would only stall the run for a moment no event can be processed in.
+    QString synchronous;
+    if (q.exec(QStringLiteral("PRAGMA synchronous")) && q.next())
+        synchronous = q.value(0).toString();
+    q.finish();
+    if (!synchronous.isEmpty())
+        (void)q.exec(QStringLiteral("PRAGMA synchronous=OFF"));
     if (!stepAllowed("vacuum")) {
         result.error = injected("vacuum");
     } else if (!q.exec(QStringLiteral("VACUUM INTO '%1'").arg(quotedTmp))) {
         result.error = QStringLiteral("database compaction: %1 cannot be compacted into %2: %3")
                            .arg(dbFile, tmpFile, q.lastError().text());
     }
+    q.finish();
+    if (!synchronous.isEmpty())
+        (void)q.exec(QStringLiteral("PRAGMA synchronous=") + synchronous);
     q.finish();
     q = QSqlQuery();
     pump.reset();
