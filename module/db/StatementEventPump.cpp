@@ -10,14 +10,13 @@
 namespace sjql {
 namespace {
 
-constexpr qint64 kPumpIntervalMs = 50;
 // Virtual machine steps between two callbacks: a few hundred microseconds of work, so that the
 // clock is read often enough without costing the statement anything noticeable.
 constexpr int kStepsPerCallback = 4000;
 
 } // namespace
 
-StatementEventPump::StatementEventPump(const QSqlDatabase& db)
+StatementEventPump::StatementEventPump(const QSqlDatabase& db, int intervalMs) : m_intervalMs(intervalMs)
 {
     if (!QCoreApplication::instance() || !db.isOpen() || !db.driver())
         return;
@@ -40,7 +39,7 @@ StatementEventPump::~StatementEventPump()
 int StatementEventPump::onProgress(void* self)
 {
     auto* pump = static_cast<StatementEventPump*>(self);
-    if (pump->m_sincePump.elapsed() >= kPumpIntervalMs) {
+    if (pump->m_sincePump.elapsed() >= pump->m_intervalMs) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         ++pump->m_passes;
         pump->m_sincePump.restart();

@@ -22,7 +22,8 @@ namespace sjql {
 class StatementEventPump
 {
 public:
-    explicit StatementEventPump(const QSqlDatabase& db);
+    // `intervalMs`: the least time between two passes of the event loop (0: at every callback).
+    explicit StatementEventPump(const QSqlDatabase& db, int intervalMs = 50);
     ~StatementEventPump();
     StatementEventPump(const StatementEventPump&) = delete;
     StatementEventPump& operator=(const StatementEventPump&) = delete;
@@ -35,6 +36,7 @@ private:
 
     sqlite3* m_db = nullptr;
     QElapsedTimer m_sincePump;
+    qint64 m_intervalMs = 50;
     int m_passes = 0;
 };
 
