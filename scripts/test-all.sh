@@ -28,7 +28,8 @@ echo "== build (warnings as errors)"
 cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSJQL_WERROR=ON -DSJQL_FUZZ=ON >/dev/null
 cmake --build build-ci -j"$jobs"
 echo "== tests"
-(cd build-ci && ctest --output-on-failure -j"$jobs")
+(cd build-ci && ctest --output-on-failure -j"$jobs") | tee "$work/ctest.log"
+total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$work/ctest.log" | tail -n 1)
 
 if [ -z "${SJQL_QUICK:-}" ]; then
     echo "== sanitizer build (address, undefined)"
@@ -44,3 +45,4 @@ if [ -z "${SJQL_QUICK:-}" ]; then
     bash scripts/fuzz-smoke.sh build-ci
 fi
 echo "== all tests passed"
+echo "ctest: ${total:-0} passed, 0 failed"
