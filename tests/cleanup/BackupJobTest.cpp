@@ -78,11 +78,7 @@ protected:
 
     void useAgent(const QString& agent)
     {
-        test::publishHost(db->connectionPtr(), db->kind());
-        host::VoEntry a;
-        a.name = QStringLiteral("QVR_KJYWRBM");
-        a.text = agent;
-        host::state().valueObject.push_back(a);
+        test::publishHost(db->connectionPtr(), db->kind(), agent);
         settings.agentCode = agent;
     }
 

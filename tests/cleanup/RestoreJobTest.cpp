@@ -90,11 +90,7 @@ protected:
             << error.toStdString();
         agent = demo.agentCodes.at(0);
         other = demo.agentCodes.at(1);
-        test::publishHost(db->connectionPtr(), db->kind());
-        host::VoEntry a;
-        a.name = QStringLiteral("QVR_KJYWRBM");
-        a.text = agent;
-        host::state().valueObject.push_back(a);
+        test::publishHost(db->connectionPtr(), db->kind(), agent);
         SetSqlLogFolderOverride(path(QStringLiteral("log")));
         SetHostExeDirOverride(tmp.path());
         QDir().mkpath(path(QStringLiteral("backup")));

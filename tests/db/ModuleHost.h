@@ -11,7 +11,8 @@
 
 namespace sjql::test {
 
-inline void publishHost(HostConnection* connection, const QString& typeName)
+// `agentCode`, when given, is published as the current withholding agent too.
+inline void publishHost(HostConnection* connection, const QString& typeName, const QString& agentCode = {})
 {
     auto& vo = host::state().valueObject;
     vo.clear();
@@ -28,6 +29,12 @@ inline void publishHost(HostConnection* connection, const QString& typeName)
     a.name = QStringLiteral("QVR_DKDJAPPCODE");
     a.text = QString::fromLatin1(host::kHostAppCode);
     vo.push_back(a);
+    if (!agentCode.isEmpty()) {
+        host::VoEntry g;
+        g.name = QStringLiteral("QVR_KJYWRBM");
+        g.text = agentCode;
+        vo.push_back(g);
+    }
 }
 
 inline void unpublishHost()
