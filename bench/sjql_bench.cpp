@@ -40,8 +40,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -57,30 +61,49 @@ using Clock = std::chrono::steady_clock;
 constexpr int kYear = 2019;
 const char* const kTables[3] = {"ZCGZXJMXB", "FGZXJB", "KJSDSBGB"};
 
-// Seconds spent per phase while `g_timing` is set; filled by the link-time wrappers below.
-std::map<std::string, double> g_phase;
-std::mutex g_phaseMutex;
+// Time spent per phase while `g_timing` is set; filled by the link-time wrappers below. The restore
+// reads and builds rows on a helper thread while statements run on the main thread, so the
+// counters are atomics: a shared lock here would make the two threads wait for each other on every
+// row and slow down the very thing being measured.
+constexpr const char* kPhases[] = {"select", "statement", "save", "open", "move", "clear", "pack", "unpack", "build"};
+struct alignas(64) PhaseCounter
+{
+    std::atomic<std::int64_t> ns{0};
+};
+PhaseCounter g_phaseNs[std::size(kPhases)];
 std::atomic<bool> g_timing = false;
+
+size_t phaseIndex(const char* name)
+{
+    for (size_t i = 0; i < std::size(kPhases); ++i) {
+        if (std::strcmp(kPhases[i], name) == 0)
+            return i;
+    }
+    std::fprintf(stderr, "sjql-bench: unknown phase %s\n", name);
+    std::abort();
+}
 
 struct PhaseTimer
 {
-    explicit PhaseTimer(const char* phase) : name(phase), start(Clock::now()) {}
+    explicit PhaseTimer(const char* phase) : index(phaseIndex(phase)), start(Clock::now()) {}
     ~PhaseTimer()
     {
-        if (!g_timing)
-            return;
-        // The restore reads and builds rows on a helper thread while statements run.
-        const std::lock_guard<std::mutex> lock(g_phaseMutex);
-        g_phase[name] += std::chrono::duration<double>(Clock::now() - start).count();
+        if (g_timing)
+            g_phaseNs[index].ns.fetch_add((Clock::now() - start).count(), std::memory_order_relaxed);
     }
-    const char* name;
+    size_t index;
     Clock::time_point start;
 };
 
+void clearPhases()
+{
+    for (PhaseCounter& c : g_phaseNs)
+        c.ns.store(0, std::memory_order_relaxed);
+}
+
 double phase(const char* name)
 {
-    const auto it = g_phase.find(name);
-    return it == g_phase.end() ? 0.0 : it->second;
+    return double(g_phaseNs[phaseIndex(name)].ns.load(std::memory_order_relaxed)) / 1e9;
 }
 
 double seconds(Clock::time_point from)
@@ -581,7 +604,7 @@ int main(int argc, char** argv)
     callbacks.showCompactionError = [](const QString& e) { die(QStringLiteral("compaction: ") + e); };
 
     ui::TDispResultList results;
-    g_phase.clear();
+    clearPhases();
     g_timing = true;
     gaps.begin();
     auto start = Clock::now();
@@ -601,7 +624,6 @@ int main(int argc, char** argv)
     expectRows(*conn, agent, 0, "our clear");
     const QString archive = backup.archives().first();
     const qint64 archiveBytes = QFileInfo(archive).size();
-    const std::map<std::string, double> backupPhases = g_phase;
     const double packing = compactionStart > packingStart && packingStart != Clock::time_point{}
                                ? std::chrono::duration<double>(compactionStart - packingStart).count()
                                : phase("pack");
@@ -624,7 +646,7 @@ int main(int argc, char** argv)
     RestoreJob restore(rs);
     restore.processEvents = [] { QCoreApplication::processEvents(); };
     results.ClearLines();
-    g_phase.clear();
+    clearPhases();
     g_timing = true;
     const double gapBefore = gaps.maxGapMs();
     gaps.begin();

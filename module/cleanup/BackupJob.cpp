@@ -16,6 +16,7 @@
 #include "hostapi/ModuleLib.h"
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
+#include "support/BesideEvents.h"
 #include "ui/DispResult.h"
 
 #include <QCoreApplication>
@@ -29,7 +30,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <future>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -40,24 +40,55 @@ namespace sjql {
 namespace {
 
 // Forces a file (or a folder's entries) to the disk; false when it cannot be opened or synced.
-// Flushing a year's archive can take seconds: the flush runs on a helper thread (plain file
-// calls, no Qt objects) while this thread keeps processing pending events.
+// Pending events, processed while a helper thread syncs or reads back a file.
+void processEvents()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+bool syncFile(const QByteArray& name)
+{
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 bool syncPath(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    auto done = std::async(std::launch::async, [name] {
-        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        const bool ok = ::fsync(fd) == 0;
-        ::close(fd);
-        return ok;
-    });
-    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
-    }
-    return done.get();
+    return RunBesideEvents([name = QFile::encodeName(path)] { return syncFile(name); }, processEvents);
+}
+
+// A month's data file on the disk and read back in full: whether it was synced, and its row count
+// or why it could not be read.
+struct ReadBack
+{
+    bool synced = false;
+    bool opened = false;
+    qint64 rows = 0;
+    QString error;
+};
+
+ReadBack syncAndReadBack(const QString& path)
+{
+    return RunBesideEvents(
+        [path] {
+            ReadBack back;
+            back.synced = syncFile(QFile::encodeName(path));
+            if (!back.synced)
+                return back;
+            adtg::AdtgRecordset rs;
+            back.opened = rs.open(path);
+            if (back.opened)
+                back.rows = rs.recordCount();
+            else
+                back.error = rs.errorString();
+            return back;
+        },
+        processEvents);
 }
 
 QString yearFolder(const QString& workDir, const QString& year)
@@ -474,22 +505,19 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
     for (int i = 0; i < 3; ++i) {
         const QString& path = paths->at(i);
         const QString name = QFileInfo(path).fileName();
-        if (!syncPath(path)) {
+        // Each file takes a sync and a full read, both beside the event processing.
+        const ReadBack back = syncAndReadBack(path);
+        if (!back.synced) {
             *reason = QStringLiteral("备份数据文件%1无法写入磁盘，未清理").arg(name);
             return false;
         }
-        adtg::AdtgRecordset rs;
-        if (!rs.open(path)) {
-            *reason = QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, rs.errorString());
+        if (!back.opened) {
+            *reason = QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, back.error);
             return false;
         }
-        // Each file takes a sync and a full read; events are processed between them.
-        pumpEvents();
-        if (rs.recordCount() != selected[i]) {
-            *reason = QStringLiteral("备份数据文件%1读回%2行，应为%3行，未清理")
-                          .arg(name)
-                          .arg(rs.recordCount())
-                          .arg(selected[i]);
+        if (back.rows != selected[i]) {
+            *reason =
+                QStringLiteral("备份数据文件%1读回%2行，应为%3行，未清理").arg(name).arg(back.rows).arg(selected[i]);
             return false;
         }
     }
@@ -532,8 +560,8 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles, b
     }
     m_archives << archive;
     addLine(line, {year, QDir::toNativeSeparators(archive)});
-    if (!keepYearFolder)
-        DeleteTree(folder);
+    if (!keepYearFolder) // a year's data files are hundreds of megabytes to free
+        RunBesideEvents([&folder] { return DeleteTree(folder); }, processEvents);
     return true;
 }
 

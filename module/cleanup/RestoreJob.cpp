@@ -6,6 +6,7 @@
 #include "cleanup/BackupSummary.h"
 #include "cleanup/RowBuilders.h"
 #include "db/RunQuery.h"
+#include "db/TransactionFlush.h"
 #include "entry/ErrorText.h"
 #include "entry/ModuleContext.h"
 #include "entry/ParamText.h"
@@ -14,6 +15,7 @@
 #include "hostapi/IITIterface.h"
 #include "hostapi/ModuleLib.h"
 #include "support/AdtgReader.h"
+#include "support/BesideEvents.h"
 #include "support/XmlDocument.h"
 
 #include <QCoreApplication>
@@ -100,24 +102,32 @@ public:
     StatementFeed(const StatementFeed&) = delete;
     StatementFeed& operator=(const StatementFeed&) = delete;
 
-    // The next statement; false at the end, with *error set when a row could not be built.
-    bool next(QString& sql, QString* error)
+    // The next statement, valid until the following call; null at the end, with *error set when a
+    // row could not be built.
+    const QString* next(QString* error)
     {
         while (m_position >= m_current.statements.size()) {
             if (m_current.last) {
                 *error = m_current.error;
-                return false;
+                return nullptr;
             }
             std::unique_lock<std::mutex> lock(m_mutex);
+            // The used batch goes back to the helper, which builds into its strings again: their
+            // memory is reused instead of being freed on this thread and allocated on the other.
+            if (!m_current.statements.empty())
+                m_spare.push_back(std::move(m_current));
             m_changed.wait(lock, [this] { return !m_queue.empty(); });
             m_current = std::move(m_queue.front());
             m_queue.pop_front();
+            // Wake the helper only once the queue is half empty, so that it builds several batches
+            // in one go instead of one batch per wake-up.
+            const bool wake = m_queue.size() == kQueuedBatches / 2;
             lock.unlock();
-            m_changed.notify_all();
+            if (wake)
+                m_changed.notify_all();
             m_position = 0;
         }
-        sql = std::move(m_current.statements[m_position++]);
-        return true;
+        return &m_current.statements[m_position++];
     }
 
 private:
@@ -127,24 +137,26 @@ private:
         QString error;
         bool last = false;
     };
-    // Small batches keep the hand-over cheap and the memory bounded (a few hundred statements).
+    // Batches keep the hand-over cheap and the memory bounded (at most a few hundred statements
+    // queued, in reused strings).
     static constexpr size_t kBatchRows = 32;
     static constexpr size_t kQueuedBatches = 8;
 
     void produce()
     {
         Batch batch;
-        qsizetype lastLength = 0;
+        size_t used = 0; // statements of batch filled so far; the rest are spare strings
         for (;;) {
             bool end = m_rows.eof();
             if (!end) {
-                QString sql;
-                sql.reserve(lastLength);
+                if (used == batch.statements.size())
+                    batch.statements.emplace_back();
+                QString& sql = batch.statements[used];
+                sql.truncate(0); // keeps the capacity of a reused string
                 QString error;
                 try {
                     if (m_build(m_rows, m_kind, sql, &error)) {
-                        lastLength = sql.size();
-                        batch.statements.push_back(std::move(sql));
+                        ++used;
                         m_rows.moveNext();
                     } else {
                         end = true;
@@ -156,19 +168,29 @@ private:
                 if (end)
                     batch.error = error.isEmpty() ? QStringLiteral("第%1行无法转换").arg(m_rows.position() + 1) : error;
             }
-            if (!end && batch.statements.size() < kBatchRows)
+            if (!end && used < kBatchRows)
                 continue;
+            batch.statements.resize(used);
             batch.last = end;
             std::unique_lock<std::mutex> lock(m_mutex);
             m_changed.wait(lock, [this] { return m_stop || m_queue.size() < kQueuedBatches; });
             if (m_stop)
                 return;
             m_queue.push_back(std::move(batch));
+            const bool wake = m_queue.size() == 1; // the reader may be waiting for it
+            batch = Batch();
+            if (!end && !m_spare.empty()) {
+                batch = std::move(m_spare.back());
+                m_spare.pop_back();
+                batch.error.clear();
+                batch.last = false;
+            }
             lock.unlock();
-            m_changed.notify_all();
+            if (wake || end)
+                m_changed.notify_all();
             if (end)
                 return;
-            batch = Batch();
+            used = 0;
         }
     }
 
@@ -179,6 +201,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Batch> m_queue;
+    std::vector<Batch> m_spare; // used batches, back from the reader
     bool m_stop = false;
 
     Batch m_current; // consumer side only
@@ -245,7 +268,6 @@ private:
     adtg::AdtgRecordset m_file;
     QByteArray m_buffer = QByteArray(SJQL_IIT_RESULT_BUFFER_SIZE, '\0');
     bool m_transactionOpen = false;
-    QString m_sql;
 };
 
 bool RestoreRun::execute()
@@ -385,7 +407,8 @@ RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QStri
         return Outcome::Skip;
     }
     m_file.close();
-    if (!m_file.open(path)) {
+    // Reading and checking a file of tens of megabytes happens beside the event processing.
+    if (!RunBesideEvents([this, &path] { return m_file.open(path); }, [this] { pump(); })) {
         // A damaged data file ends the run like a failed statement: the archive is rolled back.
         m_results.AddLine(QStringLiteral("备份数据文件%1无法读取，恢复已中止：%2").arg(fileName, m_file.errorString()));
         return Outcome::EndRun;
@@ -398,21 +421,35 @@ RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QStri
     {
         StatementFeed feed(m_file, step.build, m_kind);
         QString error;
-        for (int k = 1; feed.next(m_sql, &error); ++k) {
-            m_text = head + QString::number(k) + tail;
-            if (k % 20 == 0)
+        int k = 0;
+        // The progress text is only seen while events are processed, so it is composed for those
+        // moments and for the last row, not for every row.
+        const auto showRow = [&] { m_text = head + QString::number(k) + tail; };
+        while (const QString* sql = feed.next(&error)) {
+            if (++k % 20 == 0) {
+                showRow();
                 pump();
-            if (!RunQuery(m_sql, *m_query, false)) {
+            }
+            if (!RunQuery(*sql, *m_query, false)) {
+                showRow();
                 dbErrorLine();
                 return Outcome::EndRun;
             }
         }
+        if (k > 0)
+            showRow();
         if (!error.isEmpty()) {
             m_results.AddLine(QStringLiteral("备份数据文件%1无法读取，恢复已中止：%2").arg(fileName, error));
             return Outcome::EndRun;
         }
     }
     m_file.close();
+    // The pages this file's rows changed go to the disk now, not all at once in the commit.
+    if (HostConnection* conn = GetHostConnection(); conn && !FlushTransactionWrites(conn->database())) {
+        dbErrorLine();
+        return Outcome::EndRun;
+    }
+    pump();
     return Outcome::Done;
 }
 

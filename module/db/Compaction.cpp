@@ -6,6 +6,7 @@
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
 #include "hostapi/ModuleLib.h"
+#include "support/BesideEvents.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
@@ -17,8 +18,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <chrono>
-#include <future>
+#include <fcntl.h>
 #include <map>
 #include <optional>
 #include <unistd.h>
@@ -51,6 +51,13 @@ void pumpIfDue(QElapsedTimer& sincePump)
         return;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     sincePump.restart();
+}
+
+// Pending events except user input, processed while a helper thread works on files.
+void processOtherEvents()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 QString hostAppFolder()
@@ -154,14 +161,18 @@ QString replaceFile(const QString& source, const QString& target)
     // events are processed, so that the sync inside commit() finds little left to write.
     if (out.flush()) {
         const int fd = static_cast<int>(out.handle());
-        auto synced = std::async(std::launch::async, [fd] { return fd >= 0 && ::fdatasync(fd) == 0; });
-        while (synced.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-            if (QCoreApplication::instance())
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
-        (void)synced.get(); // commit() syncs once more and reports a failure
+        // commit() syncs once more and reports a failure
+        (void)RunBesideEvents([fd] { return fd >= 0 && ::fdatasync(fd) == 0; }, processOtherEvents);
     }
-    if (!out.commit())
+    // The rename in commit() drops the old file; freeing hundreds of megabytes takes the file
+    // system a while. Held open here, the old file is only freed when this descriptor is closed,
+    // and that happens beside the event processing. (The host connection is closed: no lock of
+    // SQLite's is on the file.)
+    const int old = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
+    const bool replaced = out.commit();
+    if (old >= 0)
+        RunBesideEvents([old] { ::close(old); }, processOtherEvents);
+    if (!replaced)
         return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
     return {};
 }
@@ -264,7 +275,8 @@ CompactResult compactSqlite(HostConnection* conn)
     // The temporary file is ours (an existing one was refused above); the database is whole
     // either way, so it goes.
     if (QFileInfo::exists(tmpFile)) {
-        if (!stepAllowed("remove temporary") || !QFile::remove(tmpFile)) {
+        if (!stepAllowed("remove temporary") ||
+            !RunBesideEvents([&tmpFile] { return QFile::remove(tmpFile); }, processOtherEvents)) {
             if (result.ok())
                 result.error = QStringLiteral("database compaction: temporary file %1 cannot be removed").arg(tmpFile);
         }

@@ -6,6 +6,11 @@
 
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QStringEncoder>
+#include <QVariant>
+
+#include <cctype>
+#include <sqlite3.h>
 
 namespace sjql {
 namespace {
@@ -26,6 +31,66 @@ HostConnection* connectedHost()
     return conn;
 }
 
+// The SQLite handle behind a connection, or null for every other driver.
+sqlite3* sqliteHandle(const QSqlDatabase& db)
+{
+    const QSqlDriver* driver = db.driver();
+    if (!driver || driver->dbmsType() != QSqlDriver::SQLite)
+        return nullptr;
+    const QVariant handle = driver->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+enum class Direct
+{
+    Ran,
+    Failed,
+    NotHandled
+};
+
+// A statement that returns no rows, run on SQLite's own handle. The driver's generic path converts
+// the text to UTF-16, has SQLite convert it back and builds a result object for rows that never
+// come; a restore runs a million such statements. Same outcome: one statement only (text after it
+// is refused, as the driver does), busy timeout and progress handler of the connection apply.
+Direct execDirect(sqlite3* raw, const QString& sql, QString* reason)
+{
+    // The UTF-8 text goes into a buffer kept by the thread: no allocation per statement.
+    thread_local QByteArray utf8;
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const qsizetype room = encoder.requiredSpace(sql.size());
+    if (utf8.size() < room)
+        utf8.resize(room);
+    const char* end = encoder.appendToBuffer(utf8.data(), sql);
+    const int length = static_cast<int>(end - utf8.constData());
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(raw, utf8.constData(), length, &stmt, &tail) != SQLITE_OK) {
+        *reason = QString::fromUtf8(sqlite3_errmsg(raw)) + QStringLiteral(" Unable to execute statement");
+        return Direct::Failed;
+    }
+    if (!stmt)
+        return Direct::NotHandled; // blank or comment only: the driver reports it its own way
+    while (tail && tail < end && std::isspace(static_cast<unsigned char>(*tail)))
+        ++tail;
+    if (tail && tail < end) {
+        sqlite3_finalize(stmt);
+        *reason = QStringLiteral("Unable to execute multiple statements at a time");
+        return Direct::Failed;
+    }
+    int rc = sqlite3_step(stmt);
+    while (rc == SQLITE_ROW)
+        rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE) {
+        *reason = QString::fromUtf8(sqlite3_errmsg(raw)) + QStringLiteral(" Unable to fetch row");
+        sqlite3_finalize(stmt);
+        return Direct::Failed;
+    }
+    sqlite3_finalize(stmt);
+    return Direct::Ran;
+}
+
 } // namespace
 
 bool RunQuery(const QString& sql, QSqlQuery& query, bool isSelect)
@@ -41,6 +106,20 @@ bool RunQuery(const QString& sql, QSqlQuery& query, bool isSelect)
     const QSqlDatabase db = conn->database();
     if (query.driver() != db.driver())
         query = QSqlQuery(db);
+    if (!isSelect && db.isOpen()) {
+        if (sqlite3* raw = sqliteHandle(db)) {
+            QString reason;
+            switch (execDirect(raw, sql, &reason)) {
+            case Direct::Ran:
+                return true;
+            case Direct::Failed:
+                logFailure(sql, reason.trimmed());
+                return false;
+            case Direct::NotHandled:
+                break;
+            }
+        }
+    }
     if (!query.exec(sql)) {
         const QSqlError error = query.lastError();
         QString reason = error.text().trimmed();

@@ -2,6 +2,7 @@
 #include "support/AdtgWriter.h"
 
 #include "support/AdtgDetail.h"
+#include "support/BesideEvents.h"
 
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <unistd.h>
 
 namespace sjql::adtg {
 
@@ -504,7 +506,7 @@ QByteArray AdtgWriter::toBytes() const
     return out;
 }
 
-bool AdtgWriter::save(const QString& path)
+bool AdtgWriter::save(const QString& path, const std::function<void()>& pump)
 {
     if (!isValid())
         return false;
@@ -514,7 +516,14 @@ bool AdtgWriter::save(const QString& path)
         return false;
     }
     const QByteArray bytes = toBytes();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    bool written = file.write(bytes) == bytes.size() && file.flush();
+    if (written && pump) {
+        // commit() syncs before it renames; done here first, beside the events, it finds nothing
+        // left to write. A failure is reported by commit()'s own sync.
+        const int fd = static_cast<int>(file.handle());
+        (void)RunBesideEvents([fd] { return fd >= 0 && ::fdatasync(fd) == 0; }, pump);
+    }
+    if (!written || !file.commit()) {
         m_error = QStringLiteral("%1: cannot write: %2").arg(path, file.errorString());
         file.cancelWriting();
         return false;
@@ -773,7 +782,7 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
         if (query.lastError().isValid())
             return failWith(QStringLiteral("reading the rows: %1").arg(query.lastError().text()));
     }
-    if (!writer.save(path))
+    if (!writer.save(path, pump))
         return failWith(writer.errorString());
     return true;
 }

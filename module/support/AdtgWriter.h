@@ -48,7 +48,9 @@ public:
     QByteArray toBytes() const;
     // Writes the file under a temporary name in the target folder and renames it over `path`,
     // replacing an existing file. False with errorString() set; the old file is then untouched.
-    [[nodiscard]] bool save(const QString& path);
+    // With a pump, the file is synced to the disk on a helper thread while `pump` processes
+    // events every 20 ms (a month's file is tens of megabytes).
+    [[nodiscard]] bool save(const QString& path, const std::function<void()>& pump = {});
 
 private:
     bool encodeValue(const AdtgColumn& column, const QVariant& value, QByteArray* out);

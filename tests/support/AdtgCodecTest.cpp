@@ -92,6 +92,24 @@ TEST(AdtgGolden, WriterReproducesTheWorkedExample)
     EXPECT_EQ(bytes.mid(0x186).toHex(' '), expected.mid(0x186).toHex(' '));
 }
 
+TEST(AdtgGolden, SavingWithEventsWritesTheSameBytes)
+{
+    AdtgWriter w(exampleColumns());
+    ASSERT_TRUE(w.addRow({1, QStringLiteral("张三"), 1234.5}));
+    QTemporaryDir dir;
+    const QString plain = dir.filePath(QStringLiteral("plain.dat"));
+    const QString pumped = dir.filePath(QStringLiteral("pumped.dat"));
+    ASSERT_TRUE(w.save(plain));
+    ASSERT_TRUE(w.save(pumped, [] {}));
+    QFile a(plain), b(pumped);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(a.readAll(), w.toBytes());
+    EXPECT_EQ(b.readAll(), w.toBytes());
+    // A folder that does not exist fails with the pump too, and leaves nothing behind.
+    EXPECT_FALSE(w.save(dir.filePath(QStringLiteral("no/such/folder/x.dat")), [] {}));
+    EXPECT_FALSE(w.errorString().isEmpty());
+}
+
 TEST(AdtgGolden, ReaderDecodesTheWorkedExample)
 {
     AdtgRecordset rs;

@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+#include "db/TransactionFlush.h"
+
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+namespace sjql {
+
+bool FlushTransactionWrites(const QSqlDatabase& db)
+{
+    if (!db.isOpen() || !db.driver() || db.driver()->dbmsType() != QSqlDriver::SQLite)
+        return true;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return true;
+    sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
+    if (!raw || sqlite3_get_autocommit(raw) != 0)
+        return true; // no transaction: every statement was committed and synced on its own
+    if (sqlite3_db_cacheflush(raw) != SQLITE_OK)
+        return false;
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(raw, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return true; // an in-memory database has no file to sync
+    return file->pMethods->xSync(file, SQLITE_SYNC_NORMAL) == SQLITE_OK;
+}
+
+} // namespace sjql
