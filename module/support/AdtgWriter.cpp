@@ -3,6 +3,7 @@
 
 #include "support/AdtgDetail.h"
 #include "support/BesideEvents.h"
+#include "support/MysqlTextRows.h"
 
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <unistd.h>
 
 namespace sjql::adtg {
@@ -683,7 +685,25 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
     std::vector<bool> measure(count);
     for (int i = 0; i < count; ++i)
         measure[i] = columns[i].wireType == 0 || isText(columns[i].wireType);
-    bool more = query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
+    // The server's own text when every column has a declared type to read it by (see MysqlTextRows).
+    bool declared = true;
+    for (const AdtgColumn& c : columns)
+        declared = declared && c.wireType != 0;
+    const std::unique_ptr<MysqlTextRows> raw = declared && !keepRows ? MysqlTextRows::attach(query) : nullptr;
+    if (raw) {
+        for (bool rowThere = raw->first(); rowThere; rowThere = raw->next()) {
+            maybePump();
+            for (int i = 0; i < count; ++i) {
+                if (raw->isNull(i)) {
+                    sawNull[i] = true;
+                } else if (measure[i]) {
+                    const qsizetype len = raw->value(i).toString().size();
+                    longest[i] = qMax<quint32>(longest[i], static_cast<quint32>(qMin<qsizetype>(len, 0x7FFFFFFF)));
+                }
+            }
+        }
+    }
+    bool more = raw ? false : query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
     for (; more; more = query.next()) {
         maybePump();
         QVariantList row;
@@ -717,7 +737,7 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
         if (keepRows)
             rows.push_back(std::move(row));
     }
-    if (query.lastError().isValid())
+    if (!raw && query.lastError().isValid())
         return failWith(QStringLiteral("reading the rows: %1").arg(query.lastError().text()));
 
     for (int i = 0; i < count; ++i) {
@@ -763,6 +783,17 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
     if (keepRows) {
         for (const QVariantList& row : rows) {
             maybePump();
+            if (!writer.addRow(row))
+                return failWith(writer.errorString());
+        }
+    } else if (raw) {
+        QVariantList row;
+        row.reserve(count);
+        for (bool rowThere = raw->first(); rowThere; rowThere = raw->next()) {
+            maybePump();
+            row.clear();
+            for (int i = 0; i < count; ++i)
+                row.append(raw->value(i));
             if (!writer.addRow(row))
                 return failWith(writer.errorString());
         }

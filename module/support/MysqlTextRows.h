@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// The rows of a MariaDB/MySQL result read as the server sent them.
+//
+// A select run without prepare comes back in the text protocol, and Qt's driver, asked for a
+// value, converts the text of every DECIMAL to a double, every DATETIME to a local QDateTime and so
+// on; writing a month of tens of thousands of rows spent most of its time there, only for the
+// data-file writer to turn the double back into decimal digits. This reader walks the same result
+// the driver holds (all rows on the client) and hands out the server's text: NULL as an invalid
+// QVariant, everything else as a QString, which the writer parses exactly for its column's type.
+//
+// Only results of plain column types are taken (numbers, dates and times, character texts); for
+// binary or unusual columns, prepared or forward-only queries and every other database, attach()
+// gives null and the caller reads through the driver as before. The query must stay open and
+// unchanged while the reader is used; the reader moves the result's own row cursor, which the
+// driver sets again before each of its reads.
+#pragma once
+
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <memory>
+
+namespace sjql::adtg {
+
+class MysqlTextRows
+{
+public:
+    static std::unique_ptr<MysqlTextRows> attach(const QSqlQuery& query);
+    ~MysqlTextRows();
+    MysqlTextRows(const MysqlTextRows&) = delete;
+    MysqlTextRows& operator=(const MysqlTextRows&) = delete;
+
+    int columnCount() const { return m_columns; }
+    // Moves to the first (next) row; false after the last one.
+    bool first();
+    bool next();
+    bool isNull(int column) const;
+    // The value of the current row: invalid for NULL, else the text as a QString.
+    QVariant value(int column) const;
+
+private:
+    struct Result;
+    explicit MysqlTextRows(std::unique_ptr<Result> result);
+
+    std::unique_ptr<Result> m_result;
+    int m_columns = 0;
+};
+
+} // namespace sjql::adtg
