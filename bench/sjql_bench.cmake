@@ -22,3 +22,13 @@ set(_sjql_bench_wrapped
 foreach(_sym ${_sjql_bench_wrapped})
     target_link_options(sjql-bench PRIVATE "LINKER:--wrap=${_sym}")
 endforeach()
+
+# A small run of each kind in the test suite, so that the benchmark keeps working (the figures of
+# a few employees mean nothing). MariaDB: the test server of SJQL_TEST_MYSQL_URL.
+add_test(NAME bench_smoke_sqlite COMMAND sjql-bench --employees 5 --db sqlite)
+add_test(NAME bench_smoke_mysql COMMAND sjql-bench --employees 5 --db mysql)
+set_tests_properties(bench_smoke_sqlite bench_smoke_mysql
+                     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=Asia/Shanghai" TIMEOUT 600
+                                PASS_REGULAR_EXPRESSION "ratio restore .*max_event_gap_ms")
+set_tests_properties(bench_smoke_sqlite PROPERTIES LABELS "sqlite;bench")
+set_tests_properties(bench_smoke_mysql PROPERTIES LABELS "mysql;bench")

@@ -758,6 +758,38 @@ int main(int argc, char** argv)
                 zipS, static_cast<long long>(QFileInfo(zipFile).size()), deleteS);
     std::printf("theirs restore %.2f s: unzip %.2f, import %.2f\n", unzipS + importS, unzipS, importS);
 
+    // mariadb-dump writes many rows per INSERT; ours are one statement per row, each a round trip
+    // to the server. The same import from a dump of one INSERT per row shows what that costs.
+    double rowImportS = 0;
+    if (!sqlite) {
+        const QString rowsDir = work.filePath(QStringLiteral("theirs/rows"));
+        QDir().mkpath(rowsDir);
+        QString script = QStringLiteral("SET autocommit=0;\n");
+        for (int m = 1; m <= 12; ++m) {
+            for (int t = 0; t < 3; ++t) {
+                const QString file = QStringLiteral("%1/%2_%3.sql").arg(rowsDir, QLatin1String(kTables[t]), period(m));
+                runTool(QStringLiteral("mariadb-dump"),
+                        mysqlArgs(mysql) << QStringLiteral("--no-create-info") << QStringLiteral("--skip-triggers")
+                                         << QStringLiteral("--skip-extended-insert")
+                                         << QStringLiteral("--where=FFYF='%1' and KJYWRBM='%2'").arg(period(m), agent)
+                                         << dbName << QLatin1String(kTables[t]),
+                        {}, file);
+                script += QStringLiteral("source %1\n").arg(file);
+            }
+        }
+        script += QStringLiteral("COMMIT;\n");
+        conn->close();
+        runTool(QStringLiteral("mariadb"), mysqlArgs(mysql) << dbName,
+                work.filePath(QStringLiteral("theirs/delete.txt")));
+        writeText(work.filePath(QStringLiteral("theirs/import-rows.txt")), script);
+        rowImportS = runTool(QStringLiteral("mariadb"), mysqlArgs(mysql) << dbName,
+                             work.filePath(QStringLiteral("theirs/import-rows.txt")));
+        if (!conn->connect())
+            die(conn->lastError());
+        expectRows(*conn, agent, yearTotal, "the tools' row-by-row import");
+        std::printf("theirs import of one INSERT per row %.2f s\n", rowImportS);
+    }
+
     printRatio("backup_clear", backupTotal, exportS + zipS + deleteS);
     printRatio("backup_clear_without_compaction", backupTotal - compaction, exportS + zipS + deleteS);
     printRatio("export", selectS + writingS, exportS);
@@ -766,6 +798,8 @@ int main(int argc, char** argv)
     printRatio("restore", restoreTotal, unzipS + importS);
     printRatio("unpacking", unpackS, unzipS);
     printRatio("inserting", restoreTotal - unpackS, importS);
+    if (rowImportS > 0)
+        printRatio("inserting_row_by_row", restoreTotal - unpackS, rowImportS);
     std::printf("archive_bytes %lld %lld\n", static_cast<long long>(archiveBytes),
                 static_cast<long long>(QFileInfo(zipFile).size()));
     std::printf("rows_per_s backup_clear %.0f restore %.0f\n", double(yearTotal) / backupTotal,

@@ -438,11 +438,12 @@ bool AdtgWriter::addRow(const QVariantList& values)
     int nullableCount = 0;
     for (const AdtgColumn& c : m_columns)
         nullableCount += c.nullable() ? 1 : 0;
-    QByteArray row;
-    row.reserve(64);
+    // Encoded straight onto the rows written so far; a value that fails takes its row back out.
+    const qsizetype start = m_rows.size();
+    QByteArray& row = m_rows;
     putU8(&row, 0x07);
     const qsizetype mapAt = row.size();
-    row.append(QByteArray((nullableCount + 7) / 8, '\xFF'));
+    row.append((nullableCount + 7) / 8, '\xFF');
     int k = 0;
     for (size_t i = 0; i < m_columns.size(); ++i) {
         const AdtgColumn& c = m_columns[i];
@@ -458,20 +459,30 @@ bool AdtgWriter::addRow(const QVariantList& values)
             m_error = QStringLiteral("row %1, column %2: NULL in a column that does not allow it")
                           .arg(m_rowCount + 1)
                           .arg(c.name);
+            m_rows.truncate(start);
             return false;
         }
-        if (!encodeValue(c, v, &row))
+        if (!encodeValue(c, v, &row)) {
+            m_rows.truncate(start);
             return false;
+        }
     }
-    m_rows.append(row);
     ++m_rowCount;
     return true;
 }
 
 QByteArray AdtgWriter::toBytes() const
 {
+    QByteArray out = headerBytes();
+    out.reserve(out.size() + m_rows.size() + 1);
+    out.append(m_rows);
+    putU8(&out, 0x0F);
+    return out;
+}
+
+QByteArray AdtgWriter::headerBytes() const
+{
     QByteArray out;
-    out.reserve(512 + m_rows.size());
     putHex(&out, kHeader);
     putHex(&out, kHandlerOptions);
 
@@ -503,8 +514,6 @@ QByteArray AdtgWriter::toBytes() const
         putLe<quint16>(&body, 0xFFFF); // visible
         putElement(&out, 0x06, body);
     }
-    out.append(m_rows);
-    putU8(&out, 0x0F);
     return out;
 }
 
@@ -517,8 +526,10 @@ bool AdtgWriter::save(const QString& path, const std::function<void()>& pump)
         m_error = QStringLiteral("%1: cannot create: %2").arg(path, file.errorString());
         return false;
     }
-    const QByteArray bytes = toBytes();
-    bool written = file.write(bytes) == bytes.size() && file.flush();
+    // The rows are written from where they are, not copied behind the header first.
+    const QByteArray header = headerBytes();
+    bool written = file.write(header) == header.size() && file.write(m_rows) == m_rows.size() &&
+                   file.write("\x0F", 1) == 1 && file.flush();
     if (written && pump) {
         // commit() syncs before it renames; done here first, beside the events, it finds nothing
         // left to write. A failure is reported by commit()'s own sync.

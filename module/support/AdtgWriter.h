@@ -53,6 +53,8 @@ public:
     [[nodiscard]] bool save(const QString& path, const std::function<void()>& pump = {});
 
 private:
+    // Everything before the rows: header, result descriptor, column descriptors.
+    QByteArray headerBytes() const;
     bool encodeValue(const AdtgColumn& column, const QVariant& value, QByteArray* out);
     bool valueError(const AdtgColumn& column, const QVariant& value, const QString& why);
 
