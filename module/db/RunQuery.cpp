@@ -2,12 +2,12 @@
 #include "db/RunQuery.h"
 
 #include "db/SqlLog.h"
+#include "db/SqliteHandle.h"
 #include "hostapi/HostConnection.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QStringEncoder>
-#include <QVariant>
 
 #include <cctype>
 #include <sqlite3.h>
@@ -29,18 +29,6 @@ HostConnection* connectedHost()
     if (!conn->connected() && !conn->connect())
         return nullptr;
     return conn;
-}
-
-// The SQLite handle behind a connection, or null for every other driver.
-sqlite3* sqliteHandle(const QSqlDatabase& db)
-{
-    const QSqlDriver* driver = db.driver();
-    if (!driver || driver->dbmsType() != QSqlDriver::SQLite)
-        return nullptr;
-    const QVariant handle = driver->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
 }
 
 enum class Direct
@@ -107,7 +95,7 @@ bool RunQuery(const QString& sql, QSqlQuery& query, bool isSelect)
     if (query.driver() != db.driver())
         query = QSqlQuery(db);
     if (!isSelect && db.isOpen()) {
-        if (sqlite3* raw = sqliteHandle(db)) {
+        if (sqlite3* raw = SqliteHandleOf(db)) {
             QString reason;
             switch (execDirect(raw, sql, &reason)) {
             case Direct::Ran:

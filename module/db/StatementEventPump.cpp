@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "db/StatementEventPump.h"
 
+#include "db/SqliteHandle.h"
+
 #include <QCoreApplication>
-#include <QSqlDriver>
-#include <QVariant>
 
 #include <sqlite3.h>
 
@@ -18,12 +18,9 @@ constexpr int kStepsPerCallback = 4000;
 
 StatementEventPump::StatementEventPump(const QSqlDatabase& db, int intervalMs) : m_intervalMs(intervalMs)
 {
-    if (!QCoreApplication::instance() || !db.isOpen() || !db.driver())
+    if (!QCoreApplication::instance())
         return;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return;
-    m_db = *static_cast<sqlite3* const*>(handle.constData());
+    m_db = SqliteHandleOf(db);
     if (!m_db)
         return;
     m_sincePump.start();

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "db/TransactionFlush.h"
 
-#include <QSqlDriver>
-#include <QVariant>
+#include "db/SqliteHandle.h"
 
 #include <sqlite3.h>
 
@@ -10,12 +9,7 @@ namespace sjql {
 
 bool FlushTransactionWrites(const QSqlDatabase& db)
 {
-    if (!db.isOpen() || !db.driver() || db.driver()->dbmsType() != QSqlDriver::SQLite)
-        return true;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return true;
-    sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
+    sqlite3* raw = SqliteHandleOf(db);
     if (!raw || sqlite3_get_autocommit(raw) != 0)
         return true; // no transaction: every statement was committed and synced on its own
     if (sqlite3_db_cacheflush(raw) != SQLITE_OK)
