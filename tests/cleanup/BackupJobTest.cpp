@@ -239,6 +239,66 @@ TEST_P(BackupJobDb, TwoYearsAreSavedClearedAndPacked)
     EXPECT_GT(monthRows(QStringLiteral("201905")), 0);
 }
 
+// A month is only cleared once its files read back whole with the database's row counts. Two
+// months' wage files are spoiled after they were written: one cut in half, one replaced by another
+// valid file with a different number of rows. Both months stay in the database and out of the
+// archive, with a line saying why; the other months go on as usual.
+TEST_P(BackupJobDb, DataFileThatDoesNotReadBackKeepsItsMonth)
+{
+    const auto before = snapshotYear(2019);
+    auto wageFile = [this](const QString& p) {
+        return BackupDataFilePath(settings.workDir, QLatin1String(BackupDataFileKinds()[0].fileTemplate), p);
+    };
+    bool cut = false, replaced = false;
+    callbacks.processEvents = [&] {
+        if (!cut && text == BackupProgressText(2, QStringLiteral("201903"))) {
+            cut = true;
+            QFile f(wageFile(QStringLiteral("201903")));
+            ASSERT_TRUE(f.resize(f.size() / 2));
+        }
+        if (!replaced && text == BackupProgressText(2, QStringLiteral("201905"))) {
+            replaced = true;
+            const QString nonWage = BackupDataFilePath(
+                settings.workDir, QLatin1String(BackupDataFileKinds()[1].fileTemplate), QStringLiteral("201905"));
+            ASSERT_TRUE(QFile::remove(wageFile(QStringLiteral("201905"))));
+            ASSERT_TRUE(QFile::copy(nonWage, wageFile(QStringLiteral("201905"))));
+        }
+    };
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    ASSERT_TRUE(cut && replaced);
+
+    const qint64 wageRows = qint64(before.at(QStringLiteral("201905"))[0].rows.size());
+    const qint64 nonWageRows = qint64(before.at(QStringLiteral("201905"))[1].rows.size());
+    ASSERT_NE(wageRows, nonWageRows);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith(
+        msg(MsgClearFailed,
+            {QStringLiteral("201903"), QStringLiteral("备份数据文件ZCGZXJMXB_201903.dat无法读回，未清理：")})))
+        << lines[0].toStdString();
+    EXPECT_EQ(lines[1],
+              msg(MsgClearFailed, {QStringLiteral("201905"),
+                                   QStringLiteral("备份数据文件ZCGZXJMXB_201905.dat读回%1行，应为%2行，未清理")
+                                       .arg(nonWageRows)
+                                       .arg(wageRows)}));
+    ASSERT_EQ(archives.size(), 1);
+    EXPECT_EQ(lines[2], msg(MsgArchived, {QStringLiteral("2019"), archives[0]}));
+
+    QStringList clearedMonths;
+    for (int m = 1; m <= 12; ++m) {
+        const QString p = periodOf(2019, m);
+        if (m == 3 || m == 5) {
+            qint64 rows = 0;
+            for (const TableRows& t : before.at(p))
+                rows += qint64(t.rows.size());
+            EXPECT_EQ(monthRows(p), rows) << p.toStdString();
+        } else {
+            clearedMonths << p;
+            EXPECT_EQ(monthRows(p), 0) << p.toStdString();
+        }
+    }
+    expectArchiveHolds(archives[0], 2019, before, clearedMonths);
+}
+
 TEST_P(BackupJobDb, ProgressOfFullyClearedYears)
 {
     useAgent(agents[1]);
