@@ -18,6 +18,8 @@
 #include "hostapi/IITIterface.h"
 #include "hostapi/ModuleLib.h"
 
+#include <QCoreApplication>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -121,6 +123,29 @@ bool run(QSqlQuery& q, const QString& sql, const QString& period, const QString&
     return q.exec();
 }
 
+// Deletes the agent's rows of one month from a table. On a server database a large month is
+// deleted in slices of a few thousand rows, and the host's windows get their pending events (user
+// input excepted) between slices, so they keep painting during a deletion that takes seconds. The
+// slices belong to one transaction with the rest, so the month still goes all at once or not at all.
+// SQLite deletes in one statement (its DELETE has no LIMIT); callers there pump from inside it.
+bool deleteMonth(QSqlQuery& q, const char* table, const QString& period, const QString& agent, bool server)
+{
+    const QString where = QStringLiteral("delete from %1 where FFYF=? and KJYWRBM=?").arg(QString::fromLatin1(table));
+    if (!server)
+        return run(q, where, period, agent);
+    constexpr int kSlice = 4000;
+    for (;;) {
+        if (!run(q, where + QStringLiteral(" limit %1").arg(kSlice), period, agent))
+            return false;
+        const int deleted = q.numRowsAffected();
+        q.finish();
+        if (deleted < kSlice)
+            return true;
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
 } // namespace
 
 extern "C" int bCanClearDkdjData(const char* period, const char* agentCode, char** result)
@@ -188,13 +213,13 @@ extern "C" int ClearDKDJData(const char* period, const char* agentCode, char** r
     // Inside the caller's transaction (the restore) the deletes simply join it; otherwise the three
     // tables are cleared together or not at all.
     const bool own = !conn->inTransaction();
+    const bool server = conn->database().driver() && conn->database().driver()->dbmsType() == QSqlDriver::MySqlServer;
     if (own && !conn->beginTrans()) {
         writeResult(result, QStringLiteral("开始事务失败：%1").arg(conn->lastError()));
         return kFailed;
     }
     for (const char* table : kTables) {
-        if (!run(q, QStringLiteral("delete from %1 where FFYF=? and KJYWRBM=?").arg(QString::fromLatin1(table)), p,
-                 agent)) {
+        if (!deleteMonth(q, table, p, agent, server)) {
             const QString reason = q.lastError().text();
             q.finish();
             if (own)

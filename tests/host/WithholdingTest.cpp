@@ -4,6 +4,10 @@
 #include "hostapi/Gbk.h"
 #include "hostapi/IITIterface.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+
 #include <cstring>
 #include <map>
 #include <set>
@@ -153,6 +157,46 @@ TEST_P(Withholding, ClearRemovesExactlyTheMonthOfTheAgent)
     // Nothing left to clear now; clearing again is harmless.
     EXPECT_EQ(canClear(QStringLiteral("201811"), a0), 1);
     EXPECT_EQ(clear(QStringLiteral("201811"), a0), 0);
+}
+
+TEST_P(Withholding, LargeMonthGoesInSlicesYetAllAtOnce)
+{
+    // More rows than one slice of the server's deletion, twice over.
+    const QString a0 = m_demo.agentCodes[0], a1 = m_demo.agentCodes[1];
+    ASSERT_TRUE(m_db->connection().beginTrans());
+    QSqlQuery q(m_db->connection().database());
+    for (int i = 0; i < 9001; ++i) {
+        ASSERT_TRUE(q.exec(
+            QStringLiteral("insert into ZCGZXJMXB (KJYWRBM, FFYF, XM) values ('%1', '201811', 'n%2')").arg(a0).arg(i)))
+            << q.lastError().text().toStdString();
+    }
+    ASSERT_TRUE(m_db->connection().commitTrans());
+    const auto before = rows(QStringLiteral("201811"), a0);
+    const auto otherAgent = rows(QStringLiteral("201811"), a1);
+    ASSERT_GT(before[0], 9001);
+
+    // Within a caller's transaction every slice is undone by its rollback.
+    ASSERT_TRUE(m_db->connection().beginTrans());
+    ASSERT_EQ(clear(QStringLiteral("201811"), a0), 0);
+    EXPECT_EQ(rows(QStringLiteral("201811"), a0), (std::vector<qint64>{0, 0, 0}));
+    ASSERT_TRUE(m_db->connection().rollbackTrans());
+    EXPECT_EQ(rows(QStringLiteral("201811"), a0), before);
+
+    // On its own it clears the whole month, and on a server the host's timers run between slices.
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    ResultBuffer b;
+    ASSERT_EQ(clear(QStringLiteral("201811"), a0, &b), 0) << b.text().toStdString();
+    timer.stop();
+    EXPECT_EQ(rows(QStringLiteral("201811"), a0), (std::vector<qint64>{0, 0, 0}));
+    EXPECT_EQ(rows(QStringLiteral("201811"), a1), otherAgent);
+    EXPECT_FALSE(m_db->connection().inTransaction());
+    if (!m_db->sqlite()) {
+        EXPECT_GE(ticks, 2);
+    }
 }
 
 TEST_P(Withholding, LockedMonthIsRefusedAndKept)
