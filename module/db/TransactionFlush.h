@@ -17,7 +17,8 @@
 
 namespace sjql {
 
-// Writes the changed pages of the open transaction to the database file and syncs the file.
+// Writes the changed pages of the open transaction to the database file and syncs the file. When
+// another connection holds a read lock the pages cannot be written yet and stay for the commit.
 // False when SQLite reported an error (the transaction is then still open and whole: the commit
 // or rollback that follows reports or undoes it); true otherwise, also when there was nothing to do.
 bool FlushTransactionWrites(const QSqlDatabase& db);

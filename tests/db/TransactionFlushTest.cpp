@@ -95,6 +95,32 @@ TEST_F(TransactionFlush, CommittedRowsAfterAFlushAreAllThere)
     QSqlDatabase::removeDatabase(QStringLiteral("flush-reader"));
 }
 
+TEST_F(TransactionFlush, AReaderOnTheFileDefersThePagesToTheCommit)
+{
+    QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("flush-reader"));
+    reader.setDatabaseName(file());
+    {
+        ASSERT_TRUE(reader.open());
+        QSqlQuery r(reader);
+        ASSERT_TRUE(r.exec(QStringLiteral("begin")));
+        ASSERT_TRUE(r.exec(QStringLiteral("select count(*) from T")) && r.next()); // holds a read lock
+        m_db.close();
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
+        ASSERT_TRUE(m_db.open());
+        ASSERT_TRUE(m_db.transaction());
+        insertRows(3000);
+        EXPECT_TRUE(FlushTransactionWrites(m_db)); // not written yet, and no failure
+        r.finish();
+        ASSERT_TRUE(r.exec(QStringLiteral("commit")));
+        ASSERT_TRUE(FlushTransactionWrites(m_db));
+        ASSERT_TRUE(m_db.commit());
+        EXPECT_EQ(rows(), 3000);
+    }
+    reader.close();
+    reader = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("flush-reader"));
+}
+
 TEST(TransactionFlushOther, ClosedOrForeignConnectionsAreLeftAlone)
 {
     EXPECT_TRUE(FlushTransactionWrites(QSqlDatabase()));
