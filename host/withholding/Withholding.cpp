@@ -18,13 +18,10 @@
 #include "hostapi/IITIterface.h"
 #include "hostapi/ModuleLib.h"
 
-#include <QCoreApplication>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -124,45 +121,6 @@ bool run(QSqlQuery& q, const QString& sql, const QString& period, const QString&
     return q.exec();
 }
 
-// Deletes the agent's rows of one month from a table. On a server database a large month is
-// deleted in slices of a few thousand rows by key, and the host's windows get their pending events
-// (user input excepted) between slices, so they keep painting during a deletion that takes seconds.
-// The slices belong to one transaction with the rest, so the month still goes all at once or not
-// at all; a last statement over the whole month takes any row that came after the keys were read.
-// SQLite deletes in one statement; callers there process events from inside it.
-bool deleteMonth(QSqlQuery& q, const char* table, const QString& period, const QString& agent, bool server)
-{
-    const QString month = QStringLiteral("delete from %1 where FFYF=? and KJYWRBM=?").arg(QString::fromLatin1(table));
-    if (server) {
-        if (!run(q,
-                 QStringLiteral("select ID from %1 where FFYF=? and KJYWRBM=? order by ID")
-                     .arg(QString::fromLatin1(table)),
-                 period, agent))
-            return false;
-        std::vector<qint64> keys;
-        while (q.next())
-            keys.push_back(q.value(0).toLongLong());
-        q.finish();
-        // By key range rather than with LIMIT: each slice then starts where the last one ended
-        // instead of stepping again over the rows already deleted.
-        constexpr size_t kSlice = 4000;
-        for (size_t first = 0; first + kSlice < keys.size(); first += kSlice) {
-            if (!q.prepare(month + QStringLiteral(" and ID between ? and ?")))
-                return false;
-            q.addBindValue(period);
-            q.addBindValue(agent);
-            q.addBindValue(keys[first]);
-            q.addBindValue(keys[first + kSlice - 1]);
-            if (!q.exec())
-                return false;
-            q.finish();
-            if (QCoreApplication::instance())
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
-    }
-    return run(q, month, period, agent);
-}
-
 } // namespace
 
 extern "C" int bCanClearDkdjData(const char* period, const char* agentCode, char** result)
@@ -230,13 +188,13 @@ extern "C" int ClearDKDJData(const char* period, const char* agentCode, char** r
     // Inside the caller's transaction (the restore) the deletes simply join it; otherwise the three
     // tables are cleared together or not at all.
     const bool own = !conn->inTransaction();
-    const bool server = conn->database().driver() && conn->database().driver()->dbmsType() == QSqlDriver::MySqlServer;
     if (own && !conn->beginTrans()) {
         writeResult(result, QStringLiteral("开始事务失败：%1").arg(conn->lastError()));
         return kFailed;
     }
     for (const char* table : kTables) {
-        if (!deleteMonth(q, table, p, agent, server)) {
+        if (!run(q, QStringLiteral("delete from %1 where FFYF=? and KJYWRBM=?").arg(QString::fromLatin1(table)), p,
+                 agent)) {
             const QString reason = q.lastError().text();
             q.finish();
             if (own)
