@@ -46,10 +46,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <map>
-#include <mutex>
 #include <optional>
-#include <string>
 #include <sys/resource.h>
 
 using namespace sjql;

@@ -45,19 +45,19 @@ QString injected(const char* step)
 // Pending events are processed at least this often while the compaction copies the file.
 constexpr qint64 kPumpIntervalMs = 50;
 
-void pumpIfDue(QElapsedTimer& sincePump)
-{
-    if (sincePump.elapsed() < kPumpIntervalMs || !QCoreApplication::instance())
-        return;
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    sincePump.restart();
-}
-
-// Pending events except user input, processed while a helper thread works on files.
+// Pending events except user input, processed while the compaction works on files.
 void processOtherEvents()
 {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void pumpIfDue(QElapsedTimer& sincePump)
+{
+    if (sincePump.elapsed() < kPumpIntervalMs)
+        return;
+    processOtherEvents();
+    sincePump.restart();
 }
 
 QString hostAppFolder()
