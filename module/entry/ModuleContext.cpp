@@ -109,6 +109,11 @@ QString GetHostAppCode()
     return GetVoString(QStringLiteral("QVR_DKDJAPPCODE"));
 }
 
+bool IsStopRequested()
+{
+    return GetVoBool(QStringLiteral("QVR_STOPREQUEST"), false);
+}
+
 bool IsModuleEnabled()
 {
     return GetVoBool(QStringLiteral("QVR_DKDJENABLE"), false);

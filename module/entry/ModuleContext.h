@@ -25,6 +25,9 @@ QString GetDBTypeName();             // "QVR_DKDJDBType", empty
 QString GetHostAppCode();            // "QVR_DKDJAPPCODE", empty ("03": the withholding client)
 bool IsModuleEnabled();              // "QVR_DKDJENABLE", false
 QString GetInitErrorText();          // "QVR_DKDJINITERROR", empty
+// "QVR_STOPREQUEST", false: the host asks a running backup or restore to stop at its next safe
+// point (a month boundary), for example because the process received SIGINT, SIGTERM or SIGHUP.
+bool IsStopRequested();
 
 // The database kind behind the host connection.
 enum TDBKind

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+// The rows of one month of one history table reduced to digests, one per row, that are equal exactly
+// when the rows hold the same values, whether the row was read from the database or decoded from a
+// backup data file; and the check that the restore can write a row back to the same values.
+//
+// The backup compares the digests of the rows it selected with those of the data file read back
+// before it lets the host clear a month, and judges files left in the work folder by the identity
+// of their rows. GUI thread for the database side (the host connection); the file side may run on
+// any thread. Nothing here throws or shows a dialog.
+#pragma once
+
+#include <QSqlQuery>
+#include <QString>
+
+#include <compare>
+#include <functional>
+#include <vector>
+
+namespace sjql {
+
+struct RowDigest
+{
+    quint64 high = 0;
+    quint64 low = 0;
+    friend auto operator<=>(const RowDigest&, const RowDigest&) = default;
+};
+
+struct MonthRowsScan
+{
+    bool ok = false; // false: `error` says why the rows could not be read (statement, file)
+    QString error;
+    std::vector<RowDigest> digests; // one per row, in row order
+    // Empty when every row is fine. Otherwise the first row that the restore could not write back
+    // to the same values, or (for a data file) that carries another agent or month, named by table,
+    // row key, column and reason, e.g. "ZCGZXJMXB GH=0012 列BZ：文本含有NUL字符，恢复时无法写回".
+    QString problem;
+};
+
+// Digests the rows of an executed selection of table kind `index` (0..2, BackupDataFileKinds)
+// from its first row to its end, and checks that each row can be written back by the restore's row
+// builders to the same values. The query is left after its last row. `pump` (may be empty) is
+// called every few hundred rows.
+[[nodiscard]] MonthRowsScan DigestSelectedRows(QSqlQuery& query, int index, const std::function<void()>& pump = {});
+
+// Runs the month's selection of table kind `index` (BackupSelectStatement) through RunQuery and
+// digests it as above.
+[[nodiscard]] MonthRowsScan ScanDatabaseMonth(int index, const QString& period, const QString& agentCode,
+                                              const std::function<void()>& pump = {});
+
+// Reads a backup data file of table kind `index` and digests its rows; `problem` names the first
+// row whose KJYWRBM is not `agentCode` or whose FFYF is not `period`.
+[[nodiscard]] MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period,
+                                         const QString& agentCode);
+
+// True when every digest of `part` is in `whole`, as often as it occurs in `part` (multisets).
+[[nodiscard]] bool DigestsContained(std::vector<RowDigest> part, std::vector<RowDigest> whole);
+
+} // namespace sjql
