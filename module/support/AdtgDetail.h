@@ -20,6 +20,17 @@ QString formatScaled(Magnitude magnitude, int scale, bool negative);
 // `scale` allows (except zeros) or overflows `limit`.
 bool parseScaled(QStringView text, int scale, Magnitude limit, Magnitude* magnitude, bool* negative);
 
+// The decimal at `scale` places (0..38) that a binary floating-point amount stands for: the
+// nearest one, taken when the value lies within a relative 1e-12 of it, or within 1e-12 of one unit
+// of the last place for values smaller than that unit. So the noise of arithmetic on amounts
+// (2469.1200000000003, or 5.6e-17 for a difference that is zero) reads as the decimal it stands
+// for, and a value with more decimals (1.23456789 at 2 places) is refused. False also for values
+// that are not finite or whose magnitude at `scale` places needs more than 127 bits.
+bool decimalOfDouble(double value, int scale, Magnitude* magnitude, bool* negative);
+
+// 10^digits for digits 0..38.
+Magnitude powerOfTen(int digits);
+
 // OLE automation date (days since 1899-12-30, the fraction the time of day counted forward
 // from midnight also for negative days) and back. Times are kept to the millisecond.
 QDateTime fromOleDate(double value);

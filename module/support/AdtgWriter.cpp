@@ -17,6 +17,7 @@
 #include <QUuid>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -26,6 +27,39 @@
 namespace sjql::adtg {
 
 using detail::Magnitude;
+
+namespace detail {
+
+Magnitude powerOfTen(int digits)
+{
+    Magnitude p = 1;
+    for (int i = 0; i < digits; ++i)
+        p *= 10;
+    return p;
+}
+
+bool decimalOfDouble(double value, int scale, Magnitude* magnitude, bool* negative)
+{
+    if (!std::isfinite(value) || scale < 0 || scale > 38)
+        return false;
+    // In x87 extended precision a double times 10^scale is exact up to four places (53 + 10
+    // bits), and close enough beyond for the tolerance below.
+    const long double x = std::fabs(static_cast<long double>(value)) * static_cast<long double>(powerOfTen(scale));
+    constexpr long double two64 = 18446744073709551616.0L;
+    if (!(x < two64 * two64 / 2))
+        return false;
+    const long double nearest = std::roundl(x);
+    if (std::fabs(x - nearest) > 1e-12L * std::max(x, 1.0L))
+        return false;
+    // `nearest` is a whole number of at most 64 significant bits: both halves convert exactly.
+    const long double high = std::floor(nearest / two64);
+    const long double low = nearest - high * two64;
+    *magnitude = (Magnitude(static_cast<quint64>(high)) << 64) | Magnitude(static_cast<quint64>(low));
+    *negative = value < 0 && *magnitude != 0;
+    return true;
+}
+
+} // namespace detail
 
 namespace {
 
@@ -158,19 +192,21 @@ bool AdtgWriter::encodeValue(const AdtgColumn& c, const QVariant& v, QByteArray*
         *result = x;
         return true;
     };
-    // Exact decimal at `scale` places: decimal text as it is, binary floating point rounded.
+    // Exact decimal at `scale` places, at most `limit`: decimal text as it is, binary floating
+    // point as the decimal it stands for. A value with more decimals or more digits is refused
+    // rather than rounded or cut, so that the file never holds another amount than the database.
     auto scaled = [&](int scale, Magnitude limit, Magnitude* m, bool* negative) {
-        QString text;
         if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
             const double d = v.toDouble();
             if (!std::isfinite(d))
                 return valueError(c, v, QStringLiteral("is not a finite number"));
-            text = QString::number(d, 'f', scale);
-        } else {
-            text = v.toString();
+            if (!detail::decimalOfDouble(d, scale, m, negative))
+                return valueError(c, v, QStringLiteral("has more than %1 decimals").arg(scale));
+        } else if (!detail::parseScaled(v.toString(), scale, ~Magnitude(0), m, negative)) {
+            return valueError(c, v, QStringLiteral("is not a number of at most %1 decimals").arg(scale));
         }
-        if (!detail::parseScaled(text, scale, limit, m, negative))
-            return valueError(c, v, QStringLiteral("does not fit a number of scale %1").arg(scale));
+        if (*m > limit)
+            return valueError(c, v, QStringLiteral("has more digits than the column holds"));
         return true;
     };
     auto dateTime = [&](QDateTime* result) {
@@ -275,7 +311,10 @@ bool AdtgWriter::encodeValue(const AdtgColumn& c, const QVariant& v, QByteArray*
             return valueError(c, v, QStringLiteral("needs scale %1, which the type cannot hold").arg(scale));
         Magnitude m = 0;
         bool negative = false;
-        const Magnitude limit = c.wireType == 0x0E ? (Magnitude(1) << 96) - 1 : ~Magnitude(0);
+        Magnitude limit = c.wireType == 0x0E ? (Magnitude(1) << 96) - 1 : ~Magnitude(0);
+        // The declared precision bounds the digits as well: numeric(16,2) holds 14 before the point.
+        if (c.precision > 0 && c.precision <= 38)
+            limit = qMin(limit, detail::powerOfTen(static_cast<int>(c.precision)) - 1);
         if (!scaled(scale, limit, &m, &negative))
             return false;
         if (c.wireType == 0x0E) {

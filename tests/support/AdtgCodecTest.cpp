@@ -229,6 +229,104 @@ TEST(AdtgWriterTest, RefusesValuesThatDoNotFit)
     EXPECT_FALSE(twice.isValid());
 }
 
+// Amounts keep their decimal value: binary noise of a floating-point amount is taken for the
+// decimal it stands for, while a value with more decimals or digits than the column holds is
+// refused instead of being rounded or cut.
+TEST(AdtgWriterTest, AmountsAreExactOrRefused)
+{
+    const AdtgColumn money = AdtgColumn::fromAdoType(QStringLiteral("V"), adNumeric, 0, true, 16, 2);
+    const AdtgColumn rate = AdtgColumn::fromAdoType(QStringLiteral("V"), adNumeric, 0, true, 10, 4);
+    const AdtgColumn currency = AdtgColumn::fromAdoType(QStringLiteral("V"), adCurrency, 0, true);
+    struct Kept
+    {
+        AdtgColumn column;
+        QVariant value;
+        const char* text;
+    };
+    const double noisy = 2469.11 + 0.01; // 2469.1200000000003
+    ASSERT_NE(noisy, 2469.12);
+    const Kept kept[] = {
+        {money, noisy, "2469.12"},
+        {money, 0.1 + 0.2, "0.3"},
+        {money, 0.1 + 0.2 - 0.3, "0"}, // noise around zero
+        {money, -0.0, "0"},
+        {money, 9999999999999.99, "9999999999999.99"},
+        {money, QStringLiteral("-99999999999999.99"), "-99999999999999.99"},
+        {rate, 0.025, "0.025"},
+        {currency, 0.0001, "0.0001"},
+    };
+    for (const Kept& k : kept) {
+        SCOPED_TRACE(k.text);
+        qsizetype at = 0;
+        AdtgRecordset rs;
+        ASSERT_TRUE(rs.openData(singleValueFile(k.column, k.value, &at)));
+        EXPECT_EQ(rs.field(0).toText(), QString::fromLatin1(k.text));
+    }
+    struct Refused
+    {
+        AdtgColumn column;
+        QVariant value;
+        const char* shown; // how the message shows the value
+    };
+    const Refused refused[] = {
+        {money, 1.23456789, "1.23456789"},
+        {money, 0.004, "0.004"},
+        {money, 1e20, "1e+20"},
+        {money, QStringLiteral("100000000000000"), "100000000000000"},
+        {money, 123456789012345.67, "123456789012345.67"},
+        {rate, 0.12345, "0.12345"},
+        {currency, 1.23456, "1.23456"},
+        {currency, 1e20, "1e+20"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.shown);
+        AdtgWriter w({r.column});
+        EXPECT_FALSE(w.addRow({r.value}));
+        EXPECT_TRUE(w.errorString().contains(QLatin1String("column V"))) << w.errorString().toStdString();
+        EXPECT_TRUE(w.errorString().contains(QLatin1String(r.shown))) << w.errorString().toStdString();
+        EXPECT_EQ(w.rowCount(), 0);
+    }
+}
+
+// A table whose database does not enforce the declared type (SQLite) may hold amounts the column
+// cannot hold; saving it fails and names table, column and value, and no file is left.
+TEST(AdtgWriterTest, SavedAmountsOutsideTheDeclaredTypeFailTheSave)
+{
+    QTemporaryDir dir;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("adtg-amounts"));
+        db.setDatabaseName(dir.filePath(QStringLiteral("t.db")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("create table T (ID INTEGER, YFGZ DECIMAL(16,2))")));
+        for (const char* amount : {"1e20", "1.23456789"}) {
+            SCOPED_TRACE(amount);
+            ASSERT_TRUE(q.exec(QStringLiteral("delete from T")));
+            ASSERT_TRUE(q.exec(
+                QStringLiteral("insert into T values (1, 2469.11 + 0.01), (2, %1)").arg(QString::fromLatin1(amount))));
+            ASSERT_TRUE(q.exec(QStringLiteral("select * from T order by ID")));
+            const QString path = dir.filePath(QStringLiteral("T.dat"));
+            QString error;
+            EXPECT_FALSE(SaveRecordsetAdtg(q, db, QStringLiteral("T"), path, &error));
+            EXPECT_TRUE(error.contains(QLatin1String("table T"))) << error.toStdString();
+            EXPECT_TRUE(error.contains(QLatin1String("column YFGZ"))) << error.toStdString();
+            EXPECT_TRUE(error.contains(QLatin1String(amount == QByteArray("1e20") ? "1e+20" : amount)))
+                << error.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(path));
+        }
+        // The noisy product alone is the decimal it stands for.
+        ASSERT_TRUE(q.exec(QStringLiteral("delete from T where ID = 2")));
+        ASSERT_TRUE(q.exec(QStringLiteral("select * from T order by ID")));
+        QString error;
+        const QString path = dir.filePath(QStringLiteral("T.dat"));
+        ASSERT_TRUE(SaveRecordsetAdtg(q, db, QStringLiteral("T"), path, &error)) << error.toStdString();
+        AdtgRecordset rs;
+        ASSERT_TRUE(rs.open(path));
+        EXPECT_EQ(rs.field(u"YFGZ").toText(), QStringLiteral("2469.12"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("adtg-amounts"));
+}
+
 TEST(AdtgWriterTest, SaveReplacesAnExistingFile)
 {
     QTemporaryDir dir;
