@@ -8,13 +8,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QStringDecoder>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 #include <zip.h>
 
@@ -84,6 +88,54 @@ ArchiveClock& archiveClock()
 {
     static ArchiveClock clock;
     return clock;
+}
+
+FreeSpaceProbe& freeSpaceProbe()
+{
+    static FreeSpaceProbe probe;
+    return probe;
+}
+
+UnpackWriter& unpackWriter()
+{
+    static UnpackWriter writer;
+    return writer;
+}
+
+// Free bytes for the user on the device that holds `folder`, which need not exist yet: the
+// nearest existing folder above it is asked. Negative when unknown.
+qint64 freeBytesFor(const QString& folder)
+{
+    if (const FreeSpaceProbe& probe = freeSpaceProbe())
+        return probe(folder);
+    QDir dir(QFileInfo(folder).absoluteFilePath());
+    while (!dir.exists() && !dir.isRoot()) {
+        if (!dir.cdUp())
+            break;
+    }
+    const QStorageInfo storage(dir.absolutePath());
+    return storage.isValid() && storage.isReady() ? storage.bytesAvailable() : -1;
+}
+
+// Writes all of `size` bytes; false with errno set.
+bool writeAll(int fd, const char* data, qint64 size)
+{
+    const UnpackWriter& hook = unpackWriter();
+    while (size > 0) {
+        const qint64 done = hook ? hook(fd, data, size) : qint64(::write(fd, data, size_t(size)));
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (done == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += done;
+        size -= done;
+    }
+    return true;
 }
 
 } // namespace
@@ -251,31 +303,50 @@ QString landingPath(const QString& name, bool recreateFolders)
     return kept.join(QLatin1Char('/'));
 }
 
+// A failure of an unpacking: its kind and its message.
+struct Failure
+{
+    QString* error;
+    UnpackProblem* problem;
+
+    bool operator()(UnpackProblem kind, const QString& text) const
+    {
+        setError(error, text);
+        if (problem)
+            *problem = kind;
+        return false;
+    }
+};
+
 // Reads one member through libzip into a temporary file beside its target and renames it over the
 // target once the CRC and the size check out.
 bool extractMember(zip_t* archive, const PlannedMember& member, const QString& destFolder, bool anyVerified,
-                   const QString& label, QString* error)
+                   const QString& label, const Failure& fail)
 {
     const QString memberLabel = QStringLiteral("%1: member %2").arg(label, member.name);
     const QString target = QDir(destFolder).filePath(member.relative);
     const QString targetFolder = QFileInfo(target).absolutePath();
+    const auto noSpace = [&] {
+        return fail(UnpackProblem::NoSpace,
+                    QStringLiteral("%1: no space left on the device holding %2").arg(memberLabel, targetFolder));
+    };
     if (!QDir().mkpath(targetFolder)) {
-        setError(error, QStringLiteral("%1: folder %2 cannot be created").arg(memberLabel, targetFolder));
-        return false;
+        return fail(UnpackProblem::WriteFailed,
+                    QStringLiteral("%1: folder %2 cannot be created").arg(memberLabel, targetFolder));
     }
     MemberPtr file(zip_fopen_index(archive, member.index, 0));
     if (!file) {
         const int code = zip_error_code_zip(zip_get_error(archive));
-        setError(error,
-                 QStringLiteral("%1: %2").arg(memberLabel, code == ZIP_ER_WRONGPASSWD ? QStringLiteral("wrong password")
-                                                                                      : zipErrorText(archive)));
-        return false;
+        if (code == ZIP_ER_WRONGPASSWD)
+            return fail(UnpackProblem::WrongPassword, QStringLiteral("%1: wrong password").arg(memberLabel));
+        return fail(UnpackProblem::Unreadable, QStringLiteral("%1: %2").arg(memberLabel, zipErrorText(archive)));
     }
     QTemporaryFile temp(QDir(targetFolder).filePath(QStringLiteral(".unzip-XXXXXX")));
     if (!temp.open()) {
-        setError(error,
-                 QStringLiteral("%1: cannot write into %2: %3").arg(memberLabel, targetFolder, temp.errorString()));
-        return false;
+        if (errno == ENOSPC || errno == EDQUOT)
+            return noSpace();
+        return fail(UnpackProblem::WriteFailed,
+                    QStringLiteral("%1: cannot write into %2: %3").arg(memberLabel, targetFolder, temp.errorString()));
     }
 
     std::vector<char> block(ReadBlockSize);
@@ -288,17 +359,16 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
             // The traditional cipher's one-byte check lets about one wrong password in 256
             // through; the CRC or the inflate step then fails. Until some member has decrypted
             // cleanly with this password, that means the password is wrong, not the data.
-            QString reason;
             if (code == ZIP_ER_WRONGPASSWD || (damaged && member.encrypted && !anyVerified))
-                reason = QStringLiteral("wrong password");
-            else if (code == ZIP_ER_CRC)
+                return fail(UnpackProblem::WrongPassword, QStringLiteral("%1: wrong password").arg(memberLabel));
+            QString reason;
+            if (code == ZIP_ER_CRC)
                 reason = QStringLiteral("CRC mismatch");
             else if (damaged)
                 reason = QStringLiteral("damaged data");
             else
                 reason = QString::fromUtf8(zip_error_strerror(zip_file_get_error(file.get())));
-            setError(error, QStringLiteral("%1: %2").arg(memberLabel, reason));
-            return false;
+            return fail(UnpackProblem::Unreadable, QStringLiteral("%1: %2").arg(memberLabel, reason));
         }
         if (got == 0)
             break;
@@ -306,25 +376,23 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
         // libzip stops at the declared compressed size; this also stops output beyond the
         // declared size, whatever the deflate stream holds.
         if (total > member.size) {
-            setError(error,
-                     QStringLiteral("%1: more data than the declared %2 bytes").arg(memberLabel).arg(member.size));
-            return false;
+            return fail(UnpackProblem::Unreadable,
+                        QStringLiteral("%1: more data than the declared %2 bytes").arg(memberLabel).arg(member.size));
         }
-        if (temp.write(block.data(), got) != got) {
-            setError(error, QStringLiteral("%1: write failed: %2").arg(memberLabel, temp.errorString()));
-            return false;
+        // Straight to the descriptor, so that the reason of a failed write (errno) is known.
+        if (!writeAll(temp.handle(), block.data(), got)) {
+            if (errno == ENOSPC || errno == EDQUOT)
+                return noSpace();
+            return fail(
+                UnpackProblem::WriteFailed,
+                QStringLiteral("%1: write failed: %2").arg(memberLabel, QString::fromLocal8Bit(strerror(errno))));
         }
         pumpEvents();
     }
     if (total != member.size) {
-        setError(
-            error,
+        return fail(
+            UnpackProblem::Unreadable,
             QStringLiteral("%1: %2 bytes instead of the declared %3").arg(memberLabel).arg(total).arg(member.size));
-        return false;
-    }
-    if (!temp.flush()) {
-        setError(error, QStringLiteral("%1: write failed: %2").arg(memberLabel, temp.errorString()));
-        return false;
     }
     temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                         QFileDevice::ReadOther);
@@ -335,9 +403,9 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
     std::filesystem::rename(QFile::encodeName(temp.fileName()).toStdString(), QFile::encodeName(target).toStdString(),
                             renameError);
     if (renameError) {
-        setError(error, QStringLiteral("%1: cannot replace %2: %3")
-                            .arg(memberLabel, target, QString::fromLocal8Bit(renameError.message())));
-        return false;
+        return fail(UnpackProblem::WriteFailed,
+                    QStringLiteral("%1: cannot replace %2: %3")
+                        .arg(memberLabel, target, QString::fromLocal8Bit(renameError.message())));
     }
     temp.setAutoRemove(false);
     return true;
@@ -348,66 +416,97 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
 bool UncompressFile(const QString& archivePath, const QString& destFolder, bool recreateFolders,
                     const std::optional<QString>& password, QString* error)
 {
+    return UncompressFile(archivePath, destFolder, recreateFolders, password, UnpackOptions(), error);
+}
+
+bool UncompressFile(const QString& archivePath, const QString& destFolder, bool recreateFolders,
+                    const std::optional<QString>& password, const UnpackOptions& options, QString* error,
+                    UnpackProblem* problem)
+{
+    if (problem)
+        *problem = UnpackProblem::None;
+    const Failure fail{error, problem};
     const QString label = archiveLabel(archivePath);
-    if (!QFileInfo(archivePath).isFile()) {
-        setError(error, QStringLiteral("%1: does not exist").arg(label));
-        return false;
-    }
+    if (!QFileInfo(archivePath).isFile())
+        return fail(UnpackProblem::Unreadable, QStringLiteral("%1: does not exist").arg(label));
     int openError = 0;
     ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &openError));
     if (!archive) {
-        setError(error, QStringLiteral("%1: cannot be read: %2").arg(label, openErrorText(openError)));
-        return false;
+        return fail(UnpackProblem::Unreadable,
+                    QStringLiteral("%1: cannot be read: %2").arg(label, openErrorText(openError)));
     }
     const QByteArray secret = passwordBytes(password);
-    if (password && zip_set_default_password(archive.get(), secret.constData()) != 0) {
-        setError(error, QStringLiteral("%1: %2").arg(label, zipErrorText(archive.get())));
-        return false;
+    if (password && zip_set_default_password(archive.get(), secret.constData()) != 0)
+        return fail(UnpackProblem::Unreadable, QStringLiteral("%1: %2").arg(label, zipErrorText(archive.get())));
+
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    if (options.maxEntries > 0 && count > options.maxEntries) {
+        return fail(
+            UnpackProblem::Refused,
+            QStringLiteral("%1: %2 entries, more than the %3 accepted").arg(label).arg(count).arg(options.maxEntries));
     }
 
     // Check every member before writing anything, so that a hostile or foreign archive is
     // refused as a whole.
     std::vector<PlannedMember> plan;
-    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    qint64 totalSize = 0;
+    QStringList taken; // chosen names already planned, lower case
     for (zip_int64_t i = 0; i < count; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
         zip_stat_t stat;
         if (zip_stat_index(archive.get(), index, ZIP_FL_ENC_RAW, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
-            setError(error, QStringLiteral("%1: entry %2: %3").arg(label).arg(i).arg(zipErrorText(archive.get())));
-            return false;
+            return fail(UnpackProblem::Unreadable,
+                        QStringLiteral("%1: entry %2: %3").arg(label).arg(i).arg(zipErrorText(archive.get())));
         }
         PlannedMember member;
         member.index = index;
         member.name = decodeMemberName(archive.get(), index, stat.name);
         const QString memberLabel = QStringLiteral("%1: member %2").arg(label, member.name);
-        if (isSymlink(archive.get(), index)) {
-            setError(error, QStringLiteral("%1: symbolic links are not unpacked").arg(memberLabel));
-            return false;
-        }
+        if (isSymlink(archive.get(), index))
+            return fail(UnpackProblem::Refused, QStringLiteral("%1: symbolic links are not unpacked").arg(memberLabel));
         if (isFolderEntry(archive.get(), index, member.name))
             continue;
         member.relative = landingPath(member.name, recreateFolders);
-        if (member.relative.isEmpty()) {
-            setError(error, QStringLiteral("%1: unsafe member name").arg(memberLabel));
-            return false;
+        if (options.onlyNames) {
+            // Members nobody asked for are not looked at further: they are never written.
+            qsizetype wanted = -1;
+            for (qsizetype n = 0; n < options.onlyNames->size() && wanted < 0 && !member.relative.isEmpty(); ++n) {
+                if (options.onlyNames->at(n).compare(member.relative, Qt::CaseInsensitive) == 0)
+                    wanted = n;
+            }
+            if (wanted < 0)
+                continue;
+            member.relative = options.onlyNames->at(wanted);
+            if (taken.contains(member.relative.toLower())) {
+                return fail(UnpackProblem::Refused,
+                            QStringLiteral("%1: a second member for %2").arg(memberLabel, member.relative));
+            }
+            taken.append(member.relative.toLower());
         }
-        if (!(stat.valid & ZIP_STAT_SIZE) || !(stat.valid & ZIP_STAT_COMP_SIZE)) {
-            setError(error, QStringLiteral("%1: size unknown").arg(memberLabel));
-            return false;
-        }
+        if (member.relative.isEmpty())
+            return fail(UnpackProblem::Refused, QStringLiteral("%1: unsafe member name").arg(memberLabel));
+        if (!(stat.valid & ZIP_STAT_SIZE) || !(stat.valid & ZIP_STAT_COMP_SIZE))
+            return fail(UnpackProblem::Unreadable, QStringLiteral("%1: size unknown").arg(memberLabel));
         // Sizes from the central directory are untrusted; they are checked again while reading.
         if (stat.size > zip_uint64_t(MaxMemberSize)) {
-            setError(error, QStringLiteral("%1: declared size %2 exceeds the limit").arg(memberLabel).arg(stat.size));
-            return false;
+            return fail(UnpackProblem::Refused,
+                        QStringLiteral("%1: declared size %2 exceeds the limit").arg(memberLabel).arg(stat.size));
         }
         member.size = qint64(stat.size);
         if (member.size > RatioCheckFrom &&
             (stat.comp_size == 0 || stat.size / stat.comp_size > zip_uint64_t(MaxCompressionRatio))) {
-            setError(error, QStringLiteral("%1: compression ratio of %2 to %3 bytes is not plausible")
-                                .arg(memberLabel)
-                                .arg(stat.size)
-                                .arg(stat.comp_size));
-            return false;
+            return fail(UnpackProblem::Refused,
+                        QStringLiteral("%1: compression ratio of %2 to %3 bytes is not plausible")
+                            .arg(memberLabel)
+                            .arg(stat.size)
+                            .arg(stat.comp_size));
+        }
+        totalSize += member.size;
+        if (options.maxTotalSize > 0 && totalSize > options.maxTotalSize) {
+            return fail(UnpackProblem::Refused,
+                        QStringLiteral("%1: the members declare more than the %2 bytes accepted")
+                            .arg(label)
+                            .arg(options.maxTotalSize));
         }
         member.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
         if (member.encrypted) {
@@ -415,26 +514,37 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
             MemberPtr probe(zip_fopen_index(archive.get(), index, 0));
             if (!probe) {
                 const int code = zip_error_code_zip(zip_get_error(archive.get()));
-                QString reason = zipErrorText(archive.get());
                 if (code == ZIP_ER_WRONGPASSWD)
-                    reason = QStringLiteral("wrong password");
-                else if (code == ZIP_ER_NOPASSWD)
-                    reason = QStringLiteral("encrypted, and no password was given");
-                setError(error, QStringLiteral("%1: %2").arg(memberLabel, reason));
-                return false;
+                    return fail(UnpackProblem::WrongPassword, QStringLiteral("%1: wrong password").arg(memberLabel));
+                if (code == ZIP_ER_NOPASSWD) {
+                    return fail(UnpackProblem::WrongPassword,
+                                QStringLiteral("%1: encrypted, and no password was given").arg(memberLabel));
+                }
+                return fail(UnpackProblem::Unreadable,
+                            QStringLiteral("%1: %2").arg(memberLabel, zipErrorText(archive.get())));
             }
         }
         plan.push_back(member);
         pumpEvents();
     }
 
+    // The declared sizes must fit on the device before the first byte is written: a device filled
+    // to the last byte would fail the database and the host as well.
+    const qint64 available = freeBytesFor(destFolder);
+    if (available >= 0 && totalSize > available) {
+        return fail(UnpackProblem::NoSpace,
+                    QStringLiteral("%1: not enough space on the device holding %2: %3 bytes needed, %4 available")
+                        .arg(label, destFolder)
+                        .arg(totalSize)
+                        .arg(available));
+    }
     if (!QDir().mkpath(destFolder)) {
-        setError(error, QStringLiteral("%1: folder %2 cannot be created").arg(label, destFolder));
-        return false;
+        return fail(UnpackProblem::WriteFailed,
+                    QStringLiteral("%1: folder %2 cannot be created").arg(label, destFolder));
     }
     bool anyVerified = false;
     for (const PlannedMember& member : plan) {
-        if (!extractMember(archive.get(), member, destFolder, anyVerified, label, error))
+        if (!extractMember(archive.get(), member, destFolder, anyVerified, label, fail))
             return false;
         anyVerified = anyVerified || member.encrypted;
     }
@@ -464,6 +574,12 @@ QString BuildArchiveName(const QString& hostAppCode, const QString& year, const 
 void SetArchiveClock(ArchiveClock clock)
 {
     archiveClock() = std::move(clock);
+}
+
+void SetUnpackDeviceHooks(FreeSpaceProbe freeSpace, UnpackWriter writer)
+{
+    freeSpaceProbe() = std::move(freeSpace);
+    unpackWriter() = std::move(writer);
 }
 
 QDateTime ArchiveNow()

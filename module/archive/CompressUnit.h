@@ -41,6 +41,30 @@ inline constexpr qint64 MaxCompressionRatio = 1000;
 [[nodiscard]] bool CompressFiles(const QString& fileListText, const QString& archivePath,
                                  const std::optional<QString>& password, QString* error = nullptr);
 
+// The limits a caller sets on one unpacking, and which members it wants. Archives are untrusted.
+struct UnpackOptions
+{
+    // When set, only the members that land under these names are unpacked (names compared without
+    // regard to case; a member lands under the name asked for). Names the archive does not hold are
+    // no error: those files are simply absent afterwards. Two members for one name are refused.
+    std::optional<QStringList> onlyNames;
+    // Entries of the archive's directory, folders included; more refuses the archive. 0: no limit.
+    qint64 maxEntries = 0;
+    // Declared unpacked bytes of the members to unpack, together; more refuses. 0: no limit.
+    qint64 maxTotalSize = 0;
+};
+
+// Why an unpacking failed, for the caller's choice of words: each calls for another remedy.
+enum class UnpackProblem
+{
+    None,
+    Unreadable,    // missing, not an archive, damaged data, CRC mismatch
+    WrongPassword, // the password does not open the members (or none was given)
+    NoSpace,       // not enough free space for the declared sizes, or the device filled up
+    Refused,       // unsafe names, links, implausible sizes or ratios, limits of UnpackOptions
+    WriteFailed,   // the destination cannot be written for another reason
+};
+
 // Unpacks every member of `archivePath` into `destFolder` (created when missing), overwriting
 // files of the same name. Without `recreateFolders` every member lands directly in `destFolder`
 // under its bare name, whatever folder the archive stores with it; with it, the stored folders
@@ -53,8 +77,27 @@ inline constexpr qint64 MaxCompressionRatio = 1000;
 // Each member is extracted to a temporary file in its target folder, checked (CRC, size) and only
 // then renamed over the target, so a wrong password or a damaged member leaves no half-written
 // file; members extracted before a failing one stay in place.
+//
+// Before extracting, the declared sizes together are compared with the free space of the device
+// holding `destFolder`; too little refuses the archive ("not enough space on the device holding
+// <folder>"), and a write that fails for lack of space or quota is reported as such ("no space
+// left on the device holding <folder>"), never as damage.
 [[nodiscard]] bool UncompressFile(const QString& archivePath, const QString& destFolder, bool recreateFolders,
                                   const std::optional<QString>& password, QString* error = nullptr);
+
+// The same with the caller's limits and choice of members; *problem (when given) says what kind of
+// failure it was, UnpackProblem::None on success.
+[[nodiscard]] bool UncompressFile(const QString& archivePath, const QString& destFolder, bool recreateFolders,
+                                  const std::optional<QString>& password, const UnpackOptions& options,
+                                  QString* error = nullptr, UnpackProblem* problem = nullptr);
+
+// Fault-injection seams for tests: the free bytes of the device holding a folder (default
+// QStorageInfo; negative means unknown and skips the comparison), and the write of unpacked bytes
+// to a file descriptor (default write(2); returns the bytes written, or -1 with errno set). Empty
+// functions restore the defaults. Not thread-safe: set them before unpacking starts.
+using FreeSpaceProbe = std::function<qint64(const QString& folder)>;
+using UnpackWriter = std::function<qint64(int fd, const char* data, qint64 size)>;
+void SetUnpackDeviceHooks(FreeSpaceProbe freeSpace, UnpackWriter writer);
 
 // The text that starts an archive name: the withholding client (host application code "03")
 // and the data-collection client name their backups differently.

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <zip.h>
+
 // Readable failure output for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* out)
 {
@@ -266,6 +269,139 @@ TEST_F(ArchiveTest, DamagedArchivesFailCleanly)
 
     EXPECT_FALSE(UncompressFile(tmp.filePath(QStringLiteral("absent.zip")), dest, false, Password, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("absent.zip"))) << error.toStdString();
+}
+
+// A crafted archive: members of the given names and bytes, encrypted with the archive password.
+void craftArchive(const QString& path, const std::vector<std::pair<QByteArray, QByteArray>>& members)
+{
+    int code = 0;
+    zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(zip, nullptr);
+    const QByteArray password = Password.toLatin1();
+    for (const auto& [name, bytes] : members) {
+        zip_source_t* data = zip_source_buffer(zip, bytes.constData(), zip_uint64_t(bytes.size()), 0);
+        const zip_int64_t index = zip_file_add(zip, name.constData(), data, ZIP_FL_ENC_UTF_8);
+        ASSERT_GE(index, 0);
+        ASSERT_EQ(zip_file_set_encryption(zip, zip_uint64_t(index), ZIP_EM_TRAD_PKWARE, password.constData()), 0);
+    }
+    ASSERT_EQ(zip_close(zip), 0); // the buffers above outlive this call
+}
+
+TEST_F(ArchiveTest, OnlyChosenMembersWithinTheLimitsAreUnpacked)
+{
+    ASSERT_TRUE(CompressFiles(files, archive, Password));
+    QString error;
+    UnpackProblem problem = UnpackProblem::Unreadable;
+    UnpackOptions options;
+    // A name in another case lands under the name asked for; an absent name is no error.
+    options.onlyNames = QStringList{QStringLiteral("BFZYXX.xml"), QStringLiteral("fgzxjb_201903.DAT"),
+                                    QStringLiteral("KJSDSBGB_201903.dat")};
+    ASSERT_TRUE(UncompressFile(archive, dest, false, Password, options, &error, &problem)) << error.toStdString();
+    EXPECT_EQ(problem, UnpackProblem::None);
+    EXPECT_EQ(filesIn(dest), (QStringList{QStringLiteral("BFZYXX.xml"), QStringLiteral("fgzxjb_201903.DAT")}));
+    EXPECT_EQ(readFile(QDir(dest).filePath(QStringLiteral("BFZYXX.xml"))), contents[2].second);
+
+    // Limits on the directory and on the declared sizes refuse the archive before anything is written.
+    const QString other = tmp.filePath(QStringLiteral("other"));
+    UnpackOptions entries;
+    entries.maxEntries = 2;
+    EXPECT_FALSE(UncompressFile(archive, other, false, Password, entries, &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::Refused);
+    EXPECT_TRUE(error.contains(QStringLiteral("3 entries"))) << error.toStdString();
+    UnpackOptions size;
+    size.maxTotalSize = contents[0].second.size(); // the summary does not fit beside the wage file
+    EXPECT_FALSE(UncompressFile(archive, other, false, Password, size, &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::Refused);
+    size.onlyNames = QStringList{QStringLiteral("ZCGZXJMXB_201903.dat")}; // unless only it is wanted
+    EXPECT_TRUE(UncompressFile(archive, other, false, Password, size, &error, &problem)) << error.toStdString();
+    EXPECT_EQ(filesIn(other), QStringList{QStringLiteral("ZCGZXJMXB_201903.dat")});
+
+    // Wrong password and damage keep their kinds.
+    EXPECT_FALSE(UncompressFile(archive, other, false, QStringLiteral("bad"), UnpackOptions(), &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::WrongPassword);
+    EXPECT_FALSE(UncompressFile(tmp.filePath(QStringLiteral("absent.zip")), other, false, Password, UnpackOptions(),
+                                &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::Unreadable);
+}
+
+TEST_F(ArchiveTest, CraftedArchivesAreRefusedBeforeAnythingIsWritten)
+{
+    // Thousands of small members: refused by the count, whatever they hold.
+    std::vector<std::pair<QByteArray, QByteArray>> many;
+    for (int i = 0; i < 1500; ++i)
+        many.push_back({"m" + QByteArray::number(i) + ".dat", "x"});
+    const QString crowd = tmp.filePath(QStringLiteral("crowd.zip"));
+    craftArchive(crowd, many);
+    UnpackOptions options;
+    options.maxEntries = 1000;
+    options.onlyNames = QStringList{QStringLiteral("m1.dat")};
+    QString error;
+    UnpackProblem problem = UnpackProblem::None;
+    EXPECT_FALSE(UncompressFile(crowd, dest, false, Password, options, &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::Refused);
+    EXPECT_FALSE(QDir(dest).exists());
+
+    // Two members that land under one chosen name: which one is meant cannot be told.
+    const QString twice = tmp.filePath(QStringLiteral("twice.zip"));
+    craftArchive(twice, {{"a/x.dat", "first"}, {"x.dat", "second"}, {"BFZYXX.xml", "<Q/>"}});
+    options = UnpackOptions();
+    options.onlyNames = QStringList{QStringLiteral("x.dat")};
+    EXPECT_FALSE(UncompressFile(twice, dest, false, Password, options, &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::Refused);
+    EXPECT_TRUE(error.contains(QStringLiteral("x.dat"))) << error.toStdString();
+    EXPECT_FALSE(QDir(dest).exists());
+    // The other members of that archive are fine to take.
+    options.onlyNames = QStringList{QStringLiteral("BFZYXX.xml")};
+    EXPECT_TRUE(UncompressFile(twice, dest, false, Password, options, &error, &problem)) << error.toStdString();
+    EXPECT_EQ(filesIn(dest), QStringList{QStringLiteral("BFZYXX.xml")});
+}
+
+TEST_F(ArchiveTest, LackOfSpaceIsReportedAsSuchNeverAsDamage)
+{
+    ASSERT_TRUE(CompressFiles(files, archive, Password));
+    QString error;
+    UnpackProblem problem = UnpackProblem::None;
+
+    // Too little free space for the declared sizes: refused before the folder is even made.
+    qint64 freeBytes = 1000;
+    SetUnpackDeviceHooks([&](const QString&) { return freeBytes; }, {});
+    EXPECT_FALSE(UncompressFile(archive, dest, false, Password, UnpackOptions(), &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::NoSpace);
+    EXPECT_TRUE(error.contains(QStringLiteral("not enough space on the device holding ") + dest))
+        << error.toStdString();
+    EXPECT_FALSE(QDir(dest).exists());
+
+    // The device fills up while writing (another program took the space): said as such, and the
+    // member being written leaves nothing behind.
+    qint64 room = 3000;
+    freeBytes = -1;
+    SetUnpackDeviceHooks([&](const QString&) { return freeBytes; },
+                         [&](int fd, const char* data, qint64 size) {
+                             if (room <= 0) {
+                                 errno = ENOSPC;
+                                 return qint64(-1);
+                             }
+                             const qint64 n = qMin(size, room);
+                             room -= n;
+                             return qint64(::write(fd, data, size_t(n)));
+                         });
+    EXPECT_FALSE(UncompressFile(archive, dest, false, Password, UnpackOptions(), &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::NoSpace);
+    EXPECT_TRUE(error.contains(QStringLiteral("no space left on the device holding"))) << error.toStdString();
+    EXPECT_FALSE(error.contains(QStringLiteral("damaged"))) << error.toStdString();
+    EXPECT_TRUE(filesIn(dest).isEmpty()) << filesIn(dest).join(QLatin1Char(' ')).toStdString();
+
+    // Another write failure is no lack of space.
+    SetUnpackDeviceHooks({}, [](int, const char*, qint64) {
+        errno = EIO;
+        return qint64(-1);
+    });
+    EXPECT_FALSE(UncompressFile(archive, dest, false, Password, UnpackOptions(), &error, &problem));
+    EXPECT_EQ(problem, UnpackProblem::WriteFailed);
+    EXPECT_FALSE(error.contains(QStringLiteral("space"))) << error.toStdString();
+    SetUnpackDeviceHooks({}, {});
+    EXPECT_TRUE(UncompressFile(archive, dest, false, Password, UnpackOptions(), &error, &problem));
+    expectUnpacked(dest);
 }
 
 // One hostile or damaged archive per defect; the catalogue is written by a script at run time.
