@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "db/Compaction.h"
 
+#include "db/SqliteHandle.h"
 #include "db/StatementEventPump.h"
 #include "entry/ModuleContext.h"
 #include "hostapi/Gbk.h"
@@ -14,14 +15,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
-#include <fcntl.h>
 #include <map>
 #include <optional>
-#include <unistd.h>
+#include <sqlite3.h>
+
 namespace sjql {
 namespace {
 
@@ -129,52 +130,86 @@ QString verifyCopy(const QString& file, const std::map<QString, qint64>& expecte
     return error;
 }
 
-// Writes the copy beside the database file under a temporary name, syncs it and renames it over
-// the database file in one step (QSaveFile), so that the file is either the old or the new one.
-QString replaceFile(const QString& source, const QString& target)
+// How long the compaction waits for another process to finish what it is doing in the database
+// file before it gives up: as long as the host connection itself waits for a lock.
+constexpr qint64 kLockWaitMs = 5000;
+
+// Pages the compacted copy is written back in between two passes of the event loop.
+constexpr int kPagesPerSlice = 64;
+
+QString sqliteError(sqlite3* db)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return QStringLiteral("compacted copy %1 cannot be read: %2").arg(source, in.errorString());
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
-    QByteArray chunk;
-    QElapsedTimer sincePump;
-    sincePump.start();
-    while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        pumpIfDue(sincePump);
-        if (out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
-            return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+// Takes the exclusive lock on the database file and keeps it: in exclusive locking mode SQLite
+// keeps the lock of a transaction after its end, until the connection is closed. No other process
+// can read or write the file from here on. Retries while another process is inside a transaction,
+// processing events meanwhile; empty on success.
+QString lockExclusively(sqlite3* db, const QString& dbFile)
+{
+    // The connection's own busy wait would hold the event loop for the whole time.
+    sqlite3_busy_timeout(db, 0);
+    if (sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return QStringLiteral("database compaction: %1: %2").arg(dbFile, sqliteError(db));
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) {
+            if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
+                return {};
+            return QStringLiteral("database compaction: %1: %2").arg(dbFile, sqliteError(db));
         }
+        if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED)
+            return QStringLiteral("database compaction: %1: %2").arg(dbFile, sqliteError(db));
+        if (waited.elapsed() >= kLockWaitMs)
+            return QStringLiteral("数据库文件正被其他程序使用，未压缩：%1（%2）").arg(dbFile, sqliteError(db));
+        processOtherEvents();
+        QThread::msleep(20);
     }
-    if (in.error() != QFile::NoError) {
-        out.cancelWriting();
-        return QStringLiteral("compacted copy %1 cannot be read: %2").arg(source, in.errorString());
+}
+
+// Writes the compacted copy into the database file through the host connection, page by page
+// within one transaction of the connection: the file keeps its identity, so other processes'
+// connections stay valid and read the new content with their next transaction, and SQLite's
+// journal restores the old content if the work is cut off (failure, crash, power loss). Events
+// are processed between slices. Empty on success; on failure the file holds what it held.
+QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
+{
+    sqlite3* copy = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(source).constData(), &copy, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const QString why = copy ? sqliteError(copy) : QStringLiteral("out of memory");
+        sqlite3_close(copy);
+        return QStringLiteral("compacted copy %1 cannot be read: %2").arg(source, why);
     }
-    if (!stepAllowed("replace")) {
-        out.cancelWriting();
-        return injected("replace");
+    QString error;
+    sqlite3_backup* backup = sqlite3_backup_init(db, "main", copy, "main");
+    if (!backup) {
+        error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
+    } else {
+        QElapsedTimer sincePump;
+        sincePump.start();
+        for (;;) {
+            if (!stepAllowed("write back")) {
+                error = injected("write back");
+                break;
+            }
+            const int rc = sqlite3_backup_step(backup, kPagesPerSlice);
+            if (rc == SQLITE_DONE)
+                break;
+            if (rc != SQLITE_OK) {
+                error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
+                break;
+            }
+            pumpIfDue(sincePump);
+        }
+        // Unfinished, this rolls the database file back to what it was.
+        if (sqlite3_backup_finish(backup) != SQLITE_OK && error.isEmpty())
+            error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
     }
-    // The copy is as large as the database: its data goes to the disk on a helper thread while
-    // events are processed, so that the sync inside commit() finds little left to write.
-    if (out.flush()) {
-        const int fd = static_cast<int>(out.handle());
-        // commit() syncs once more and reports a failure
-        (void)RunBesideEvents([fd] { return fd >= 0 && ::fdatasync(fd) == 0; }, processOtherEvents);
-    }
-    // The rename in commit() drops the old file; freeing hundreds of megabytes takes the file
-    // system a while. Held open here, the old file is only freed when this descriptor is closed,
-    // and that happens beside the event processing. (The host connection is closed: no lock of
-    // SQLite's is on the file.)
-    const int old = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
-    const bool replaced = out.commit();
-    if (old >= 0)
-        RunBesideEvents([old] { ::close(old); }, processOtherEvents);
-    if (!replaced)
-        return QStringLiteral("database file %1 cannot be replaced: %2").arg(target, out.errorString());
-    return {};
+    sqlite3_close(copy);
+    return error;
 }
 
 CompactResult compactSqlite(HostConnection* conn)
@@ -196,8 +231,8 @@ CompactResult compactSqlite(HostConnection* conn)
         result.error = QStringLiteral("database compaction: %1").arg(conn->lastError());
         return result;
     }
-    // The copy replaces Data/Data.db: it must be the file the connection works on, or another
-    // database would take its place.
+    // The copy is written into Data/Data.db: it must be the file the connection works on, or
+    // another database would take its place.
     const QString connected = QFileInfo(conn->database().databaseName()).canonicalFilePath();
     if (connected.isEmpty() || connected != QFileInfo(dbFile).canonicalFilePath()) {
         result.error = QStringLiteral("database compaction: the host connection is not on %1 but on %2")
@@ -216,61 +251,62 @@ CompactResult compactSqlite(HostConnection* conn)
     }
 
     // Statements still open on the connection (a select whose rows were read only in part) keep
-    // SQLite from vacuuming, and could not outlive the new file anyway: closing ends them.
+    // SQLite from vacuuming and from writing the copy back: closing ends them.
     conn->close();
     if (!conn->connect()) {
         result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, conn->lastError());
         return result;
     }
-
-    // Counting and copying a large database are single statements of a second or more.
-    std::optional<StatementEventPump> pump(std::in_place, conn->database());
-    std::map<QString, qint64> counts;
-    QString error;
-    if (!tableRowCounts(conn->database(), &counts, &error)) {
-        result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, error);
+    sqlite3* raw = SqliteHandleOf(conn->database());
+    if (!raw) {
+        result.error = QStringLiteral("database compaction: %1 is not an SQLite database").arg(dbFile);
         return result;
     }
-    QSqlQuery q(conn->database());
-    QString quotedTmp = tmpFile;
-    quotedTmp.replace(QLatin1Char('\''), QLatin1String("''"));
-    // The copy is synced when it is written over the database file; syncing the temporary file as
-    // well would only stall the run for a moment no event can be processed in.
-    QString synchronous;
-    if (q.exec(QStringLiteral("PRAGMA synchronous")) && q.next())
-        synchronous = q.value(0).toString();
-    q.finish();
-    if (!synchronous.isEmpty())
-        (void)q.exec(QStringLiteral("PRAGMA synchronous=OFF"));
-    if (!stepAllowed("vacuum")) {
-        result.error = injected("vacuum");
-    } else if (!q.exec(QStringLiteral("VACUUM INTO '%1'").arg(quotedTmp))) {
-        result.error = QStringLiteral("database compaction: %1 cannot be compacted into %2: %3")
-                           .arg(dbFile, tmpFile, q.lastError().text());
+
+    // From here to the end the file is this connection's alone: no other process writes a row
+    // that the copy would miss, and nobody reads a half-written file.
+    result.error = stepAllowed("lock") ? lockExclusively(raw, dbFile) : injected("lock");
+
+    std::map<QString, qint64> counts;
+    if (result.ok()) {
+        // Counting and copying a large database are single statements of a second or more.
+        std::optional<StatementEventPump> pump(std::in_place, conn->database());
+        QString error;
+        if (!tableRowCounts(conn->database(), &counts, &error))
+            result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, error);
+        QSqlQuery q(conn->database());
+        QString quotedTmp = tmpFile;
+        quotedTmp.replace(QLatin1Char('\''), QLatin1String("''"));
+        // The copy is synced when it is written into the database file; syncing the temporary
+        // file as well would only stall the run for a moment no event can be processed in.
+        QString synchronous;
+        if (result.ok() && q.exec(QStringLiteral("PRAGMA synchronous")) && q.next())
+            synchronous = q.value(0).toString();
+        q.finish();
+        if (!synchronous.isEmpty())
+            (void)q.exec(QStringLiteral("PRAGMA synchronous=OFF"));
+        if (result.ok() && !stepAllowed("vacuum")) {
+            result.error = injected("vacuum");
+        } else if (result.ok() && !q.exec(QStringLiteral("VACUUM INTO '%1'").arg(quotedTmp))) {
+            result.error = QStringLiteral("database compaction: %1 cannot be compacted into %2: %3")
+                               .arg(dbFile, tmpFile, q.lastError().text());
+        }
+        q.finish();
+        // Back to the host's setting before anything is written into the database file.
+        if (!synchronous.isEmpty() && !q.exec(QStringLiteral("PRAGMA synchronous=") + synchronous) && result.ok())
+            result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, q.lastError().text());
+        q.finish();
     }
-    q.finish();
-    if (!synchronous.isEmpty())
-        (void)q.exec(QStringLiteral("PRAGMA synchronous=") + synchronous);
-    q.finish();
-    q = QSqlQuery();
-    pump.reset();
     if (result.ok())
         result.error = stepAllowed("verify") ? verifyCopy(tmpFile, counts) : injected("verify");
+    if (result.ok())
+        result.error = writeBack(raw, tmpFile, dbFile);
 
-    if (result.ok()) {
-        if (!stepAllowed("close")) {
-            result.error = injected("close");
-        } else {
-            conn->close();
-            // A journal left beside the file would be played back into the new file.
-            if (QFileInfo::exists(dbFile + QStringLiteral("-journal")) ||
-                QFileInfo::exists(dbFile + QStringLiteral("-wal")))
-                result.error =
-                    QStringLiteral("database compaction: %1 still has a journal file; not replaced").arg(dbFile);
-            else
-                result.error = replaceFile(tmpFile, dbFile);
-        }
-    }
+    // Closing the connection lets go of the exclusive lock; opened again, it has the host's
+    // settings back (locking mode, busy timeout).
+    raw = nullptr;
+    conn->close();
+    const bool reconnected = stepAllowed("reconnect") && conn->connect();
 
     // The temporary file is ours (an existing one was refused above); the database is whole
     // either way, so it goes.
@@ -281,13 +317,10 @@ CompactResult compactSqlite(HostConnection* conn)
                 result.error = QStringLiteral("database compaction: temporary file %1 cannot be removed").arg(tmpFile);
         }
     }
-    if (!conn->connected()) {
-        const bool reconnected = stepAllowed("reconnect") && conn->connect();
-        if (!reconnected) {
-            const QString why = QStringLiteral("database compaction: the host connection cannot be opened again: %1")
-                                    .arg(conn->lastError());
-            result.error = result.ok() ? why : result.error + QStringLiteral("; ") + why;
-        }
+    if (!reconnected) {
+        const QString why = QStringLiteral("database compaction: the host connection cannot be opened again: %1")
+                                .arg(conn->lastError());
+        result.error = result.ok() ? why : result.error + QStringLiteral("; ") + why;
     }
     return result;
 }

@@ -24,12 +24,18 @@ struct CompactResult
 // writes it; the Jet engine needed for the compaction does not exist on this platform, so this
 // reports an error and leaves the database as it was.
 //
-// SQLite ("SQLITE"): the host database file <host application folder>Data/Data.db is written with
-// VACUUM INTO to tmpData.db in the temporary folder (refused when that file already exists); the
-// copy must pass PRAGMA integrity_check and hold the same number of rows in every table; then the
-// host connection is closed, the copy is written beside the database file, synced and renamed over
-// it, the temporary file is removed and the host connection opened again. A failure at any step
-// leaves the original database file whole and the host connection open.
+// SQLite ("SQLITE"): the host connection takes the exclusive lock on the host database file
+// <host application folder>Data/Data.db and keeps it to the end, so no other process reads or
+// writes the file meanwhile; another process inside a transaction for longer than five seconds
+// makes it refuse ("数据库文件正被其他程序使用，未压缩…") with nothing changed. The file is written
+// with VACUUM INTO to tmpData.db in the temporary folder (refused when that file already exists);
+// the copy must pass PRAGMA integrity_check and hold the same number of rows in every table as the
+// locked file; then the copy is written into the database file through SQLite, in one transaction
+// of the host connection, so the file stays the same file (other processes' connections keep
+// working and see the new content) and SQLite's journal rolls it back if the work is cut off. At
+// the end the host connection is closed (which lets go of the lock) and opened again, and the
+// temporary file is removed. A failure at any step leaves the database file whole and the host
+// connection open. Events are processed throughout.
 [[nodiscard]] CompactResult CompactAccessDatabase();
 
 // The Access database password in a connection text: the text from 28 characters behind the start
@@ -37,9 +43,10 @@ struct CompactResult
 // key is missing, the value of the password pair up to the next ";".
 QString JetPasswordFromConnectionString(const QString& connectionText);
 
-// Test seam: called before each step of the SQLite compaction with the step's name ("vacuum",
-// "verify", "close", "replace", "remove temporary", "reconnect"); returning false makes that step
-// fail as if the system had refused it. Null: no fault injection.
+// Test seam: called before each step of the SQLite compaction with the step's name ("lock",
+// "vacuum", "verify", "write back" before every slice of pages written back, "reconnect",
+// "remove temporary"); returning false makes that step fail as if the system had refused it. The
+// hook may act as another process would at that moment. Null: no fault injection.
 void SetCompactionFaultHook(std::function<bool(const QString& step)> hook);
 
 } // namespace sjql
