@@ -122,11 +122,14 @@ bool RunQuery(const QString& sql, QSqlQuery& query, bool isSelect)
     return true;
 }
 
-void BeginHostTrans()
+bool BeginHostTrans()
 {
     HostConnection* conn = connectedHost();
-    if (conn && !conn->inTransaction())
-        (void)conn->beginTrans();
+    if (!conn)
+        return false;
+    if (!conn->inTransaction())
+        (void)conn->beginTrans(); // judged by the state below, whatever the call reports
+    return conn->inTransaction();
 }
 
 bool CommitHostTrans()

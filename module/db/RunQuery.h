@@ -22,8 +22,9 @@ namespace sjql {
 [[nodiscard]] bool RunQuery(const QString& sql, QSqlQuery& query, bool isSelect);
 
 // Begins a transaction on the host connection unless one is active (no nesting); connects first
-// when the connection was closed. Reports nothing.
-void BeginHostTrans();
+// when the connection was closed. True only when a transaction is active afterwards: a caller that
+// goes on without one could not roll its statements back.
+[[nodiscard]] bool BeginHostTrans();
 // True when an active transaction was committed (rolled back); false, changing nothing, when no
 // transaction was active, there is no connection, or the database refused.
 bool CommitHostTrans();

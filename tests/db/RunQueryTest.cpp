@@ -122,8 +122,8 @@ TEST_P(HostQuery, TransactionHelpersNeverNestAndNeverPretend)
     EXPECT_FALSE(RollbackHostTrans());
     EXPECT_EQ(rows(), 1);
 
-    BeginHostTrans();
-    BeginHostTrans(); // stays one transaction
+    EXPECT_TRUE(BeginHostTrans());
+    EXPECT_TRUE(BeginHostTrans()); // stays one transaction
     EXPECT_TRUE(conn.inTransaction());
     ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (2, 'b')"), q, false));
     EXPECT_TRUE(RollbackHostTrans());
@@ -131,7 +131,7 @@ TEST_P(HostQuery, TransactionHelpersNeverNestAndNeverPretend)
     EXPECT_EQ(rows(), 1);
     EXPECT_FALSE(RollbackHostTrans());
 
-    BeginHostTrans();
+    EXPECT_TRUE(BeginHostTrans());
     ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (3, 'c')"), q, false));
     EXPECT_TRUE(CommitHostTrans());
     EXPECT_FALSE(CommitHostTrans());
@@ -145,7 +145,7 @@ TEST_P(HostQuery, TransactionHelpersNeverNestAndNeverPretend)
 
     // A closed connection is opened again by the helpers.
     conn.close();
-    BeginHostTrans();
+    EXPECT_TRUE(BeginHostTrans());
     EXPECT_TRUE(conn.connected());
     EXPECT_TRUE(conn.inTransaction());
     EXPECT_TRUE(RollbackHostTrans());
@@ -157,7 +157,7 @@ TEST_P(HostQuery, WithoutHostConnectionEverythingFailsQuietly)
     QSqlQuery q;
     EXPECT_FALSE(RunQuery(QStringLiteral("select 1"), q, true));
     EXPECT_EQ(fromGbk(QByteArrayView(log())).count(QStringLiteral("[eror]SQL:select 1\r\n原因：")), 1);
-    BeginHostTrans();
+    EXPECT_FALSE(BeginHostTrans());
     EXPECT_FALSE(CommitHostTrans());
     EXPECT_FALSE(RollbackHostTrans());
 }
