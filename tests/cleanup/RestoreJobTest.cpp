@@ -8,6 +8,7 @@
 #include "cleanup/BackupDataFiles.h"
 #include "cleanup/BackupSummary.h"
 #include "db/ModuleHost.h"
+#include "db/RunLock.h"
 #include "db/SqlLog.h"
 #include "db/TestDatabase.h"
 #include "entry/ErrorText.h"
@@ -66,6 +67,7 @@ struct RestoreOutcome
     bool cleared = false;
     QStringList lines;
     QList<qint16> progress; // item progress at each point where events were processed, repeats dropped
+    RunOutcome outcome;
 };
 
 } // namespace
@@ -162,6 +164,43 @@ protected:
         return q.next() ? q.value(0).toString() : QString();
     }
 
+    // The month's three data files of an agent, written without clearing anything.
+    QStringList writeMonth(const QString& period, const QString& agentCode)
+    {
+        QSqlQuery q;
+        const MonthDataFilesResult written =
+            WriteMonthDataFiles(path(QStringLiteral("files/") + agentCode), period, agentCode, q);
+        EXPECT_EQ(written.outcome, MonthDataFilesResult::Written) << written.error.toStdString();
+        return written.paths;
+    }
+
+    // Copies of data files under the names a record of `period` gives them.
+    QStringList renamed(const QStringList& files, const QString& period)
+    {
+        QStringList out;
+        const QString folder = path(QStringLiteral("renamed/") + period);
+        QDir().mkpath(folder);
+        for (const QString& f : files) {
+            const QString name = QFileInfo(f).fileName();
+            const QString target = folder + QLatin1Char('/') + name.left(name.lastIndexOf(QLatin1Char('_')) + 1) +
+                                   period + QStringLiteral(".dat");
+            QFile::remove(target);
+            EXPECT_TRUE(QFile::copy(f, target));
+            out << target;
+        }
+        return out;
+    }
+
+    // The rows of a month of the agent in each of the three tables.
+    QList<qint64> monthRows(const QString& period, const QString& agentCode)
+    {
+        QList<qint64> counts;
+        for (const QString& table : host::historyTables())
+            counts << db->count(QStringLiteral("select count(*) from %1 where KJYWRBM='%2' and FFYF='%3'")
+                                    .arg(table, agentCode, period));
+        return counts;
+    }
+
     // An archive of the given summary bytes and files, packed as a backup packs them.
     QString pack(const QString& name, const QByteArray& summary, QStringList files)
     {
@@ -212,10 +251,13 @@ protected:
         job.processEvents = [&] {
             if (out.progress.isEmpty() || out.progress.last() != progress)
                 out.progress << progress;
+            if (onPump)
+                onPump(progress);
         };
         ui::TDispResultList results;
         out.ok = job.Run(text, progress, results);
         out.cleared = job.Cleared();
+        out.outcome = job.outcome();
         for (int i = 0; i < results.LineCount(); ++i)
             out.lines << results.GetLine(i).Text;
         if (qEnvironmentVariableIsSet("SJQL_TEST_SHOW_LOG"))
@@ -248,6 +290,8 @@ protected:
                                 : QStringLiteral("数据恢复完成，已恢复的所属期：%1。").arg(months);
     }
 
+    // Called with the item progress whenever the run processes events.
+    std::function<void(qint16)> onPump;
     QTemporaryDir tmp;
     std::unique_ptr<TestDatabase> db;
     QString agent;
@@ -270,6 +314,9 @@ TEST_P(RestoreDb, TwoYearsComeBackValueForValue)
     EXPECT_TRUE(out.ok);
     EXPECT_TRUE(out.cleared);
     EXPECT_EQ(out.lines, QStringList({done(QStringLiteral("200801-200812")), done(months2009.text())}));
+    EXPECT_EQ(out.outcome.ending, RunEnding::Clean);
+    EXPECT_EQ(out.outcome.summary,
+              QStringLiteral("数据恢复完成：共2个备份文件，完全恢复2个，部分恢复0个，未恢复0个。"));
     expectSameRows(snapshot(), before);
 }
 
@@ -287,11 +334,23 @@ TEST_P(RestoreDb, DamagedArchiveIsSkippedOthersRestored)
 
     const RestoreOutcome out = restore({y2008, damaged, y2009});
     EXPECT_TRUE(out.ok);
-    ASSERT_EQ(out.lines.size(), 3);
+    ASSERT_EQ(out.lines.size(), 4);
     EXPECT_EQ(out.lines.at(1), RestoreMessageLine(14012009, {damaged}));
     EXPECT_TRUE(out.lines.at(1).contains(damaged)) << out.lines.at(1).toStdString();
-    EXPECT_EQ(out.lines.at(2), done(months2009.text()));
+    // The reason follows, so that damage, a wrong password and a full disk can be told apart.
+    EXPECT_TRUE(out.lines.at(2).startsWith(QStringLiteral("无法解压的原因：文件已损坏或无法读取（archive damaged.zip")))
+        << out.lines.at(2).toStdString();
+    EXPECT_EQ(out.lines.at(3), done(months2009.text()));
+    EXPECT_EQ(out.outcome.ending, RunEnding::Failures);
+    EXPECT_EQ(out.outcome.summary,
+              QStringLiteral("数据恢复未全部完成：共3个备份文件，完全恢复2个，部分恢复0个，未恢复1个。"));
     expectSameRows(snapshot(), before);
+
+    // Every archive failing is no success either.
+    const RestoreOutcome none = restore({damaged, damaged});
+    EXPECT_EQ(none.outcome.ending, RunEnding::Failures);
+    EXPECT_EQ(none.outcome.summary,
+              QStringLiteral("数据恢复未全部完成：共2个备份文件，完全恢复0个，部分恢复0个，未恢复2个。"));
 }
 
 TEST_P(RestoreDb, ForeignOrBrokenSummaryEndsTheRun)
@@ -352,33 +411,124 @@ TEST_P(RestoreDb, SkippedRecordsAndProgressOfOneArchive)
 
 TEST_P(RestoreDb, RecordsThatAreNotClearedOrHalfPresent)
 {
-    const QStringList before = snapshot();
     // A month flagged "N" is left alone although it has rows.
     QString records = AppendBackupRecord(QString(), QStringLiteral("N"), QStringLiteral("200801"),
                                          declaration(QStringLiteral("200801")));
-    // A month whose non-wage file is missing from the archive: wage rows come back, no report rows.
+    // A month whose non-wage file is missing from the archive: the month keeps the rows it has,
+    // in all three tables, instead of being cleared and refilled in part.
     QSqlQuery month =
         db->exec(QStringLiteral("select min(FFYF) from FGZXJB where KJYWRBM='%1' and FFYF>'200801' and FFYF<'200813'")
                      .arg(agent));
     ASSERT_TRUE(month.next());
     const QString period = month.value(0).toString();
-    const qint64 wage = rows(QStringLiteral("ZCGZXJMXB"), period);
     ASSERT_GT(rows(QStringLiteral("FGZXJB"), period), 0);
     records = AppendBackupRecord(records, QStringLiteral("Y"), period, declaration(period));
-    const QStringList files = clearMonth(period);
+    const QStringList files = writeMonth(period, agent);
     ASSERT_EQ(files.size(), 3);
     const QString archive = pack(QStringLiteral("partial"),
                                  BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
                                  {files.at(0), files.at(2)});
+    const QStringList before = snapshot();
 
     const RestoreOutcome out = restore({archive});
-    EXPECT_TRUE(out.ok);
     EXPECT_EQ(out.lines, QStringList({RestoreMessageLine(14012018, {period}), done(QString())}));
-    EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), period), wage);
-    EXPECT_EQ(rows(QStringLiteral("FGZXJB"), period), 0);
-    EXPECT_EQ(rows(QStringLiteral("KJSDSBGB"), period), 0);
-    EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200801")),
-              before.filter(QStringLiteral("FFYF=200801")).filter(QStringLiteral("ZCGZXJMXB|KJYWRBM=") + agent).size());
+    expectSameRows(snapshot(), before);
+}
+
+TEST_P(RestoreDb, RowsOfAnotherMonthOrAgentNeverReplaceAMonth)
+{
+    const QStringList before = snapshot();
+    const QString decl02 = declaration(QStringLiteral("200802"));
+    // Files of 200801 under a record of 200802: 200802 must keep its rows, and no 200801 row
+    // may be inserted a second time.
+    const QStringList jan = writeMonth(QStringLiteral("200801"), agent);
+    // Files of 200802 under a record of 200803.
+    const QStringList feb = writeMonth(QStringLiteral("200802"), agent);
+    // The other agent's rows of 200808 under the agent's own record of 200808.
+    const QStringList foreign = writeMonth(QStringLiteral("200808"), other);
+    // Three empty files (the other agent has no rows before July) under the record of 200804.
+    const QStringList empty = writeMonth(QStringLiteral("200804"), other);
+    ASSERT_EQ(jan.size() + feb.size() + foreign.size() + empty.size(), 12);
+    QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200802"),
+                                         declaration(QStringLiteral("200802")));
+    for (const char* month : {"200803", "200808", "200804"})
+        records = AppendBackupRecord(records, QStringLiteral("Y"), QString::fromLatin1(month),
+                                     declaration(QString::fromLatin1(month)));
+    const QString archive = pack(
+        QStringLiteral("misfiled"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
+        renamed(jan, QStringLiteral("200802")) + renamed(feb, QStringLiteral("200803")) +
+            renamed(foreign, QStringLiteral("200808")) + renamed(empty, QStringLiteral("200804")));
+    ASSERT_FALSE(decl02.isEmpty());
+
+    const RestoreOutcome out = restore({archive});
+    ASSERT_EQ(out.lines.size(), 5) << out.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(out.lines.at(0),
+              QStringLiteral("所属期200802未恢复：备份数据文件ZCGZXJMXB_200802.dat第1行属于扣缴义务人%1的"
+                             "所属期200801，与备份摘要不符。")
+                  .arg(agent));
+    EXPECT_TRUE(out.lines.at(1).startsWith(QStringLiteral("所属期200803未恢复："))) << out.lines.at(1).toStdString();
+    EXPECT_TRUE(out.lines.at(2).startsWith(QStringLiteral("所属期200808未恢复：")) && out.lines.at(2).contains(other))
+        << out.lines.at(2).toStdString();
+    EXPECT_EQ(out.lines.at(3), QStringLiteral("所属期200804未恢复：三个备份数据文件中都没有数据。"));
+    EXPECT_EQ(out.lines.at(4), done(QString()));
+    EXPECT_EQ(out.outcome.ending, RunEnding::Failures);
+    expectSameRows(snapshot(), before);
+}
+
+TEST_P(RestoreDb, MonthsOutsideTheArchivesYearOrInvalidAreSkipped)
+{
+    const QStringList jan = clearMonth(QStringLiteral("200801"));
+    ASSERT_EQ(jan.size(), 3);
+    const QStringList cleared = snapshot();
+    // The files really hold 200801, but the summary says the year is 2009.
+    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200801"),
+                                               declaration(QStringLiteral("200801")));
+    const QString wrongYear =
+        pack(QStringLiteral("wrongyear"),
+             BuildBackupSummary(QStringLiteral("2009"), records, agent, QStringLiteral("03")), jan);
+    // A month 13 and a month with letters.
+    QString odd = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200813"), QString());
+    odd = AppendBackupRecord(odd, QStringLiteral("Y"), QStringLiteral("2008x1"), QString());
+    const QString invalid =
+        pack(QStringLiteral("invalid"), BuildBackupSummary(QStringLiteral("2008"), odd, agent, QStringLiteral("03")),
+             renamed(jan, QStringLiteral("200813")) + renamed(jan, QStringLiteral("2008x1")));
+
+    const RestoreOutcome out = restore({wrongYear, invalid});
+    ASSERT_EQ(out.lines.size(), 5) << out.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(out.lines.at(0).contains(QStringLiteral("200801")) && out.lines.at(0).contains(QStringLiteral("2009")))
+        << out.lines.at(0).toStdString();
+    EXPECT_EQ(out.lines.at(1), done(QString()));
+    EXPECT_TRUE(out.lines.at(2).contains(QStringLiteral("200813"))) << out.lines.at(2).toStdString();
+    EXPECT_TRUE(out.lines.at(3).contains(QStringLiteral("2008x1"))) << out.lines.at(3).toStdString();
+    EXPECT_EQ(out.lines.at(4), done(QString()));
+    expectSameRows(snapshot(), cleared);
+}
+
+TEST_P(RestoreDb, HalfFinishedClearOfTheHostLibraryIsUndone)
+{
+    // The host library deletes the month table by table; the non-wage table refuses. The wage
+    // rows it deleted first must come back with the refusal.
+    const QString period = QStringLiteral("200801");
+    const QList<qint64> live = monthRows(period, agent);
+    ASSERT_GT(live.at(0), 0);
+    ASSERT_GT(live.at(1), 0);
+    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), period, declaration(period));
+    const QString archive = pack(QStringLiteral("refused"),
+                                 BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
+                                 writeMonth(period, agent));
+    if (db->sqlite())
+        db->exec(QStringLiteral("create trigger keep before delete on FGZXJB begin select raise(abort, 'kept'); end"));
+    else
+        db->exec(QStringLiteral("create trigger keep before delete on FGZXJB for each row signal sqlstate '45000' set "
+                                "message_text='kept'"));
+    const QStringList before = snapshot();
+
+    const RestoreOutcome out = restore({archive});
+    ASSERT_EQ(out.lines.size(), 2) << out.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(out.lines.at(0).contains(period) && out.lines.at(0).contains(QStringLiteral("kept")))
+        << out.lines.at(0).toStdString();
+    EXPECT_EQ(out.lines.at(1), done(QString()));
+    expectSameRows(snapshot(), before);
 }
 
 TEST_P(RestoreDb, EarlyEndsRollTheArchiveBack)
@@ -470,7 +620,7 @@ TEST_P(RestoreDb, LongDataFileRefusedLateThenRestoredWhole)
     expectSameRows(snapshot(), before);
 }
 
-TEST_P(RestoreDb, UnusableDataFileEndsTheRun)
+TEST_P(RestoreDb, UnusableDataFileLeavesTheMonthUntouched)
 {
     const QStringList files = clearMonth(QStringLiteral("200802"));
     ASSERT_EQ(files.size(), 3);
@@ -493,23 +643,147 @@ TEST_P(RestoreDb, UnusableDataFileEndsTheRun)
     out.write(bytes.left(bytes.size() / 2));
     out.close();
     RestoreOutcome result = restore({archiveWith(QStringLiteral("truncated"))});
-    EXPECT_FALSE(result.ok);
-    ASSERT_EQ(result.lines.size(), 1);
-    EXPECT_TRUE(result.lines.at(0).contains(QStringLiteral("ZCGZXJMXB_200802.dat")))
+    EXPECT_TRUE(result.ok);
+    ASSERT_EQ(result.lines.size(), 2);
+    EXPECT_TRUE(
+        result.lines.at(0).startsWith(QStringLiteral("所属期200802未恢复：备份数据文件ZCGZXJMXB_200802.dat无法读取")))
         << result.lines.at(0).toStdString();
+    EXPECT_EQ(result.lines.at(1), done(QString()));
+    EXPECT_EQ(result.outcome.ending, RunEnding::Failures);
     expectSameRows(snapshot(), cleared);
 
-    // A wage file without the name column: the rows before it are rolled back with the archive.
+    // A wage file without the name column is found out before anything is touched as well.
     QSqlQuery q(db->connection().database());
     ASSERT_TRUE(q.exec(QStringLiteral("select id, KJYWRBM, GH from ZCGZXJMXB where KJYWRBM='%1'").arg(other)));
     QString error;
     ASSERT_TRUE(adtg::SaveRecordsetAdtg(q, db->connection().database(), QStringLiteral("ZCGZXJMXB"), wage, &error))
         << error.toStdString();
     result = restore({archiveWith(QStringLiteral("nocolumn"))});
-    EXPECT_FALSE(result.ok);
-    ASSERT_EQ(result.lines.size(), 1);
-    EXPECT_TRUE(result.lines.at(0).contains(QStringLiteral("XM"))) << result.lines.at(0).toStdString();
+    ASSERT_EQ(result.lines.size(), 2);
+    EXPECT_TRUE(result.lines.at(0).startsWith(QStringLiteral("所属期200802未恢复：")) &&
+                result.lines.at(0).contains(QStringLiteral("XM")))
+        << result.lines.at(0).toStdString();
     expectSameRows(snapshot(), cleared);
+}
+
+namespace {
+
+// The host's connection, except that beginning a transaction fails the first `refusals` times.
+class RefusingConnection : public HostConnection
+{
+public:
+    RefusingConnection(HostConnection& real, int refusals) : m_real(real), m_refusals(refusals) {}
+    bool connected() const override { return m_real.connected(); }
+    bool connect() override { return m_real.connect(); }
+    void close() override { m_real.close(); }
+    bool beginTrans() override { return m_refusals-- > 0 ? false : m_real.beginTrans(); }
+    bool commitTrans() override { return m_real.commitTrans(); }
+    bool rollbackTrans() override { return m_real.rollbackTrans(); }
+    bool inTransaction() const override { return m_real.inTransaction(); }
+    QString connectionString() const override { return m_real.connectionString(); }
+    QSqlDatabase database() const override { return m_real.database(); }
+    QString lastError() const override { return QStringLiteral("refused"); }
+
+private:
+    HostConnection& m_real;
+    int m_refusals;
+};
+
+} // namespace
+
+TEST_P(RestoreDb, TransactionThatDoesNotBeginTouchesNothing)
+{
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    const QStringList cleared = snapshot();
+    RefusingConnection refusing(db->connection(), 1);
+    test::publishHost(&refusing, db->kind(), agent);
+    const RestoreOutcome out = restore({y2008});
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.lines, QStringList{FormatErrorText(QStringLiteral("80323110"))});
+    expectSameRows(snapshot(), cleared);
+}
+
+TEST_P(RestoreDb, OnlyTheMembersTheSummaryNamesAreUnpacked)
+{
+    const QStringList jan = clearMonth(QStringLiteral("200801"));
+    ASSERT_EQ(jan.size(), 3);
+    const QString junk = path(QStringLiteral("craft/junk.dat"));
+    QDir().mkpath(QFileInfo(junk).path());
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(200000, 'j'));
+    f.close();
+    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200801"),
+                                               declaration(QStringLiteral("200801")));
+    const QString archive =
+        pack(QStringLiteral("extra"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
+             jan + QStringList{junk});
+    const RestoreOutcome out = restore({archive});
+    EXPECT_EQ(out.lines, QStringList{done(QStringLiteral("200801-200801"))});
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("work/UnZipDir/junk.dat"))));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("work/UnZipDir/ZCGZXJMXB_200801.dat"))));
+}
+
+TEST_P(RestoreDb, StopRequestRollsTheOpenArchiveBack)
+{
+    const QStringList before = snapshot();
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    const QString y2009 = backupYear(QStringLiteral("2009"));
+    const QStringList cleared = snapshot();
+    // Expected: 2008 back, 2009 still cleared.
+    QStringList removed = before;
+    for (const QString& r : cleared)
+        removed.removeOne(r);
+    QStringList only2008 = cleared + removed.filter(QStringLiteral("|FFYF=2008"));
+    only2008.sort();
+    ASSERT_NE(only2008, before);
+    ASSERT_NE(only2008, cleared);
+
+    // The stop is asked for in the fourth record of the second archive (progress 50 + 3 * 3).
+    onPump = [](qint16 progress) {
+        if (progress >= 59) {
+            host::VoEntry stop;
+            stop.name = QStringLiteral("QVR_STOPREQUEST");
+            stop.kind = host::VoEntry::Bool;
+            stop.flag = true;
+            host::state().valueObject.push_back(stop);
+        }
+    };
+    const RestoreOutcome out = restore({y2008, y2009});
+    EXPECT_FALSE(out.ok);
+    ASSERT_EQ(out.lines.size(), 2) << out.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(out.lines.at(0), done(QStringLiteral("200801-200812")));
+    EXPECT_EQ(out.lines.at(1),
+              QStringLiteral("运行被中断：已恢复并提交的备份文件：2008.zip；正在恢复的备份文件2009.zip已全部"
+                             "回滚，其中各所属期的数据保持恢复前的状态。"));
+    EXPECT_EQ(out.outcome.ending, RunEnding::Interrupted);
+    EXPECT_EQ(out.outcome.summary,
+              QStringLiteral("数据恢复被中断：共2个备份文件，完全恢复1个，部分恢复0个，未恢复1个。"));
+    expectSameRows(snapshot(), only2008);
+
+    // Asked before the first archive: nothing is touched.
+    const RestoreOutcome early = restore({y2009});
+    EXPECT_EQ(early.lines,
+              QStringList{QStringLiteral("运行被中断：没有已恢复并提交的备份文件；其余1个备份文件未处理。")});
+    expectSameRows(snapshot(), only2008);
+}
+
+TEST_P(RestoreDb, AnotherRunHoldingTheLockTouchesNothing)
+{
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    const QStringList cleared = snapshot();
+    RunLock holder;
+    QString why;
+    ASSERT_TRUE(holder.acquire(agent, &why)) << why.toStdString();
+    const RestoreOutcome out = restore({y2008});
+    EXPECT_FALSE(out.ok);
+    ASSERT_EQ(out.lines.size(), 1);
+    EXPECT_TRUE(out.lines.at(0).startsWith(QStringLiteral("另一个"))) << out.lines.at(0).toStdString();
+    EXPECT_EQ(out.outcome.ending, RunEnding::Busy);
+    expectSameRows(snapshot(), cleared);
+    EXPECT_FALSE(QDir(path(QStringLiteral("work/UnZipDir"))).exists());
+    holder.release();
+    EXPECT_EQ(restore({y2008}).outcome.ending, RunEnding::Clean);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RestoreDb, SJQL_DATABASE_KINDS);
