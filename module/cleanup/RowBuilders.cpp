@@ -353,6 +353,27 @@ bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QS
 
 } // namespace
 
+std::vector<RestoreColumn> RestoredColumns(int index)
+{
+    const Table* tables[] = {&kWage, &kNonWage, &kReport};
+    if (index < 0 || index > 2)
+        return {};
+    const Table& table = *tables[index];
+    // The amount formats as the statement of the embedded kind has them; every kind shares them.
+    const Compiled& tpl = compiledFor(table, dbkSQLite);
+    std::vector<RestoreColumn> out;
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+        const Reading r = table.columns[c].reading;
+        const RestoreReading reading = r == Reading::Text      ? RestoreReading::Text
+                                       : r == Reading::Integer ? RestoreReading::Integer
+                                       : r == Reading::Amount  ? RestoreReading::Amount
+                                                               : RestoreReading::Date;
+        const int decimals = r == Reading::Amount && tpl.ok ? tpl.pieces[c].decimals : 0;
+        out.push_back({table.columns[c].name, reading, decimals});
+    }
+    return out;
+}
+
 QString SqlTextLiteralBody(const QString& text, TDBKind kind)
 {
     QString body = text;

@@ -25,6 +25,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace sjql {
 
 namespace adtg {
@@ -41,6 +43,26 @@ class AdtgRecordset;
                                       QString* error = nullptr);
 [[nodiscard]] bool BuildReportInsert(const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql,
                                      QString* error = nullptr);
+
+// How a builder reads a column of the data file and writes it into its statement.
+enum class RestoreReading
+{
+    Text,    // between single quotes; NULL as ''
+    Integer, // decimal integer; NULL as 0
+    Amount,  // fixed-point with `decimals` places; NULL as 0
+    Date,    // the date only, as the kind's date literal; NULL as 1899-12-30
+};
+
+struct RestoreColumn
+{
+    const char* name;
+    RestoreReading reading;
+    int decimals; // amounts: the places the statement writes (2 or 4); 0 otherwise
+};
+
+// The columns the builder of table kind `index` (0 ZCGZXJMXB, 1 FGZXJB, 2 KJSDSBGB) writes, in
+// statement order; the same for every database kind. Empty for another index.
+[[nodiscard]] std::vector<RestoreColumn> RestoredColumns(int index);
 
 // The text as it stands between the single quotes of a literal for the database kind.
 [[nodiscard]] QString SqlTextLiteralBody(const QString& text, TDBKind kind);

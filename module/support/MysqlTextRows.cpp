@@ -115,4 +115,11 @@ QVariant MysqlTextRows::value(int column) const
     return QString::fromUtf8(m_result->row[column], static_cast<qsizetype>(m_result->lengths[column]));
 }
 
+QByteArrayView MysqlTextRows::bytes(int column) const
+{
+    if (isNull(column))
+        return {};
+    return QByteArrayView(m_result->row[column], static_cast<qsizetype>(m_result->lengths[column]));
+}
+
 } // namespace sjql::adtg

@@ -15,6 +15,7 @@
 // driver sets again before each of its reads.
 #pragma once
 
+#include <QByteArrayView>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -37,6 +38,8 @@ public:
     bool isNull(int column) const;
     // The value of the current row: invalid for NULL, else the text as a QString.
     QVariant value(int column) const;
+    // The same text as the server's UTF-8 bytes, without a copy; valid until the row moves.
+    QByteArrayView bytes(int column) const;
 
 private:
     struct Result;
