@@ -3,12 +3,18 @@
 // dlgOpenHF and starts a progress job whose single item runs RestoreJob on the GUI thread; the year
 // list is reloaded when the database changed, and the unpack folder never outlives the run.
 //
+// The unpack folder is the agent's own below the work folder, so that a restore for one agent never
+// meets files of another. After each run the window keeps the run's ending and summary on itself
+// (RunOutcome.h) for the host's scripted mode.
+//
 // dlgOpenHF is a child of the window, created on first use and kept, like the window's other
 // components: the item procedure reads the chosen files from it. It is the toolkit's own dialog,
 // never the desktop's, so that scripted runs (the host's scripted mode, tests) find it among the
 // application's modal widgets by its object name and choose files in it as a user would.
 #include "archive/FileUtils.h"
 #include "cleanup/RestoreJob.h"
+#include "cleanup/RunOutcome.h"
+#include "cleanup/WorkFolders.h"
 #include "cleanup/f_sjqlMgr.h"
 #include "entry/ModuleContext.h"
 #include "ui/CustomProgress.h"
@@ -42,11 +48,17 @@ private:
     QString m_folder;
 };
 
+// <work folder>/<agent folder>/UnZipDir
+QString unpackFolderOf(const QString& workDir)
+{
+    return sjql::AddBackslash(sjql::AgentWorkDir(workDir, sjql::GetAgentCode())) + QStringLiteral("UnZipDir");
+}
+
 } // namespace
 
 void TfrmsjqlMgr::btnRegainClick()
 {
-    const QString unpackFolder = sjql::AddBackslash(FWorkDir) + QStringLiteral("UnZipDir");
+    const QString unpackFolder = unpackFolderOf(FWorkDir);
 
     auto* dlgOpenHF = findChild<QFileDialog*>(QStringLiteral("dlgOpenHF"), Qt::FindDirectChildrenOnly);
     if (!dlgOpenHF) {
@@ -64,6 +76,9 @@ void TfrmsjqlMgr::btnRegainClick()
         return;
 
     UnpackFolderCleanup cleanup(unpackFolder);
+    // Until the run itself says otherwise, a run that did not get to restore anything failed.
+    setProperty(sjql::kRunEndingProperty, static_cast<int>(sjql::RunEnding::Failures));
+    setProperty(sjql::kRunSummaryProperty, QStringLiteral("数据恢复没有运行"));
     // The item's parameter: the unpack folder with its trailing separator, zero-terminated; it
     // lives on this frame until the job is over.
     const QByteArray param = QFile::encodeName(sjql::AddBackslash(unpackFolder));
@@ -91,8 +106,8 @@ bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& ope
     sjql::RestoreSettings settings;
     if (auto* dlg = findChild<QFileDialog*>(QStringLiteral("dlgOpenHF"), Qt::FindDirectChildrenOnly))
         settings.archives = dlg->selectedFiles();
-    settings.unpackFolder = param ? QFile::decodeName(static_cast<const char*>(param))
-                                  : sjql::AddBackslash(sjql::AddBackslash(FWorkDir) + QStringLiteral("UnZipDir"));
+    settings.unpackFolder =
+        param ? QFile::decodeName(static_cast<const char*>(param)) : sjql::AddBackslash(unpackFolderOf(FWorkDir));
     settings.backupFolder = edtBFLJ->text();
     settings.agentCode = sjql::GetAgentCode();
     settings.hostAppCode = sjql::GetHostAppCode();
@@ -101,5 +116,8 @@ bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& ope
     job.processEvents = [] { QCoreApplication::processEvents(); };
     const bool ok = job.Run(operation, progress, results);
     FCleared = job.Cleared();
+    const sjql::RunOutcome outcome = job.outcome();
+    setProperty(sjql::kRunEndingProperty, static_cast<int>(outcome.ending));
+    setProperty(sjql::kRunSummaryProperty, outcome.summary);
     return ok;
 }

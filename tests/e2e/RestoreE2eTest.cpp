@@ -6,6 +6,7 @@
 #include "db/TestDatabase.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -23,9 +24,44 @@ namespace {} // namespace
 class RestoreE2e : public testing::TestWithParam<const char*>
 {
 protected:
-    HostRun run(const QStringList& args)
+    HostRun run(const QStringList& args, const QProcessEnvironment& env = {})
     {
-        return RunHost(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), exeDir.path());
+        return RunHost(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), exeDir.path(),
+                       env);
+    }
+
+    // Every unpack folder below the module's work folders.
+    QStringList unpackFolders() const
+    {
+        QStringList found;
+        QDirIterator it(home.filePath(QStringLiteral("Apps/16/TEMP")), QDir::Dirs | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString dir = it.next();
+            if (QFileInfo(dir).fileName() == QLatin1String("UnZipDir"))
+                found << dir;
+        }
+        return found;
+    }
+
+    // A demo installation of two agents and the years 2008 and 2009, on the suite's database kind.
+    sjql::host::DatabaseLocation makeInstallation()
+    {
+        QStringList init{QStringLiteral("init"),        QStringLiteral("--agents"), QStringLiteral("2"),
+                         QStringLiteral("--employees"), QStringLiteral("4"),        QStringLiteral("--years"),
+                         QStringLiteral("2008-2009"),   QStringLiteral("--period"), QStringLiteral("201003")};
+        sjql::host::DatabaseLocation where;
+        if (qstrcmp(GetParam(), "MYSQL") == 0) {
+            server = std::make_unique<TestDatabase>(QStringLiteral("MYSQL"));
+            EXPECT_TRUE(server->ok()) << server->error().toStdString();
+            where = server->location();
+            init << QStringLiteral("--db") << where.url;
+        } else {
+            where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
+        }
+        const HostRun made = run(init);
+        EXPECT_EQ(made.exitCode, 0) << made.err.toStdString();
+        return where;
     }
 
     // Every row of the three tables without the generated key, sorted. A connection of its own each
@@ -55,27 +91,15 @@ protected:
     }
 
     QTemporaryDir home, exeDir;
+    std::unique_ptr<TestDatabase> server; // MariaDB: a database of this test's own, which init fills
 };
 
 TEST_P(RestoreE2e, ClearedYearsComeBackThroughTheWindow)
 {
     ASSERT_TRUE(home.isValid() && exeDir.isValid());
-    QStringList init{QStringLiteral("init"),        QStringLiteral("--agents"), QStringLiteral("2"),
-                     QStringLiteral("--employees"), QStringLiteral("4"),        QStringLiteral("--years"),
-                     QStringLiteral("2008-2009"),   QStringLiteral("--period"), QStringLiteral("201003")};
-    // MariaDB: a database of this test's own, which init fills.
-    std::unique_ptr<TestDatabase> server;
-    sjql::host::DatabaseLocation where;
-    if (qstrcmp(GetParam(), "MYSQL") == 0) {
-        server = std::make_unique<TestDatabase>(QStringLiteral("MYSQL"));
-        ASSERT_TRUE(server->ok()) << server->error().toStdString();
-        where = server->location();
-        init << QStringLiteral("--db") << where.url;
-    } else {
-        where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
-    }
-    const HostRun made = run(init);
-    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+    const sjql::host::DatabaseLocation where = makeInstallation();
+    if (HasFailure())
+        return;
     const QStringList before = snapshot(where);
     ASSERT_FALSE(before.isEmpty());
 
@@ -98,8 +122,39 @@ TEST_P(RestoreE2e, ClearedYearsComeBackThroughTheWindow)
     const QStringList after = snapshot(where);
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(after == before);
-    // Nothing of the unpacked archives is left behind.
-    EXPECT_FALSE(QDir(home.filePath(QStringLiteral("Apps/16/TEMP/TMPBFMU/UnZipDir"))).exists());
+    // Nothing of the unpacked archives is left behind, in the agent's work folder or elsewhere.
+    EXPECT_TRUE(unpackFolders().isEmpty()) << unpackFolders().join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_P(RestoreE2e, KilledRestoreLosesAndDuplicatesNothing)
+{
+    ASSERT_TRUE(home.isValid() && exeDir.isValid());
+    const sjql::host::DatabaseLocation where = makeInstallation();
+    if (HasFailure())
+        return;
+    const QStringList before = snapshot(where);
+    const HostRun cleared = run({QStringLiteral("clear"), QStringLiteral("--years"), QStringLiteral("2008"),
+                                 QStringLiteral("--backup-dir"), home.filePath(QStringLiteral("bak"))});
+    ASSERT_EQ(cleared.exitCode, 0) << cleared.err.toStdString();
+    const QStringList archives = cleared.values(QStringLiteral("archive"));
+    ASSERT_EQ(archives.size(), 1) << cleared.out.toStdString();
+    const QStringList afterClear = snapshot(where);
+
+    // Killed right after the host cleared a month inside the restore's transaction, after a month's
+    // rows went in, and just before the commit: each time the database is as the clear left it.
+    for (const char* point : {"record-cleared:200803", "rows-inserted:200805", "before-commit"}) {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("SJQL_TEST_KILL_AT"), QString::fromLatin1(point));
+        const HostRun killed = run(QStringList{QStringLiteral("restore")} + archives, env);
+        EXPECT_TRUE(killed.crashed) << point << " " << killed.out.toStdString();
+        EXPECT_EQ(snapshot(where), afterClear) << point;
+    }
+    // The next run restores everything once.
+    const HostRun restored = run(QStringList{QStringLiteral("restore")} + archives);
+    EXPECT_EQ(restored.exitCode, 0) << restored.out.toStdString() << restored.err.toStdString();
+    EXPECT_EQ(restored.values(QStringLiteral("line")),
+              QStringList{QStringLiteral("数据恢复完成，已恢复的所属期：200801-200812。")});
+    EXPECT_TRUE(snapshot(where) == before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RestoreE2e, SJQL_DATABASE_KINDS);
