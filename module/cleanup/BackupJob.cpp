@@ -5,6 +5,9 @@
 #include "archive/FileUtils.h"
 #include "cleanup/BackupDataFiles.h"
 #include "cleanup/BackupSummary.h"
+#include "cleanup/MonthRows.h"
+#include "cleanup/WorkFolders.h"
+#include "db/RunLock.h"
 #include "db/RunQuery.h"
 #include "db/StatementEventPump.h"
 #include "entry/ErrorText.h"
@@ -17,12 +20,14 @@
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 #include "support/BesideEvents.h"
+#include "support/FaultPoint.h"
 #include "ui/DispResult.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlQuery>
 
 #include <array>
@@ -62,33 +67,32 @@ bool syncPath(const QString& path)
     return RunBesideEvents([name = QFile::encodeName(path)] { return syncFile(name); }, processEvents);
 }
 
-// A month's data file on the disk and read back in full: whether it was synced, and its row count
-// or why it could not be read.
+// A month's data file on the disk and read back in full: whether it was synced, and the digests of
+// its rows or why it could not be read.
 struct ReadBack
 {
     bool synced = false;
-    bool opened = false;
-    qint64 rows = 0;
-    QString error;
+    MonthRowsScan scan;
 };
 
-ReadBack syncAndReadBack(const QString& path)
+ReadBack syncAndReadBack(const QString& path, int index, const QString& period, const QString& agentCode)
 {
     return RunBesideEvents(
-        [path] {
+        [path, index, period, agentCode] {
             ReadBack back;
             back.synced = syncFile(QFile::encodeName(path));
-            if (!back.synced)
-                return back;
-            adtg::AdtgRecordset rs;
-            back.opened = rs.open(path);
-            if (back.opened)
-                back.rows = rs.recordCount();
-            else
-                back.error = rs.errorString();
+            if (back.synced)
+                back.scan = ScanDataFile(path, index, period, agentCode);
             return back;
         },
         processEvents);
+}
+
+// A data file's rows read on a helper thread while events are processed.
+MonthRowsScan scanFileBesideEvents(const QString& path, int index, const QString& period, const QString& agentCode)
+{
+    return RunBesideEvents([path, index, period, agentCode] { return ScanDataFile(path, index, period, agentCode); },
+                           processEvents);
 }
 
 QString yearFolder(const QString& workDir, const QString& year)
@@ -104,10 +108,24 @@ QStringList monthDataPaths(const QString& workDir, const QString& period)
     return paths;
 }
 
+// Removes files that hold nothing that is not also in the database or in a checked archive.
 void removeFiles(const QStringList& paths)
 {
     for (const QString& path : paths)
         QFile::remove(path);
+}
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The name of a month data file ("ZCGZXJMXB_201904.dat"): its period, or empty.
+QString periodOfDataFile(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(?:ZCGZXJMXB|FGZXJB|KJSDSBGB)_(\\d{6})\\.dat$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    return match.hasMatch() ? match.captured(1) : QString();
 }
 
 struct ZipCloser
@@ -143,6 +161,36 @@ QString PrecheckStatusText(int result)
     default:
         return QStringLiteral("未知的检查结果(%1)").arg(result);
     }
+}
+
+QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode)
+{
+    QList<UnfinishedYear> years;
+    const QDir agentDir(AgentWorkDir(workDir, agentCode));
+    static const QRegularExpression yearName(QStringLiteral("^\\d{4}$"));
+    const QStringList folders = agentDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+    for (const QString& folder : folders) {
+        if (!yearName.match(folder).hasMatch())
+            continue;
+        UnfinishedYear year;
+        year.year = folder;
+        year.folder = agentDir.filePath(folder);
+        for (const QString& name : QDir(year.folder).entryList(QDir::Files, QDir::Name)) {
+            const QString period = periodOfDataFile(name);
+            if (period.left(4) == folder && !year.periods.contains(period))
+                year.periods << period;
+        }
+        if (year.periods.isEmpty())
+            continue;
+        year.periods.sort();
+        years << year;
+    }
+    return years;
+}
+
+QString UnfinishedYearCaption(const QString& year)
+{
+    return year + QStringLiteral("年(未完成)");
 }
 
 bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, const QString& password, QString* error)
@@ -250,24 +298,107 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, ui::TDispResul
     m_skip.clear();
     m_archives.clear();
     m_cleared = false;
+    m_outcome = RunOutcome{};
+    m_changed = false;
+    m_monthsCleared = m_monthsNotCleared = 0;
+    m_statementFailed = m_compactionFailed = false;
+    m_stoppedAt.clear();
+    m_onlyInWorkFolder.clear();
+    m_agentDir = AgentWorkDir(m_settings.workDir, m_settings.agentCode);
+
+    // One backup or restore at a time per database and agent: nothing is touched before the lock is
+    // held, and it is held to the end of the run, compaction included.
+    RunLock lock;
+    QString busy;
+    if (!lock.acquire(m_settings.agentCode, &busy)) {
+        m_results->AddLine(busy);
+        m_outcome = RunOutcome{RunEnding::Busy, busy};
+        return false;
+    }
 
     progress(5);
-    if (!precheck())
+    if (!precheck()) {
+        m_outcome.summary = QStringLiteral("备份清理未进行：提示未被确认，数据未作改动");
         return false;
+    }
 
     progress(10);
     m_step = m_settings.years.isEmpty() ? 0 : 90 / int(m_settings.years.size());
-    for (const QString& year : m_settings.years) {
-        if (!runYear(year))
-            return false;
+    bool ended = true;
+    bool interrupted = false;
+    for (qsizetype y = 0; y < m_settings.years.size(); ++y) {
+        const YearEnd end = runYear(m_settings.years[y]);
+        if (end == YearEnd::Done)
+            continue;
+        ended = false;
+        if (end == YearEnd::Stopped) {
+            interrupted = true;
+            addInterruptedLine(m_settings.years.mid(y + 1));
+        }
+        break;
     }
+    // The year list is refreshed after a run that reached its end, and after any run that changed
+    // the database, so that a year left unfinished shows as such.
+    m_cleared = ended || m_changed;
 
-    m_cleared = true;
-    progress(QStringLiteral("正在压缩数据库"));
-    const CompactResult compacted = m_callbacks.compact ? m_callbacks.compact() : CompactAccessDatabase();
-    if (!compacted.ok() && m_callbacks.showCompactionError)
-        m_callbacks.showCompactionError(compacted.error);
-    return true;
+    if (ended) {
+        progress(QStringLiteral("正在压缩数据库"));
+        FaultPoint("compaction");
+        const CompactResult compacted = m_callbacks.compact ? m_callbacks.compact() : CompactAccessDatabase();
+        if (!compacted.ok()) {
+            m_compactionFailed = true;
+            if (m_callbacks.showCompactionError)
+                m_callbacks.showCompactionError(compacted.error);
+            m_results->AddLine(QStringLiteral("数据库压缩失败：%1").arg(compacted.error));
+        }
+    }
+    finishOutcome(interrupted);
+    return ended;
+}
+
+void BackupJob::finishOutcome(bool interrupted)
+{
+    if (interrupted)
+        m_outcome.ending = RunEnding::Interrupted;
+    if (m_monthsNotCleared > 0 || m_statementFailed || m_compactionFailed || !m_onlyInWorkFolder.isEmpty())
+        m_outcome.fail();
+
+    QStringList parts;
+    parts << (m_archives.isEmpty() ? QStringLiteral("没有生成备份文件")
+                                   : QStringLiteral("%1个年度已备份").arg(m_archives.size()));
+    if (m_monthsNotCleared > 0)
+        parts << QStringLiteral("%1个月份未清理").arg(m_monthsNotCleared);
+    if (m_statementFailed)
+        parts << QStringLiteral("数据库语句执行失败");
+    parts << m_onlyInWorkFolder;
+    if (m_compactionFailed)
+        parts << QStringLiteral("数据库压缩失败");
+    if (interrupted)
+        parts << QStringLiteral("其余数据仍保留在数据库中");
+    const QString head = interrupted                                          ? QStringLiteral("备份清理被中断")
+                         : m_statementFailed || !m_onlyInWorkFolder.isEmpty() ? QStringLiteral("备份清理未完成")
+                                                                              : QStringLiteral("备份清理完成");
+    m_outcome.summary = head + QStringLiteral("：") + parts.join(QStringLiteral("，"));
+}
+
+void BackupJob::addInterruptedLine(const QStringList& yearsLeft)
+{
+    QString rest = QStringLiteral("所属期[%1]起的月份").arg(m_stoppedAt);
+    if (!yearsLeft.isEmpty())
+        rest += QStringLiteral("和%1年度").arg(yearsLeft.join(QStringLiteral("、")));
+    m_results->AddLine(QStringLiteral("运行被中断：在所属期[%1]之前停止，本次清理了%2个月份；%3未处理，其数据仍保留在"
+                                      "数据库中，未作改动")
+                           .arg(m_stoppedAt)
+                           .arg(m_monthsCleared)
+                           .arg(rest));
+}
+
+void BackupJob::reportDataInWorkFolder(const QString& year)
+{
+    const QString folder = native(yearFolder(m_agentDir, year));
+    m_onlyInWorkFolder << QStringLiteral("%1年度已清理的数据只保存在%2中").arg(year, folder);
+    m_results->AddLine(
+        QStringLiteral("%1年度已清理的数据只保存在%2中，再次清理%1年度即可将其打包备份").arg(year, folder));
 }
 
 bool BackupJob::precheck()
@@ -298,34 +429,91 @@ bool BackupJob::precheck()
     return confirmed;
 }
 
-bool BackupJob::runYear(const QString& year)
+BackupJob::YearEnd BackupJob::runYear(const QString& year)
 {
     QString records;
     QStringList archiveFiles;
-    bool keepYearFolder = false;
-    const QString folder = yearFolder(m_settings.workDir, year);
+    const QString folder = yearFolder(m_agentDir, year);
+    takeOwnSharedLeftovers(year);
     if (!DirExists(folder))
         ForceDirs(folder);
 
+    bool stopped = false;
     for (int month = 1; month <= 12; ++month) {
         const QString period = year + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
-        if (runMonth(period, records, archiveFiles, keepYearFolder) == Step::EndRun)
-            return false;
+        // Month boundaries are the safe points at which the host may stop the run.
+        if (IsStopRequested()) {
+            m_stoppedAt = period;
+            stopped = true;
+            break;
+        }
+        if (runMonth(period, records, archiveFiles) == Step::EndRun) {
+            if (!archiveFiles.isEmpty())
+                reportDataInWorkFolder(year);
+            return YearEnd::EndRun;
+        }
+    }
+
+    // Nothing cleared and nothing adopted: no archive, and no line saying the year was backed up.
+    if (archiveFiles.isEmpty()) {
+        if (!stopped)
+            m_results->AddLine(QStringLiteral("%1年度没有月份被清理，未生成备份文件").arg(year));
+        QDir().rmdir(folder); // only when empty: files kept for a month stay
+        return stopped ? YearEnd::Stopped : YearEnd::Done;
     }
 
     // A summary that cannot be written makes an archive nobody could restore: handled like an
     // archive written nowhere, so the year's files stay in the work folder.
     QString error;
-    if (!WriteBackupSummary(year, records, m_settings.agentCode, m_settings.hostAppCode, m_settings.workDir,
-                            archiveFiles, &error)) {
+    if (!WriteBackupSummary(year, records, m_settings.agentCode, m_settings.hostAppCode, m_agentDir, archiveFiles,
+                            &error)) {
         addLine(MsgArchiveFailed, {year});
-        return false;
+        reportDataInWorkFolder(year);
+        return YearEnd::EndRun;
     }
-    return packYear(year, archiveFiles, keepYearFolder);
+    FaultPoint("summary", year);
+    if (!packYear(year, archiveFiles)) {
+        reportDataInWorkFolder(year);
+        return YearEnd::EndRun;
+    }
+    return stopped ? YearEnd::Stopped : YearEnd::Done;
 }
 
-BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QStringList& archiveFiles,
-                                    bool& keepYearFolder)
+void BackupJob::takeOwnSharedLeftovers(const QString& year)
+{
+    // Older versions gathered every agent's year in one shared folder, <work folder>/<year>. A month
+    // found there moves into the agent's folder only when every row of its files carries this agent
+    // and that month (at least one row says so), and nothing of the month is in the agent's folder
+    // yet; anything else there is left exactly as it is.
+    const QString shared = yearFolder(m_settings.workDir, year);
+    if (!DirExists(shared))
+        return;
+    const QString own = yearFolder(m_agentDir, year);
+    for (int month = 1; month <= 12; ++month) {
+        const QString period = year + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
+        const QStringList from = monthDataPaths(m_settings.workDir, period);
+        const QStringList to = monthDataPaths(m_agentDir, period);
+        bool present = false, ours = true, anyRow = false, inTheWay = false;
+        for (int i = 0; i < 3 && ours; ++i) {
+            inTheWay = inTheWay || QFileInfo::exists(to[i]);
+            if (!QFileInfo::exists(from[i]))
+                continue;
+            present = true;
+            const MonthRowsScan scan = scanFileBesideEvents(from[i], i, period, m_settings.agentCode);
+            ours = scan.ok && scan.problem.isEmpty();
+            anyRow = anyRow || !scan.digests.empty();
+        }
+        if (!present || !ours || !anyRow || inTheWay)
+            continue;
+        ForceDirs(own);
+        for (int i = 0; i < 3; ++i) {
+            if (QFileInfo::exists(from[i]))
+                QFile::rename(from[i], to[i]);
+        }
+    }
+}
+
+BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QStringList& archiveFiles)
 {
     progress(QStringLiteral("正在备份清理[") + period + QStringLiteral("]数据"));
     m_declarationId.clear();
@@ -334,6 +522,7 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     QSqlQuery query;
     if (!RunQuery(lookup, query, true)) {
         addDbErrorLine();
+        m_statementFailed = true;
         return Step::EndRun;
     }
     if (query.next())
@@ -344,48 +533,53 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     auto cleared = [&](const QStringList& paths) {
         archiveFiles << paths;
         record(QStringLiteral("Y"));
+        m_changed = true;
+        ++m_monthsCleared;
         progress(int(*m_position) + m_step / 12);
     };
     auto notCleared = [&](const QString& reason) {
         addLine(MsgClearFailed, {period, reason});
         record(QStringLiteral("N"));
+        ++m_monthsNotCleared;
+    };
+    auto endRun = [&] {
+        addDbErrorLine();
+        m_statementFailed = true;
+        return Step::EndRun;
     };
 
-    // Files of this month left in the year's folder by a run that was cut short.
+    // Files of this month left in the agent's year folder by a run that was cut short.
     QString reason;
-    bool endRun = false;
-    const Leftover leftover = inspectLeftovers(period, &reason, &endRun);
-    if (endRun) {
-        addDbErrorLine();
-        return Step::EndRun;
-    }
+    bool failedStatement = false;
+    const Leftover leftover = inspectLeftovers(period, &reason, &failedStatement);
+    if (failedStatement)
+        return endRun();
     if (leftover == Leftover::Adopt) {
-        cleared(monthDataPaths(m_settings.workDir, period));
+        cleared(monthDataPaths(m_agentDir, period));
         return Step::Next;
     }
-    if (leftover == Leftover::Conflict) {
-        keepYearFolder = true;
+    if (leftover == Leftover::Keep) {
         notCleared(reason);
         return Step::Next;
     }
 
     if (m_skip.contains(period)) {
         // Files the database has superseded hold nothing that is not still in the database.
-        removeFiles(monthDataPaths(m_settings.workDir, period));
+        removeFiles(monthDataPaths(m_agentDir, period));
         record(QStringLiteral("N"));
         return Step::Next;
     }
 
     QStringList paths;
-    if (!writeAndVerify(period, &paths, &reason, &endRun)) {
-        if (endRun) {
-            addDbErrorLine();
-            return Step::EndRun;
-        }
-        removeFiles(monthDataPaths(m_settings.workDir, period));
+    if (!writeAndVerify(period, &paths, &reason, &failedStatement)) {
+        if (failedStatement)
+            return endRun();
+        // Whatever was written (or superseded) holds only rows that are still in the database.
+        removeFiles(monthDataPaths(m_agentDir, period));
         notCleared(reason);
         return Step::Next;
     }
+    FaultPoint("files-written", period);
 
     char buffer[SJQL_IIT_RESULT_BUFFER_SIZE] = {};
     char* result = buffer;
@@ -404,64 +598,61 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
                                  QStringLiteral("resultMsg")));
         return Step::Next;
     }
+    FaultPoint("cleared", period);
     if (qEnvironmentVariable(kAbortAfterClearEnv) == period)
         std::abort(); // crash tests: a run cut short right after the host removed the month
     cleared(paths);
     return Step::Next;
 }
 
-bool BackupJob::countMonthRows(const QString& period, qint64 rows[3])
-{
-    QSqlQuery query;
-    for (int i = 0; i < 3; ++i) {
-        if (!RunQuery(BackupSelectStatement(i, period, m_settings.agentCode), query, true))
-            return false;
-        rows[i] = query.last() ? query.at() + 1 : 0;
-        query.finish();
-    }
-    return true;
-}
-
 BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* reason, bool* endRun)
 {
-    const QStringList paths = monthDataPaths(m_settings.workDir, period);
-    qint64 fileRows[3] = {-1, -1, -1};
-    bool any = false, all = true, readable = true;
+    const QStringList paths = monthDataPaths(m_agentDir, period);
+    const QString folder = native(yearFolder(m_agentDir, period.left(4)));
+    std::array<std::optional<MonthRowsScan>, 3> files;
+    bool any = false, all = true;
     for (int i = 0; i < 3; ++i) {
         if (!QFileInfo::exists(paths[i])) {
             all = false;
             continue;
         }
         any = true;
-        adtg::AdtgRecordset rs;
-        if (rs.open(paths[i]))
-            fileRows[i] = rs.recordCount();
-        else
-            readable = false;
+        MonthRowsScan scan = scanFileBesideEvents(paths[i], i, period, m_settings.agentCode);
+        const QString name = QFileInfo(paths[i]).fileName();
+        if (!scan.ok) {
+            *reason = QStringLiteral("工作目录%1中留有该月无法读取的备份数据文件%2，未清理：%3")
+                          .arg(folder, name, scan.error);
+            return Leftover::Keep;
+        }
+        if (!scan.problem.isEmpty()) {
+            *reason = QStringLiteral("工作目录%1中该月的备份数据文件%2含有不属于本扣缴义务人或本月的数据，未清理：%3")
+                          .arg(folder, name, scan.problem);
+            return Leftover::Keep;
+        }
+        files[size_t(i)] = std::move(scan);
     }
     if (!any)
         return Leftover::None;
 
-    // Counting means a second fetch of the month; it happens only when files were left behind.
-    qint64 dbRows[3] = {0, 0, 0};
-    if (!countMonthRows(period, dbRows)) {
-        *endRun = true;
-        return Leftover::None;
+    // The month's rows in the database, compared row for row; this second selection of the month
+    // happens only when files were left behind.
+    bool databaseEmpty = true, contained = true;
+    for (int i = 0; i < 3; ++i) {
+        const MonthRowsScan database = ScanDatabaseMonth(i, period, m_settings.agentCode, [this] { pumpEvents(); });
+        if (!database.ok) {
+            *endRun = true;
+            return Leftover::None;
+        }
+        databaseEmpty = databaseEmpty && database.digests.empty();
+        if (files[size_t(i)])
+            contained = contained && DigestsContained(files[size_t(i)]->digests, database.digests);
     }
-    const bool databaseEmpty = dbRows[0] == 0 && dbRows[1] == 0 && dbRows[2] == 0;
-    if (all && readable && databaseEmpty)
-        return Leftover::Adopt;
-    bool covered = readable;
-    for (int i = 0; i < 3 && covered; ++i)
-        covered = fileRows[i] <= dbRows[i];
-    if (covered)
+    if (contained)
         return Leftover::Superseded;
-    *reason = readable ? QStringLiteral("工作目录中留有该月的备份数据文件，其行数多于数据库中的数据，未清理，"
-                                        "文件保留在%1")
-                             .arg(QDir::toNativeSeparators(yearFolder(m_settings.workDir, period.left(4))))
-                       : QStringLiteral("工作目录中留有该月无法读取的备份数据文件，未清理，文件保留在%1")
-                             .arg(QDir::toNativeSeparators(yearFolder(m_settings.workDir, period.left(4))));
-    return Leftover::Conflict;
+    if (all && databaseEmpty)
+        return Leftover::Adopt;
+    *reason = QStringLiteral("工作目录%1中留有该月的备份数据文件，其中有数据库中没有的数据，未清理").arg(folder);
+    return Leftover::Keep;
 }
 
 bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun)
@@ -469,28 +660,31 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
     HostConnection* connection = GetHostConnection();
     const auto& kinds = BackupDataFileKinds();
     QSqlQuery query;
-    qint64 selected[3] = {0, 0, 0};
+    std::array<std::vector<RowDigest>, 3> selected;
     for (int i = 0; i < 3; ++i) {
         progress(BackupProgressText(i, period));
         if (!RunQuery(BackupSelectStatement(i, period, m_settings.agentCode), query, true)) {
             *endRun = true;
             return false;
         }
-        // The rows the selection returned, counted apart from the writer so that the file read back
-        // is checked against the database and not against the writer's own idea of it.
-        // Counted row by row rather than with last(): fetching a large month takes a while, and
-        // pending events are processed every thousand rows meanwhile.
-        qint64 count = 0;
-        while (query.next()) {
-            if (++count % 1024 == 0)
-                pumpEvents();
+        // The rows the selection returned, digested apart from the writer so that the file read back
+        // is checked against the database and not against the writer's own idea of it. A value the
+        // restore could not write back unchanged keeps the month in the database.
+        MonthRowsScan scan = DigestSelectedRows(query, i, [this] { pumpEvents(); });
+        if (!scan.ok || !scan.problem.isEmpty()) {
+            query.finish();
+            *reason = scan.ok ? QStringLiteral("%1，未清理").arg(scan.problem)
+                              : QStringLiteral("%1的数据无法读取，未清理：%2")
+                                    .arg(QLatin1String(kinds[size_t(i)].table), scan.error);
+            return false;
         }
-        selected[i] = count;
-        const QString path = BackupDataFilePath(m_settings.workDir, QLatin1String(kinds[i].fileTemplate), period);
+        selected[size_t(i)] = std::move(scan.digests);
+        const QString path = BackupDataFilePath(m_agentDir, QLatin1String(kinds[size_t(i)].fileTemplate), period);
         ForceDirs(QFileInfo(path).absolutePath());
         QString error;
-        if (!connection || !adtg::SaveRecordsetAdtg(query, connection->database(), QLatin1String(kinds[i].table), path,
-                                                    &error, [this] { pumpEvents(); })) {
+        if (!connection ||
+            !adtg::SaveRecordsetAdtg(query, connection->database(), QLatin1String(kinds[size_t(i)].table), path, &error,
+                                     [this] { pumpEvents(); })) {
             query.finish();
             *reason = QStringLiteral("备份数据文件写入失败，未清理：%1").arg(error);
             return false;
@@ -500,41 +694,45 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
         pumpEvents();
     }
 
-    // The month is cleared only once its files are on the disk and hold every row selected.
+    // The month is cleared only once its files are on the disk and hold every row selected, value
+    // for value and in the same order.
     const QString folder = QFileInfo(paths->first()).absolutePath();
     for (int i = 0; i < 3; ++i) {
         const QString& path = paths->at(i);
         const QString name = QFileInfo(path).fileName();
         // Each file takes a sync and a full read, both beside the event processing.
-        const ReadBack back = syncAndReadBack(path);
+        const ReadBack back = syncAndReadBack(path, i, period, m_settings.agentCode);
         if (!back.synced) {
             *reason = QStringLiteral("备份数据文件%1无法写入磁盘，未清理").arg(name);
             return false;
         }
-        if (!back.opened) {
-            *reason = QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, back.error);
+        if (!back.scan.ok) {
+            *reason = QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, back.scan.error);
             return false;
         }
-        if (back.rows != selected[i]) {
-            *reason =
-                QStringLiteral("备份数据文件%1读回%2行，应为%3行，未清理").arg(name).arg(back.rows).arg(selected[i]);
+        if (!back.scan.problem.isEmpty() || back.scan.digests != selected[size_t(i)]) {
+            *reason = QStringLiteral("备份数据文件%1读回的%2行与数据库中选出的%3行不一致，未清理")
+                          .arg(name)
+                          .arg(back.scan.digests.size())
+                          .arg(selected[size_t(i)].size());
             return false;
         }
     }
     if (!syncPath(folder)) {
-        *reason = QStringLiteral("备份目录%1无法写入磁盘，未清理").arg(QDir::toNativeSeparators(folder));
+        *reason = QStringLiteral("备份目录%1无法写入磁盘，未清理").arg(native(folder));
         return false;
     }
     return true;
 }
 
-bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles, bool keepYearFolder)
+bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
 {
-    const QString folder = yearFolder(m_settings.workDir, year);
+    const QString folder = yearFolder(m_agentDir, year);
     auto packInto = [&](const QString& archiveFolder) -> QString {
         const QString path =
             AddBackslash(archiveFolder) + BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode);
         QString error;
+        FaultPoint("packing", year);
         if (!CompressFiles(archiveFiles, path, ArchivePassword, &error))
             return QString();
         // An archive that does not read back whole is no backup: it is removed and counts as a
@@ -558,10 +756,19 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles, b
         addLine(MsgArchiveFailed, {year});
         return false;
     }
+    FaultPoint("archive-checked", year);
     m_archives << archive;
-    addLine(line, {year, QDir::toNativeSeparators(archive)});
-    if (!keepYearFolder) // a year's data files are hundreds of megabytes to free
-        RunBesideEvents([&folder] { return DeleteTree(folder); }, processEvents);
+    addLine(line, {year, native(archive)});
+    // Only what the archive holds leaves the work folder: files kept for a month that was not
+    // cleared, and files of months a stop request left unvisited, stay. A year's data files are
+    // hundreds of megabytes to free.
+    RunBesideEvents(
+        [archiveFiles, folder] {
+            removeFiles(archiveFiles);
+            QDir().rmdir(folder);
+            return true;
+        },
+        processEvents);
     return true;
 }
 

@@ -8,14 +8,23 @@
 // needs a screen (the warnings dialog, the compaction error); tests pass their own. Everything runs
 // on the GUI thread, the thread of the host connection. Nothing here shows a dialog itself.
 //
-// A month is cleared only once its three data files are on disk, read back and found to hold
-// exactly the rows the selections returned; data files left by a run that was cut short are never
-// replaced by a selection holding fewer rows (a rerun packs them instead); and a year's work folder
-// is removed only after its archive has been reopened and every member checked.
+// No row is lost, doubled or filed under another agent or month, whatever fails:
+// - each agent gathers its years in a folder of its own below the work folder (WorkFolders.h);
+// - a month is cleared only once its three data files are on disk and read back with exactly the
+//   rows, value for value and in order, that the selections returned, and only when every value can
+//   be written back unchanged by the restore;
+// - data files left by a run that was cut short are judged by the identity of their rows: they are
+//   replaced only when the database still holds every row of them, packed when they are a whole
+//   month the database no longer holds, and otherwise kept untouched with the month not cleared;
+// - only files that are in a checked archive are removed from the work folder.
+// The run holds the run lock from its start to its end, stops at a month boundary when the host
+// asks it to, and tells how it ended (outcome()).
 #pragma once
 
+#include "cleanup/RunOutcome.h"
 #include "db/Compaction.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -33,7 +42,7 @@ struct BackupJobSettings
     QString agentCode;   // GetAgentCode
     QString hostAppCode; // GetHostAppCode: "03" names the withholding client's archives
     QString backupDir;   // the backup folder text of the window (edtBFLJ)
-    QString workDir;     // FWorkDir: each year's files are gathered in workDir/<year>/
+    QString workDir;     // FWorkDir: each year's files are gathered in workDir/<agent folder>/<year>/
     QString subAppDir;   // the module's sub-application folder; fallback archives go to its TEMP/
     QStringList years;   // chosen years, four characters each, in the order of the year boxes
 };
@@ -73,8 +82,27 @@ enum BackupMessage
 [[nodiscard]] QString PrecheckStatusText(int result);
 
 // Environment variable read by the run, for crash tests only: when it holds a period, the process
-// aborts right after the host library has cleared that month.
+// aborts right after the host library has cleared that month (the kill point "cleared" does the
+// same with SIGKILL).
 inline constexpr const char* kAbortAfterClearEnv = "SJQL_TEST_ABORT_AFTER_CLEAR";
+
+// A year whose cleared months were never packed: its month data files are still in the agent's
+// work folder (packing failed in both folders, or the run was cut short). Clearing the year again
+// packs them into its archive.
+struct UnfinishedYear
+{
+    QString year;        // four digits
+    QStringList periods; // months with at least one data file, ascending
+    QString folder;      // the year's folder below the agent's work folder
+};
+
+// The agent's unfinished years below `workDir` (FWorkDir), newest first. Only the file names are
+// looked at; any thread.
+[[nodiscard]] QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode);
+
+// The caption of a year box for a year that is unfinished: "2019年(未完成)". The first four
+// characters stay the year.
+[[nodiscard]] QString UnfinishedYearCaption(const QString& year);
 
 class BackupJob
 {
@@ -83,27 +111,36 @@ public:
 
     // Runs the whole operation. `operationText` and `itemProgress` are the progress item's in/out
     // values; result lines are appended to `results`. True when the run reached its end (every
-    // chosen year packed; the compaction ran); false when it ended early (warnings declined, a
-    // failing statement, an archive written nowhere).
+    // chosen year done; the compaction ran); false when it ended early (run lock held elsewhere,
+    // warnings declined, a failing statement, an archive written nowhere, a stop request).
     bool Run(QString& operationText, qint16& itemProgress, ui::TDispResultList& results);
 
-    // Set when the run reached its end, so the window refreshes its year list (FCleared).
+    // Set when the run reached its end or changed the database or the work folder on the way, so
+    // the window refreshes its year list (FCleared).
     bool cleared() const { return m_cleared; }
     // Archives written by the run, in order.
     const QStringList& archives() const { return m_archives; }
+    // How the run ended, with its one-line summary; valid after Run.
+    RunOutcome outcome() const { return m_outcome; }
 
 private:
     enum class Leftover
     {
         None,       // no data file of the month in the year's folder
-        Adopt,      // a complete set whose rows the database no longer holds: keep and pack it
-        Superseded, // the database holds at least every row of the files: they may be replaced
-        Conflict,   // files holding rows the database does not: keep them, do not clear the month
+        Adopt,      // a complete set of the agent's month whose rows the database no longer holds: pack it
+        Superseded, // the database holds every row of the files: they may be replaced
+        Keep,       // anything else: keep the files untouched, do not clear the month
     };
     enum class Step
     {
         Next,   // go on with the next month
         EndRun, // a statement failed; the coded line was added
+    };
+    enum class YearEnd
+    {
+        Done,    // go on with the next year
+        Stopped, // a stop was requested; what was cleared is packed
+        EndRun,  // the run ends here
     };
 
     void progress(const QString& text);
@@ -113,15 +150,20 @@ private:
     void addLine(int number, const QStringList& params = {});
     void addDbErrorLine();
     bool precheck();
-    bool runYear(const QString& year);
-    Step runMonth(const QString& period, QString& records, QStringList& archiveFiles, bool& keepYearFolder);
-    bool countMonthRows(const QString& period, qint64 rows[3]);
+    YearEnd runYear(const QString& year);
+    Step runMonth(const QString& period, QString& records, QStringList& archiveFiles);
+    void takeOwnSharedLeftovers(const QString& year);
     Leftover inspectLeftovers(const QString& period, QString* reason, bool* endRun);
     bool writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun);
-    bool packYear(const QString& year, const QStringList& archiveFiles, bool keepYearFolder);
+    bool packYear(const QString& year, const QStringList& archiveFiles);
+    // The year's cleared months were not packed: says where they are and how to finish the year.
+    void reportDataInWorkFolder(const QString& year);
+    void addInterruptedLine(const QStringList& yearsLeft);
+    void finishOutcome(bool interrupted);
 
     BackupJobSettings m_settings;
     BackupJobCallbacks m_callbacks;
+    QString m_agentDir; // the agent's own folder below the work folder
     QString* m_text = nullptr;
     qint16* m_position = nullptr;
     ui::TDispResultList* m_results = nullptr;
@@ -130,6 +172,16 @@ private:
     bool m_cleared = false;
     QStringList m_archives;
     QString m_declarationId;
+    RunOutcome m_outcome;
+
+    // What the run did, for its summary.
+    bool m_changed = false; // a month cleared or a leftover adopted
+    int m_monthsCleared = 0;
+    int m_monthsNotCleared = 0;
+    bool m_statementFailed = false;
+    bool m_compactionFailed = false;
+    QString m_stoppedAt;            // the period before which a stop request ended the run
+    QStringList m_onlyInWorkFolder; // "2019年度…<folder>" for years whose cleared data were not packed
 };
 
 // Reopens an archive with the password and checks that it holds exactly the members named by the
