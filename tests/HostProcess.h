@@ -3,10 +3,14 @@
 // does, and reads its name=value output lines.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <signal.h>
 
 namespace sjql::test {
 
@@ -29,6 +33,74 @@ struct HostRun
     }
     // The first such value, or an empty text.
     QString value(const QString& name) const { return values(name).value(0); }
+    // The last non-empty line of stdout (the run's "result=..." line for clear and restore).
+    QString lastLine() const
+    {
+        QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return lines.isEmpty() ? QString() : lines.last();
+    }
+};
+
+// sjql-host started in the background, for tests that act while it runs (send it a signal, start
+// a second run beside it). `exeDir` and `extraEnv` as for RunHost.
+class HostProcess
+{
+public:
+    HostProcess(const QStringList& args, const QString& exeDir, const QProcessEnvironment& extraEnv = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), exeDir);
+        env.insert(QStringLiteral("SJQL_SQL_LOG_DIR"), exeDir);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(extraEnv);
+        m_process.setProcessEnvironment(env);
+        m_process.start(QStringLiteral(SJQL_BINARY_DIR "/bin/sjql-host"), args);
+        m_process.waitForStarted();
+    }
+    ~HostProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    bool running() const { return m_process.state() == QProcess::Running; }
+
+    // Polls `condition` every few milliseconds until it holds (true) or the process ended or the
+    // time ran out (false).
+    bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 120000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            if (condition())
+                return true;
+            if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(5))
+                return condition();
+        }
+        return false;
+    }
+
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+
+    // Waits for the end and collects what the host printed.
+    HostRun finish(int timeoutMs = 300000)
+    {
+        HostRun r;
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            return r;
+        }
+        r.crashed = m_process.exitStatus() == QProcess::CrashExit;
+        r.exitCode = r.crashed ? -1 : m_process.exitCode();
+        r.out = QString::fromUtf8(m_process.readAllStandardOutput());
+        r.err = QString::fromUtf8(m_process.readAllStandardError());
+        return r;
+    }
+
+private:
+    QProcess m_process;
 };
 
 // Runs `sjql-host args...` headless. `exeDir` stands in for the host executable's folder
@@ -37,25 +109,8 @@ struct HostRun
 inline HostRun RunHost(const QStringList& args, const QString& exeDir, const QProcessEnvironment& extraEnv = {},
                        int timeoutMs = 300000)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), exeDir);
-    env.insert(QStringLiteral("SJQL_SQL_LOG_DIR"), exeDir);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(extraEnv);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(SJQL_BINARY_DIR "/bin/sjql-host"), args);
-    HostRun r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.crashed = p.exitStatus() == QProcess::CrashExit;
-    r.exitCode = r.crashed ? -1 : p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    HostProcess p(args, exeDir, extraEnv);
+    return p.finish(timeoutMs);
 }
 
 } // namespace sjql::test

@@ -3,6 +3,8 @@
 #include "HostProcess.h"
 #include "db/TestDatabase.h"
 
+#include <QCryptographicHash>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -132,6 +134,87 @@ TEST_F(HostAppTest, FailuresSayWhatIsWrong)
     const HostRun help = run({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("init")) && help.out.contains(QStringLiteral("open")));
+}
+
+// Every file under the folder with a digest of its bytes: what a command changed shows up.
+QStringList treeOf(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+        files << path + QLatin1Char(' ') +
+                     QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex());
+    }
+    files.sort();
+    return files;
+}
+
+// A wrong command line is refused with exit code 2 and a message that names what is wrong, before
+// anything is opened or written: no database dropped by a repeated init option, no year cleared
+// by a half-understood --years.
+TEST_F(HostAppTest, WrongCommandLinesExitTwoAndChangeNothing)
+{
+    const QString h = home.path();
+    ASSERT_EQ(run({QStringLiteral("init"), QStringLiteral("--home"), h, QStringLiteral("--agents"), QStringLiteral("1"),
+                   QStringLiteral("--employees"), QStringLiteral("3"), QStringLiteral("--years"),
+                   QStringLiteral("2019-2020"), QStringLiteral("--period"), QStringLiteral("202106")})
+                  .exitCode,
+              0);
+    const QString archive = h + QStringLiteral("/a.zip");
+    ASSERT_TRUE(QFile(archive).open(QIODevice::WriteOnly));
+    const QStringList before = treeOf(h);
+
+    const auto clear = [&h](const QStringList& more) {
+        return QStringList{QStringLiteral("clear"), QStringLiteral("--home"), h} + more;
+    };
+    const struct
+    {
+        QStringList args;
+        QString named; // what the message must name
+    } cases[] = {
+        {clear({QStringLiteral("--years"), QStringLiteral("2019"), QStringLiteral("--years"), QStringLiteral("2020")}),
+         QStringLiteral("--years")},
+        {clear({QStringLiteral("--years=2019"), QStringLiteral("--years=2019")}), QStringLiteral("--years")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019,2019")}), QStringLiteral("2019")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019,2020,2019")}), QStringLiteral("2019")},
+        {clear({QStringLiteral("--years"), QStringLiteral("19")}), QStringLiteral("19")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019,20x0")}), QStringLiteral("20x0")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019-2020")}), QStringLiteral("2019-2020")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019,,2020")}), QStringLiteral("--years")},
+        {clear({QStringLiteral("--years=")}), QStringLiteral("--years")},
+        {clear({QStringLiteral("--years")}), QStringLiteral("--years")},
+        {clear({QStringLiteral("--years"), QStringLiteral("--backup-dir"), h + QStringLiteral("/bak")}),
+         QStringLiteral("--years")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019"), QStringLiteral("2020")}), QStringLiteral("2020")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019"), QStringLiteral("--home"), h}),
+         QStringLiteral("--home")},
+        {clear({QStringLiteral("--years"), QStringLiteral("2019"), QStringLiteral("--backup-dir"),
+                h + QStringLiteral("/b1"), QStringLiteral("--backup-dir"), h + QStringLiteral("/b2")}),
+         QStringLiteral("--backup-dir")},
+        {{QStringLiteral("restore"), QStringLiteral("--home"), h}, QStringLiteral("archive")},
+        {{QStringLiteral("restore"), QStringLiteral("--home"), h, archive, archive}, QStringLiteral("a.zip")},
+        {{QStringLiteral("init"), QStringLiteral("--home"), h, QStringLiteral("--employees"), QStringLiteral("3"),
+          QStringLiteral("--employees"), QStringLiteral("4")},
+         QStringLiteral("--employees")},
+        {{QStringLiteral("init"), QStringLiteral("--home"), h, QStringLiteral("--years"), QStringLiteral("2024-2020")},
+         QStringLiteral("--years")},
+        {{QStringLiteral("init"), QStringLiteral("--home"), h, QStringLiteral("--employees"), QStringLiteral("many")},
+         QStringLiteral("--employees")},
+        {{QStringLiteral("years"), QStringLiteral("--home"), h, QStringLiteral("2019")}, QStringLiteral("2019")},
+        {{QStringLiteral("hide"), QStringLiteral("--home"), h, QStringLiteral("--home"), h}, QStringLiteral("--home")},
+        {{QStringLiteral("encrypt-config"), archive}, QStringLiteral("IN")},
+    };
+    for (const auto& c : cases) {
+        const HostRun r = run(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args.join(QLatin1Char(' ')).toStdString() << '\n' << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.named)) << c.args.join(QLatin1Char(' ')).toStdString() << '\n'
+                                             << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    EXPECT_EQ(treeOf(h), before);
 }
 
 } // namespace

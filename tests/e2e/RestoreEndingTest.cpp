@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+// How sjql-host restore ends when nothing can be restored: archives damaged after the backup are
+// refused one by one, the database keeps exactly the rows it had, and the exit code and the closing
+// "result=" line say the run failed instead of reporting success.
+#include "HostProcess.h"
+#include "db/TestDatabase.h"
+
+#include <QFile>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using sjql::test::HostRun;
+using sjql::test::RunHost;
+using sjql::test::TestDatabase;
+
+namespace {
+
+constexpr int kFailures = 3;
+
+class RestoreEnding : public testing::TestWithParam<const char*>
+{
+protected:
+    HostRun run(const QStringList& args)
+    {
+        return RunHost(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), exeDir.path());
+    }
+
+    // Every row of the three history tables without the generated key, sorted; a connection of its
+    // own each time, since the clear compacts an SQLite database by replacing its file.
+    static QStringList snapshot(const sjql::host::DatabaseLocation& where)
+    {
+        QString error;
+        auto connection = sjql::host::openHostConnection(where, &error);
+        EXPECT_TRUE(connection) << error.toStdString();
+        if (!connection)
+            return {};
+        QStringList rows;
+        for (const QString& table : sjql::host::historyTables()) {
+            QSqlQuery q(connection->database());
+            EXPECT_TRUE(q.exec(QStringLiteral("select * from ") + table));
+            while (q.next()) {
+                QStringList values{table};
+                for (int i = 0; i < q.record().count(); ++i)
+                    if (q.record().fieldName(i).compare(QLatin1String("id"), Qt::CaseInsensitive) != 0)
+                        values << (q.isNull(i) ? QStringLiteral("NULL") : q.value(i).toString());
+                rows << values.join(QLatin1Char('|'));
+            }
+        }
+        rows.sort();
+        return rows;
+    }
+
+    static bool writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
+
+    QTemporaryDir home, exeDir;
+};
+
+TEST_P(RestoreEnding, OnlyDamagedArchivesEndWithFailures)
+{
+    QStringList init{QStringLiteral("init"),    QStringLiteral("--agents"),    QStringLiteral("1"),
+                     QStringLiteral("--years"), QStringLiteral("2019-2020"),   QStringLiteral("--period"),
+                     QStringLiteral("202106"),  QStringLiteral("--employees"), QStringLiteral("6")};
+    std::unique_ptr<TestDatabase> server;
+    sjql::host::DatabaseLocation where;
+    if (qstrcmp(GetParam(), "MYSQL") == 0) {
+        server = std::make_unique<TestDatabase>(QStringLiteral("MYSQL"));
+        ASSERT_TRUE(server->ok()) << server->error().toStdString();
+        where = server->location();
+        init << QStringLiteral("--db") << where.url;
+    } else {
+        where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
+    }
+    ASSERT_EQ(run(init).exitCode, 0);
+    const HostRun cleared = run({QStringLiteral("clear"), QStringLiteral("--years"), QStringLiteral("2019"),
+                                 QStringLiteral("--backup-dir"), home.filePath(QStringLiteral("bak"))});
+    ASSERT_EQ(cleared.exitCode, 0) << cleared.err.toStdString() << cleared.out.toStdString();
+    const QString archive = cleared.value(QStringLiteral("archive"));
+    ASSERT_FALSE(archive.isEmpty()) << cleared.out.toStdString();
+    const QStringList before = snapshot(where);
+    ASSERT_FALSE(before.isEmpty());
+
+    // Two copies of the archive, damaged the way transfers damage files: cut short, and with a
+    // stretch of bytes in the middle overwritten.
+    QFile f(archive);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    ASSERT_GT(bytes.size(), 1000);
+    QByteArray overwritten = bytes;
+    for (qsizetype i = bytes.size() / 3; i < bytes.size() / 3 + 64; ++i)
+        overwritten[i] = char(~overwritten[i]);
+    const QString cut = home.filePath(QStringLiteral("cut.zip"));
+    const QString scrambled = home.filePath(QStringLiteral("scrambled.zip"));
+    ASSERT_TRUE(writeFile(cut, bytes.left(bytes.size() / 2)));
+    ASSERT_TRUE(writeFile(scrambled, overwritten));
+
+    const HostRun restored = run({QStringLiteral("restore"), cut, scrambled});
+    EXPECT_EQ(restored.exitCode, kFailures) << restored.err.toStdString() << restored.out.toStdString();
+    EXPECT_EQ(restored.values(QStringLiteral("line")).size(), 2) << restored.out.toStdString();
+    EXPECT_TRUE(restored.lastLine().startsWith(QStringLiteral("result="))) << restored.out.toStdString();
+    EXPECT_GT(restored.lastLine().size(), 7) << "the closing line says nothing";
+    EXPECT_EQ(snapshot(where), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RestoreEnding, SJQL_DATABASE_KINDS);
+
+} // namespace
