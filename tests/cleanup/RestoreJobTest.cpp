@@ -353,6 +353,30 @@ TEST_P(RestoreDb, DamagedArchiveIsSkippedOthersRestored)
               QStringLiteral("数据恢复未全部完成：共2个备份文件，完全恢复0个，部分恢复0个，未恢复2个。"));
 }
 
+TEST_P(RestoreDb, UnpackFailuresSayWhy)
+{
+    const QString y2008 = backupYear(QStringLiteral("2008"));
+    const QStringList cleared = snapshot();
+    // A full disk is no damaged archive.
+    SetUnpackDeviceHooks([](const QString&) { return qint64(100); }, {});
+    RestoreOutcome out = restore({y2008});
+    SetUnpackDeviceHooks({}, {});
+    ASSERT_EQ(out.lines.size(), 2);
+    EXPECT_EQ(out.lines.at(0), RestoreMessageLine(14012009, {y2008}));
+    EXPECT_TRUE(out.lines.at(1).startsWith(QStringLiteral("无法解压的原因：解压目录所在的磁盘空间不足（")))
+        << out.lines.at(1).toStdString();
+    EXPECT_EQ(out.outcome.ending, RunEnding::Failures);
+    // An archive of another password.
+    const QString foreign = path(QStringLiteral("backup/foreign.zip"));
+    ASSERT_TRUE(
+        CompressFiles(QStringList{path(QStringLiteral("craft/2008/BFZYXX.xml"))}, foreign, QStringLiteral("another")));
+    out = restore({foreign});
+    ASSERT_EQ(out.lines.size(), 2);
+    EXPECT_TRUE(out.lines.at(1).startsWith(QStringLiteral("无法解压的原因：密码不对")))
+        << out.lines.at(1).toStdString();
+    expectSameRows(snapshot(), cleared);
+}
+
 TEST_P(RestoreDb, ForeignOrBrokenSummaryEndsTheRun)
 {
     const QString y2008 = backupYear(QStringLiteral("2008"));
