@@ -19,9 +19,11 @@
 #include <QSqlQuery>
 #include <QThread>
 
+#include <fcntl.h>
 #include <map>
 #include <optional>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace sjql {
 namespace {
@@ -136,6 +138,8 @@ constexpr qint64 kLockWaitMs = 5000;
 
 // Pages the compacted copy is written back in between two passes of the event loop.
 constexpr int kPagesPerSlice = 64;
+// Pages written back between two flushes of the transaction to the disk (about 4 MB).
+constexpr int kPagesPerFlush = 1024;
 
 QString sqliteError(sqlite3* db)
 {
@@ -170,6 +174,21 @@ QString lockExclusively(sqlite3* db, const QString& dbFile)
     }
 }
 
+// Writes the pages changed so far in the open transaction to the database file (SQLite syncs
+// their originals into the journal first) and has the file synced on a helper thread while events
+// are processed, so that the commit at the end finds little left to sync. Nothing else uses the
+// connection meanwhile. False when SQLite reports an error.
+bool flushBesideEvents(sqlite3* db)
+{
+    if (sqlite3_db_cacheflush(db) != SQLITE_OK)
+        return false;
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return true;
+    return RunBesideEvents([file] { return file->pMethods->xSync(file, SQLITE_SYNC_NORMAL) == SQLITE_OK; },
+                           processOtherEvents);
+}
+
 // Writes the compacted copy into the database file through the host connection, page by page
 // within one transaction of the connection: the file keeps its identity, so other processes'
 // connections stay valid and read the new content with their next transaction, and SQLite's
@@ -190,6 +209,7 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
     } else {
         QElapsedTimer sincePump;
         sincePump.start();
+        int unflushed = 0;
         for (;;) {
             if (!stepAllowed("write back")) {
                 error = injected("write back");
@@ -203,6 +223,14 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
                 break;
             }
             pumpIfDue(sincePump);
+            unflushed += kPagesPerSlice;
+            if (unflushed >= kPagesPerFlush) {
+                unflushed = 0;
+                if (!flushBesideEvents(db)) {
+                    error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
+                    break;
+                }
+            }
         }
         // Unfinished, this rolls the database file back to what it was.
         if (sqlite3_backup_finish(backup) != SQLITE_OK && error.isEmpty())
@@ -302,10 +330,18 @@ CompactResult compactSqlite(HostConnection* conn)
     if (result.ok())
         result.error = writeBack(raw, tmpFile, dbFile);
 
+    processOtherEvents();
     // Closing the connection lets go of the exclusive lock; opened again, it has the host's
-    // settings back (locking mode, busy timeout).
+    // settings back (locking mode, busy timeout). In exclusive locking mode the journal of the
+    // write-back (as large as the database) is kept until then and removed by the close; held open
+    // here, its space is only freed when this descriptor is closed, beside the event processing.
+    // (No lock is ever taken on a journal file, so closing a descriptor of it costs SQLite nothing.)
     raw = nullptr;
+    const int journal =
+        ::open(QFile::encodeName(dbFile + QStringLiteral("-journal")).constData(), O_RDONLY | O_CLOEXEC);
     conn->close();
+    if (journal >= 0)
+        RunBesideEvents([journal] { ::close(journal); }, processOtherEvents);
     const bool reconnected = stepAllowed("reconnect") && conn->connect();
 
     // The temporary file is ours (an existing one was refused above); the database is whole
