@@ -636,9 +636,9 @@ private:
         putPlain(quint64(m >> 64));
         if (places > plan.scale)
             f->fault = Fault::MoreDecimals;
-        else if (plan.integerDigits >= 0 &&
-                 m / adtg::detail::powerOfTen(places) >= adtg::detail::powerOfTen(plan.integerDigits))
-            f->fault = Fault::OutOfType;
+        else if (plan.integerDigits >= 0 && plan.integerDigits + places <= 38 &&
+                 m >= adtg::detail::powerOfTen(plan.integerDigits + places))
+            f->fault = Fault::OutOfType; // more digits before the point than the precision allows
     }
 
     void decimalVariant(const ColumnPlan& plan, const QVariant& v, Facts* f)

@@ -18,6 +18,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -32,24 +33,52 @@ namespace detail {
 
 Magnitude powerOfTen(int digits)
 {
-    Magnitude p = 1;
-    for (int i = 0; i < digits; ++i)
-        p *= 10;
-    return p;
+    static const auto table = [] {
+        std::array<Magnitude, 39> t{};
+        t[0] = 1;
+        for (size_t i = 1; i < t.size(); ++i)
+            t[i] = t[i - 1] * 10;
+        return t;
+    }();
+    return table[static_cast<size_t>(qBound(0, digits, 38))];
 }
 
 bool decimalOfDouble(double value, int scale, Magnitude* magnitude, bool* negative)
 {
     if (!std::isfinite(value) || scale < 0 || scale > 38)
         return false;
-    // In x87 extended precision a double times 10^scale is exact up to four places (53 + 10
-    // bits), and close enough beyond for the tolerance below.
+    // Accepted when the distance to the nearest whole number of units of the last place is within
+    // 1e-12 of the value, or of one unit for values smaller than that.
+    auto near = [](auto x, auto nearest) { return std::fabs(x - nearest) <= 1e-12 * std::max(x, decltype(x)(1)); };
+    constexpr double two53 = 9007199254740992.0;
+    if (scale <= 22) {
+        // Most amounts: in double arithmetic, whose rounding of the product (a relative 1e-16) is
+        // far below the tolerance.
+        static const auto powers = [] {
+            std::array<double, 23> p{};
+            p[0] = 1;
+            for (size_t i = 1; i < p.size(); ++i)
+                p[i] = p[i - 1] * 10; // exact up to 10^22
+            return p;
+        }();
+        const double x = std::fabs(value) * powers[static_cast<size_t>(scale)];
+        if (x < two53) {
+            const double nearest = std::round(x);
+            if (!near(x, nearest))
+                return false;
+            *magnitude = Magnitude(static_cast<quint64>(nearest));
+            *negative = value < 0 && *magnitude != 0;
+            return true;
+        }
+    }
+    // Large values in x87 extended precision, where a double times 10^scale is exact up to four
+    // places (53 + 10 bits) and close enough beyond.
     const long double x = std::fabs(static_cast<long double>(value)) * static_cast<long double>(powerOfTen(scale));
     constexpr long double two64 = 18446744073709551616.0L;
     if (!(x < two64 * two64 / 2))
         return false;
     const long double nearest = std::roundl(x);
-    if (std::fabs(x - nearest) > 1e-12L * std::max(x, 1.0L))
+    if (!near(x, nearest))
         return false;
     // `nearest` is a whole number of at most 64 significant bits: both halves convert exactly.
     const long double high = std::floor(nearest / two64);
