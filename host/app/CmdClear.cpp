@@ -2,7 +2,8 @@
 // sjql-host clear: the backup-and-clear run driven through the module's own window, as a user does
 // it: tick the year boxes, press the clear button, confirm the host's question, answer the warnings
 // dialog, and read the result dialog. Prints the result lines ("line=...") and the archives written
-// ("archive=..."); boxes shown by the host services are printed as "box=...".
+// ("archive=..."); boxes shown by the host services are printed as "box=...". The last line is the
+// run's summary ("result=..."), the exit code its ending; Ctrl-C stops the run between months.
 #include "Commands.h"
 #include "HostSession.h"
 #include "host/services/HostServicesAdmin.h"
@@ -17,6 +18,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTextEdit>
 #include <QTimer>
@@ -97,18 +100,47 @@ private:
     bool m_decline = false;
 };
 
+// The years of --years: four-digit years separated by commas, each once. False with *error set
+// otherwise, so that nothing is cleared on a half-understood list.
+bool parseYears(const QString& text, QStringList* years, QString* error)
+{
+    static const QRegularExpression yearForm(QStringLiteral("^[12][0-9]{3}$"));
+    if (text.trimmed().isEmpty()) {
+        *error = QStringLiteral("--years wants the years to clear, e.g. --years 2019,2020");
+        return false;
+    }
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QString year = part.trimmed();
+        if (year.isEmpty()) {
+            *error = QStringLiteral("--years \"%1\" has an empty entry; write the years like 2019,2020").arg(text);
+            return false;
+        }
+        if (!yearForm.match(year).hasMatch()) {
+            *error = QStringLiteral("--years wants four-digit years separated by commas (e.g. 2019,2020); \"%1\" is "
+                                    "not one")
+                         .arg(year);
+            return false;
+        }
+        if (years->contains(year)) {
+            *error = QStringLiteral("--years names %1 more than once").arg(year);
+            return false;
+        }
+        *years << year;
+    }
+    return true;
+}
+
 int runClear(const CommandLine& cl)
 {
     QStringList years;
-    for (const QString& y : cl.value(QStringLiteral("years")).split(QLatin1Char(','), Qt::SkipEmptyParts))
-        years << y.trimmed();
-    if (years.isEmpty())
-        return fail(QStringLiteral("--years wants the years to clear, e.g. --years 2019,2020"));
+    QString error;
+    if (!parseYears(cl.value(QStringLiteral("years")), &years, &error))
+        return usageError(error);
 
     HostSession session;
-    QString error;
     if (!session.start(cl, &error))
         return fail(error);
+    session.stopOnSignals();
 
     // A backup folder chosen earlier by the user is kept in the per-user settings.
     if (cl.has(QStringLiteral("backup-dir"))) {
@@ -149,6 +181,8 @@ int runClear(const CommandLine& cl)
     const QSet<QString> before = archivesIn(folders);
 
     // The whole run happens inside the click: progress window, dialogs and all.
+    const QPointer<QWidget> window(form);
+    forgetRunEnding(form);
     DialogAnswerer answerer(cl.flag(QStringLiteral("decline-warnings")));
     clickWidget(clearButton);
     settle(100);
@@ -161,7 +195,7 @@ int runClear(const CommandLine& cl)
     written.sort();
     for (const QString& archive : written)
         printValue(QStringLiteral("archive"), QDir::toNativeSeparators(archive));
-    return 0;
+    return reportRunEnding(window.data());
 }
 
 } // namespace
@@ -173,6 +207,7 @@ SJQL_HOST_COMMAND({
                               "dialogs; prints the result lines and the archives written"),
     .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir")},
     .flagOptions = {QStringLiteral("decline-warnings")},
+    .maxPositional = 0,
     .gui = true,
     .run = runClear,
 })

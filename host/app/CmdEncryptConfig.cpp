@@ -77,7 +77,7 @@ namespace {
 int runEncryptConfig(const CommandLine& cl)
 {
     if (cl.positional.size() != 2)
-        return fail(QStringLiteral("wants two files: IN (plain ini) and OUT (encrypted)"));
+        return usageError(QStringLiteral("wants two files: IN (plain ini) and OUT (encrypted)"));
     QString error;
     if (!encryptConfigFile(cl.positional.at(0), cl.positional.at(1), &error))
         return fail(error);
@@ -94,6 +94,7 @@ SJQL_HOST_COMMAND({
     .summary = QStringLiteral("encrypt a plain settings file (for example sysconfig.dat) with the host's cipher"),
     .valueOptions = {},
     .flagOptions = {},
+    .maxPositional = 2,
     .gui = false,
     .run = runEncryptConfig,
 })

@@ -2,7 +2,8 @@
 // sjql-host restore: the restore run driven through the module's own window, as a user does it:
 // press the restore button, choose the archives in the open dialog, wait for the progress window
 // and read the result dialog. Prints the result lines ("line=..."); boxes shown by the host
-// services are printed as "box=...".
+// services are printed as "box=...". The last line is the run's summary ("result=..."), the exit
+// code its ending; Ctrl-C stops the run at the module's next safe point.
 #include "Commands.h"
 #include "HostSession.h"
 #include "host/services/HostServicesAdmin.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -76,20 +78,29 @@ private:
 
 int runRestore(const CommandLine& cl)
 {
+    if (cl.positional.isEmpty())
+        return usageError(QStringLiteral("name the archives to restore, e.g. restore --home DIR 2008.zip 2009.zip"));
+    // The same archive twice would be restored twice in one run: a wrong command line.
     QStringList archives;
     for (const QString& a : cl.positional) {
-        const QFileInfo info(a);
-        if (!info.isFile())
-            return fail(QStringLiteral("archive %1 does not exist").arg(a));
-        archives << info.absoluteFilePath();
+        const QString path = QFileInfo(a).absoluteFilePath();
+        const QString same = QFileInfo(path).canonicalFilePath();
+        for (const QString& earlier : archives) {
+            if (earlier == path || (!same.isEmpty() && QFileInfo(earlier).canonicalFilePath() == same))
+                return usageError(QStringLiteral("archive %1 is named more than once").arg(a));
+        }
+        archives << path;
     }
-    if (archives.isEmpty())
-        return fail(QStringLiteral("name the archives to restore, e.g. restore --home DIR 2008.zip 2009.zip"));
+    for (const QString& a : archives) {
+        if (!QFileInfo(a).isFile())
+            return fail(QStringLiteral("archive %1 does not exist").arg(a));
+    }
 
     HostSession session;
     QString error;
     if (!session.start(cl, &error))
         return fail(error);
+    session.stopOnSignals();
     QWidget* form = session.openScriptedModule(&error);
     if (!form)
         return fail(error);
@@ -98,6 +109,8 @@ int runRestore(const CommandLine& cl)
         return fail(QStringLiteral("the module window has no restore button"));
 
     // The whole run happens inside the click: open dialog, progress window and result dialog.
+    const QPointer<QWidget> window(form);
+    forgetRunEnding(form);
     RestoreAnswerer answerer(archives);
     clickWidget(restoreButton);
     settle(100);
@@ -105,7 +118,7 @@ int runRestore(const CommandLine& cl)
         return fail(QStringLiteral("the restore button showed no open dialog"));
     for (const QString& line : answerer.results)
         printValue(QStringLiteral("line"), line);
-    return 0;
+    return reportRunEnding(window.data());
 }
 
 } // namespace
@@ -117,6 +130,7 @@ SJQL_HOST_COMMAND({
                               "dialog; prints the result lines"),
     .valueOptions = {},
     .flagOptions = {},
+    .maxPositional = -1,
     .gui = true,
     .run = runRestore,
 })

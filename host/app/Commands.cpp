@@ -77,7 +77,13 @@ int fail(const QString& message)
     const QByteArray bytes = (prefix + message).toUtf8();
     std::fprintf(stderr, "%s\n", bytes.constData());
     std::fflush(stderr);
-    return 1;
+    return kExitFailed;
+}
+
+int usageError(const QString& message)
+{
+    fail(message);
+    return kExitUsage;
 }
 
 void note(const QString& message)

@@ -40,7 +40,8 @@ struct Command
     QString summary;          // one line
     QStringList valueOptions; // options taking a value ("home" is accepted by every command)
     QStringList flagOptions;
-    bool gui = false; // needs a QApplication (windows); else a QCoreApplication is enough
+    int maxPositional = 0; // arguments that are not options: how many at most (-1: any number)
+    bool gui = false;      // needs a QApplication (windows); else a QCoreApplication is enough
     std::function<int(const CommandLine&)> run;
 };
 
@@ -48,11 +49,18 @@ struct Command
 bool registerCommand(Command command);
 const std::vector<Command>& commands();
 
-// Output helpers: one UTF-8 line on stdout; "sjql-host <command>: <message>" on stderr (returns 1,
-// the exit code of a failed command).
+// Exit codes: 0 done, 1 the command could not do its work, 2 a wrong command line. clear and
+// restore add the endings of their run (3 a line reports a failure, 4 interrupted, 5 another run
+// holds the lock).
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Output helpers: one UTF-8 line on stdout; "sjql-host <command>: <message>" on stderr (fail
+// returns 1, the exit code of a failed command; usageError returns 2, a wrong command line).
 void printLine(const QString& line);
 void printValue(const QString& name, const QString& value);
 int fail(const QString& message);
+int usageError(const QString& message);
 void note(const QString& message); // a remark on stderr that is not a failure
 
 } // namespace sjql::host

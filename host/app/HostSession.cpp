@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "HostSession.h"
 
+#include "StopSignals.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/SjqlEntry.h"
+#include "module/cleanup/RunOutcome.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -85,6 +87,43 @@ QWidget* HostSession::openScriptedModule(QString* error)
     }
     settle(200);
     return form;
+}
+
+void HostSession::stopOnSignals()
+{
+    if (m_stopSignals)
+        return;
+    m_stopSignals = std::make_unique<StopSignals>([](int signalNumber) {
+        setStopRequested(true);
+        note(QStringLiteral("%1: stopping after the current month…").arg(signalName(signalNumber)));
+    });
+    if (!m_stopSignals->active())
+        note(QStringLiteral("cannot catch stop signals; Ctrl-C ends the process at once"));
+}
+
+void forgetRunEnding(QObject* form)
+{
+    form->setProperty(kRunEndingProperty, QVariant());
+    form->setProperty(kRunSummaryProperty, QVariant());
+}
+
+int reportRunEnding(const QObject* form)
+{
+    const QVariant ending = form ? form->property(kRunEndingProperty) : QVariant();
+    if (!ending.isValid())
+        return fail(QStringLiteral("the module window tells no ending of a run: no run took place, or it could "
+                                   "not be followed; check the lines above and the database"));
+    bool ok = false;
+    const int code = ending.toInt(&ok);
+    const QList<int> known{int(RunEnding::Clean), int(RunEnding::Failures), int(RunEnding::Interrupted),
+                           int(RunEnding::Busy)};
+    if (!ok || !known.contains(code))
+        return fail(QStringLiteral("the module window tells an unknown ending of the run (%1)").arg(ending.toString()));
+    // One line, whatever the summary holds.
+    QString summary = form->property(kRunSummaryProperty).toString();
+    summary.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    printValue(QStringLiteral("result"), summary);
+    return code;
 }
 
 void clickWidget(QWidget* w)

@@ -10,7 +10,11 @@
 
 #include <memory>
 
+class QObject;
+
 namespace sjql::host {
+
+class StopSignals;
 
 class HostSession
 {
@@ -33,10 +37,25 @@ public:
     // Saves a PNG of the main frame as it is painted now.
     bool screenshot(const QString& file, QString* error) const;
 
+    // From now until the session ends, SIGINT, SIGTERM and SIGHUP do not end the process: the
+    // first sets the value object's stop request, so a running backup or restore stops at its next
+    // safe point; each signal notes on stderr that the run is stopping.
+    void stopOnSignals();
+
 private:
+    std::unique_ptr<StopSignals> m_stopSignals; // first: the last to go
     std::unique_ptr<Installation> m_installation;
     std::unique_ptr<Tfrm_MainFrame> m_frame;
 };
+
+// Clears what the module window tells of an earlier run, before a new one starts.
+void forgetRunEnding(QObject* form);
+
+// After a backup or restore run driven through the module window: prints the window's summary of
+// the run as the last line ("result=<summary>") and returns its ending as the exit code (0 clean,
+// 3 a line reports a failure, 4 interrupted, 5 another run holds the lock). When the window tells
+// no ending (no run took place, or the window is gone) the command failed: message, exit code 1.
+int reportRunEnding(const QObject* form);
 
 // The module library beside the executable: <bin>/libsjql.so.
 QString moduleLibraryPath();

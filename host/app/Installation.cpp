@@ -232,12 +232,34 @@ void Installation::publish(QWidget* mainFrame, QWidget* appWindow) const
     enable.name = QStringLiteral("QVR_DKDJENABLE");
     enable.kind = VoEntry::Bool;
     enable.flag = config.enable;
+    // Present from the start and false; setStopRequested turns it on during a run.
+    VoEntry stop;
+    stop.name = QLatin1String(kStopRequestEntry);
+    stop.kind = VoEntry::Bool;
+    stop.flag = false;
 
     s.valueObject = {
-        text("QVR_KJYWRBM", config.agentCode),       text("QVR_SDFY", config.period),         connectionCell,
-        text("QVR_DKDJDBType", config.dbType),       text("QVR_DKDJAPPCODE", config.appCode), enable,
+        text("QVR_KJYWRBM", config.agentCode),
+        text("QVR_SDFY", config.period),
+        connectionCell,
+        text("QVR_DKDJDBType", config.dbType),
+        text("QVR_DKDJAPPCODE", config.appCode),
+        enable,
         text("QVR_DKDJINITERROR", config.initError),
+        stop,
     };
+}
+
+bool setStopRequested(bool requested)
+{
+    // The services hand the module a fresh value object as soon as an entry changed.
+    for (VoEntry& e : state().valueObject) {
+        if (e.name == QLatin1String(kStopRequestEntry) && e.kind == VoEntry::Bool) {
+            e.flag = requested;
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace sjql::host

@@ -74,12 +74,20 @@ public:
     void closeConnection();
 
     // Fills the services' host state: paths, codes, user and the value object of the module's
-    // sub-application (the connection cell holds connection(), null when not open).
+    // sub-application (the connection cell holds connection(), null when not open; the stop
+    // request is false).
     void publish(QWidget* mainFrame, QWidget* appWindow) const;
 
 private:
     QString m_home;
     std::unique_ptr<HostConnection> m_connection;
 };
+
+// The value-object entry (Boolean) that asks a running backup or restore to stop at its next safe
+// point; the module reads it between months.
+inline constexpr const char* kStopRequestEntry = "QVR_STOPREQUEST";
+
+// Sets the published stop request. False when no value object with the entry is published.
+bool setStopRequested(bool requested);
 
 } // namespace sjql::host

@@ -39,7 +39,9 @@ const Command* findCommand(const QString& name)
     return nullptr;
 }
 
-// Parses the options of `command`; false with *error set on an unknown option or a missing value.
+// Parses the options of `command`; false with *error set when the command line is wrong: an
+// unknown option, a value option without a value or given twice (which of the two was meant is
+// not ours to guess), a flag with a value, or more arguments than the command takes.
 bool parseOptions(const Command& command, int argc, char** argv, CommandLine* cl, QString* error)
 {
     QStringList valueOptions = command.valueOptions;
@@ -60,19 +62,44 @@ bool parseOptions(const Command& command, int argc, char** argv, CommandLine* cl
         }
         if (valueOptions.contains(name)) {
             if (!hasValue) {
-                if (i + 1 >= argc) {
+                // "--years --backup-dir X": the next option is not the value of this one.
+                const QString next = i + 1 < argc ? QString::fromLocal8Bit(argv[i + 1]) : QString();
+                if (i + 1 >= argc || next.startsWith(QStringLiteral("--"))) {
                     *error = QStringLiteral("option --%1 needs a value").arg(name);
                     return false;
                 }
-                value = QString::fromLocal8Bit(argv[++i]);
+                value = next;
+                ++i;
+            }
+            if (value.isEmpty()) {
+                *error = QStringLiteral("option --%1 needs a value").arg(name);
+                return false;
+            }
+            if (cl->values.contains(name)) {
+                *error = QStringLiteral("option --%1 is given more than once (\"%2\" and \"%3\"); give it once")
+                             .arg(name, cl->values.value(name), value);
+                return false;
             }
             cl->values.insert(name, value);
-        } else if (command.flagOptions.contains(name) && !hasValue) {
-            cl->flags << name;
+        } else if (command.flagOptions.contains(name)) {
+            if (hasValue) {
+                *error = QStringLiteral("option --%1 takes no value").arg(name);
+                return false;
+            }
+            if (!cl->flags.contains(name))
+                cl->flags << name;
         } else {
             *error = QStringLiteral("unknown option --%1 (see sjql-host --help)").arg(name);
             return false;
         }
+    }
+    if (command.maxPositional >= 0 && cl->positional.size() > command.maxPositional) {
+        const QStringList extra = cl->positional.mid(command.maxPositional);
+        *error = command.maxPositional == 0
+                     ? QStringLiteral("unexpected argument \"%1\" (options start with --; see sjql-host --help)")
+                           .arg(extra.join(QStringLiteral("\", \"")))
+                     : QStringLiteral("too many arguments: \"%1\"").arg(extra.join(QStringLiteral("\", \"")));
+        return false;
     }
     return true;
 }

@@ -68,7 +68,8 @@ protected:
             db = sqlite->database();
         }
         backupDir = home.filePath(QStringLiteral("backup"));
-        workYear = home.filePath(QStringLiteral("Apps/16/TEMP/TMPBFMU/2019"));
+        // The agent's own work folder (its code is letters and digits, so the folder bears it as it is).
+        workYear = home.filePath(QStringLiteral("Apps/16/TEMP/TMPBFMU/%1/2019").arg(agent));
     }
 
     void TearDown() override
