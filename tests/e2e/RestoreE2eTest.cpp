@@ -105,7 +105,8 @@ TEST_P(RestoreE2e, ClearedYearsComeBackThroughTheWindow)
 
     const HostRun cleared = run({QStringLiteral("clear"), QStringLiteral("--years"), QStringLiteral("2008,2009"),
                                  QStringLiteral("--backup-dir"), home.filePath(QStringLiteral("bak"))});
-    ASSERT_EQ(cleared.exitCode, 0) << cleared.err.toStdString();
+    // The host refuses 200908 (locked by the tax office): a line reports it, so the run ends with 3.
+    ASSERT_EQ(cleared.exitCode, 3) << cleared.err.toStdString();
     QStringList archives = cleared.values(QStringLiteral("archive"));
     ASSERT_EQ(archives.size(), 2) << cleared.out.toStdString();
     EXPECT_NE(snapshot(where), before);
