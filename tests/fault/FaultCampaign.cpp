@@ -105,9 +105,11 @@ private:
     bool makeRestoreTemplate(const QString& kind, Template* t);
     bool clone(const Template& t, const QString& name, Site* out, QString* error);
 
-    Gathered gather(const Site& site, const Template& t);
+    // `inputs`: the archives a restore of the case was given (all other archives count as written
+    // by the module, that is as saying their rows are out of the database).
+    Gathered gather(const Site& site, const Template& t, const QStringList& inputs);
     Gathered judge(CaseResult& r, const Site& site, const Template& t, const QString& stage,
-                   const RowBag* before = nullptr);
+                   const QStringList& inputs = {}, const RowBag* before = nullptr);
     void judgeClearEnding(CaseResult& r, const HostRun& run, const Site& site, const Template& t,
                           const QStringList& years, const Gathered& g, const QString& stage);
     void judgeRestoreEnding(CaseResult& r, const HostRun& run, const Site& site, const QStringList& archives,
@@ -324,7 +326,7 @@ bool Campaign::makeRestoreTemplate(const QString& kind, Template* t)
 
 // ---------------------------------------------------------------- accounting
 
-Gathered Campaign::gather(const Site& site, const Template& t)
+Gathered Campaign::gather(const Site& site, const Template& t, const QStringList& inputs)
 {
     Gathered g;
     QString error;
@@ -345,6 +347,10 @@ Gathered Campaign::gather(const Site& site, const Template& t)
     QStringList archives = filesBelow(site.backup, {QStringLiteral("*.zip")});
     for (const QFileInfo& fi : QDir(site.tempDir()).entryInfoList({QStringLiteral("*.zip")}, QDir::Files))
         archives << fi.absoluteFilePath();
+    for (const QString& a : filesBelow(site.inputs, {QStringLiteral("*.zip")})) {
+        if (!inputs.contains(a))
+            archives << a;
+    }
     for (const QString& a : archives) {
         const ArchiveScan scan = scanArchive(a, t.tables, &g.archived, &g.misfiled);
         if (!scan.complete)
@@ -355,7 +361,7 @@ Gathered Campaign::gather(const Site& site, const Template& t)
         else if (!scan.whole)
             g.notes << QStringLiteral("archive %1 is not whole: %2").arg(QFileInfo(a).fileName(), scan.error);
     }
-    for (const QString& a : filesBelow(site.inputs, {QStringLiteral("*.zip")})) {
+    for (const QString& a : inputs) {
         RowBag rows;
         g.inputScans[a] = scanArchive(a, t.tables, &rows, nullptr);
         rows.forEach([&](const RowKey& k, int n, const RowInfo& info) { g.inputs.add(k, info, n); });
@@ -377,9 +383,10 @@ Gathered Campaign::gather(const Site& site, const Template& t)
     return g;
 }
 
-Gathered Campaign::judge(CaseResult& r, const Site& site, const Template& t, const QString& stage, const RowBag* before)
+Gathered Campaign::judge(CaseResult& r, const Site& site, const Template& t, const QString& stage,
+                         const QStringList& inputs, const RowBag* before)
 {
-    Gathered g = gather(site, t);
+    Gathered g = gather(site, t, inputs);
     RowSources s;
     s.before = before ? before : &t.universe;
     s.database = &g.db;
@@ -559,7 +566,7 @@ void Campaign::baseline(const QString& kind)
         HostRun restore(s, restoreArgs(s, {input}));
         restore.wait(timeoutMs());
         r.notes << QStringLiteral("restore: ") + restore.describe();
-        g = judge(r, s, t, QStringLiteral("after restore"));
+        g = judge(r, s, t, QStringLiteral("after restore"), {input});
         judgeRestoreEnding(r, restore, s, {input}, g, QStringLiteral("restore"));
         if (g.db.total() != t.universe.total())
             r.evidence << QStringLiteral("after restore the database holds %1 rows, before the clear %2")
@@ -643,8 +650,8 @@ void Campaign::restoreKill(const QString& kind, const QString& point, bool rando
     }
     r.notes << QStringLiteral("first run: ") + first.describe();
     const bool killed = first.crashed() && first.signal() == SIGKILL;
-    Gathered g =
-        judge(r, s, t, killed ? QStringLiteral("right after the kill") : QStringLiteral("after the first run"));
+    Gathered g = judge(r, s, t, killed ? QStringLiteral("right after the kill") : QStringLiteral("after the first run"),
+                       archives);
     if (!killed) {
         if (!random)
             r.notes << QStringLiteral("the kill point was not reached");
@@ -653,7 +660,7 @@ void Campaign::restoreKill(const QString& kind, const QString& point, bool rando
     HostRun rerun(s, restoreArgs(s, archives));
     rerun.wait(timeoutMs());
     r.notes << QStringLiteral("rerun: ") + rerun.describe();
-    g = judge(r, s, t, QStringLiteral("after the rerun"));
+    g = judge(r, s, t, QStringLiteral("after the rerun"), archives);
     judgeRestoreEnding(r, rerun, s, archives, g, QStringLiteral("rerun"));
     finish(r, timer);
 }
@@ -702,7 +709,7 @@ void Campaign::clearAndRestore(const QString& kind)
     a.wait(timeoutMs());
     b.wait(timeoutMs());
     r.notes << QStringLiteral("clear: ") + a.describe() << QStringLiteral("restore: ") + b.describe();
-    const Gathered g = judge(r, s, t, QStringLiteral("after both"));
+    const Gathered g = judge(r, s, t, QStringLiteral("after both"), archives);
     judgeClearEnding(r, a, s, t, {QStringLiteral("2020")}, g, QStringLiteral("clear"));
     judgeRestoreEnding(r, b, s, archives, g, QStringLiteral("restore"));
     finish(r, timer);
@@ -741,7 +748,7 @@ void Campaign::tmpfsCase(const QString& kind, const QString& where)
         HostRun run(s, restore ? restoreArgs(s, archives) : clearArgs(s, QStringLiteral("2019")));
         run.wait(timeoutMs());
         r.notes << QStringLiteral("run on the full disk: ") + run.describe();
-        const Gathered g = judge(r, s, t, QStringLiteral("disk full"));
+        const Gathered g = judge(r, s, t, QStringLiteral("disk full"), restore ? archives : QStringList());
         restore ? judgeRestoreEnding(r, run, s, archives, g, QStringLiteral("disk full"))
                 : judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("disk full"));
     }
@@ -751,7 +758,7 @@ void Campaign::tmpfsCase(const QString& kind, const QString& where)
         HostRun run(s, restore ? restoreArgs(s, archives) : clearArgs(s, QStringLiteral("2019")));
         run.wait(timeoutMs());
         r.notes << QStringLiteral("rerun with room: ") + run.describe();
-        const Gathered g = judge(r, s, t, QStringLiteral("rerun with room"));
+        const Gathered g = judge(r, s, t, QStringLiteral("rerun with room"), restore ? archives : QStringList());
         restore ? judgeRestoreEnding(r, run, s, archives, g, QStringLiteral("rerun with room"))
                 : judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("rerun with room"));
     }
@@ -782,11 +789,17 @@ void Campaign::immutableCase(const QString& kind, const QString& what)
         targets << s.workDir();
     else
         targets << s.sqliteFile();
+    QStringList applied;
     for (const QString& target : targets) {
+        if (!QFileInfo::exists(target))
+            QDir().mkpath(target);
         if (!runTool(QStringLiteral("chattr"), {QStringLiteral("+i"), target}, &error)) {
             m_harnessErrors << error;
+            for (const QString& done : applied)
+                runTool(QStringLiteral("chattr"), {QStringLiteral("-i"), done}, nullptr);
             return;
         }
+        applied << target;
     }
     {
         HostRun run(s, clearArgs(s, QStringLiteral("2019")));
@@ -924,8 +937,9 @@ void Campaign::craftedCase(const QString& kind, const QString& defect)
         summary->data = text.toLatin1();
         whole = false;
     } else if (defect == QLatin1String("rows of another agent")) {
-        Member* mine = find(members, QStringLiteral("ZCGZXJMXB_201904.dat"));
-        Member* theirs = find(other, QStringLiteral("ZCGZXJMXB_201904.dat"));
+        // September: the other agent starts paying in July of the first year.
+        Member* mine = find(members, QStringLiteral("ZCGZXJMXB_201909.dat"));
+        Member* theirs = find(other, QStringLiteral("ZCGZXJMXB_201909.dat"));
         if (mine && theirs)
             mine->data = theirs->data;
         whole = false;
@@ -953,14 +967,16 @@ void Campaign::craftedCase(const QString& kind, const QString& defect)
     HostRun run(s, restoreArgs(s, {archive}));
     run.wait(timeoutMs());
     r.notes << QStringLiteral("restore: ") + run.describe();
-    Gathered g = judge(r, s, t, QStringLiteral("after the restore"));
+    // Restoring a crafted copy stands for restoring its source; the other agent's archive still
+    // says its rows are out of the database.
+    const QString source = s.inputs + QLatin1Char('/') + t.inputAgent;
+    Gathered g = judge(r, s, t, QStringLiteral("after the restore"), {archive, source});
     judgeRestoreEnding(r, run, s, {archive}, g, QStringLiteral("restore"), whole);
     if (run.exitCode() == 0 && whole) {
         // A whole archive restored with exit 0: its genuine rows must be back.
         qint64 missing = 0;
-        g.inputRows.at(s.inputs + QLatin1Char('/') + t.inputAgent).forEach([&](const RowKey& k, int n, const RowInfo&) {
-            missing += qMax(0, n - g.db.count(k));
-        });
+        g.inputRows.at(source).forEach(
+            [&](const RowKey& k, int n, const RowInfo&) { missing += qMax(0, n - g.db.count(k)); });
         if (missing)
             untruthful(r, QStringLiteral("restore"),
                        QStringLiteral("exit 0 but %1 rows of the archive are not in the database").arg(missing));
@@ -1053,7 +1069,7 @@ void Campaign::compactionWriter(const QString& kind)
             RowInfo info{wage.name, s.otherAgent, QStringLiteral("201905"), QStringLiteral("writer row %1").arg(k)};
             before.add(rowKey(wage.name + QChar(0x1E) + values.join(QChar(0x1F))), info);
         }
-        const Gathered g = judge(r, s, t, QStringLiteral("after the clear"), &before);
+        const Gathered g = judge(r, s, t, QStringLiteral("after the clear"), {}, &before);
         judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("clear"));
     }
     // Every acknowledged row of the writer's own table is there.
