@@ -139,7 +139,7 @@ int runClear(const CommandLine& cl)
 
     HostSession session;
     if (!session.start(cl, &error))
-        return fail(error);
+        return failRun(error);
     session.stopOnSignals();
 
     // A backup folder chosen earlier by the user is kept in the per-user settings.
@@ -153,7 +153,7 @@ int runClear(const CommandLine& cl)
     // Host message boxes: the confirmation question is answered yes, every box is printed.
     QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return fail(error);
+        return failRun(error);
 
     int missing = 0;
     for (const QString& year : years) {
@@ -171,12 +171,12 @@ int runClear(const CommandLine& cl)
         box->setChecked(true);
     }
     if (missing > 0)
-        return fail(QStringLiteral("%1 of the years has no box in the window").arg(missing));
+        return failRun(QStringLiteral("%1 of the years has no box in the window").arg(missing));
 
     auto* clearButton = form->findChild<QWidget*>(QStringLiteral("btnClear"));
     auto* folderEdit = form->findChild<QLineEdit*>(QStringLiteral("edtBFLJ"));
     if (!clearButton || !folderEdit)
-        return fail(QStringLiteral("the module window has no clear button or backup folder field"));
+        return failRun(QStringLiteral("the module window has no clear button or backup folder field"));
     const QStringList folders{folderEdit->text(), subAppPath(state().curSubAppCode) + QStringLiteral("TEMP")};
     const QSet<QString> before = archivesIn(folders);
 

@@ -93,20 +93,20 @@ int runRestore(const CommandLine& cl)
     }
     for (const QString& a : archives) {
         if (!QFileInfo(a).isFile())
-            return fail(QStringLiteral("archive %1 does not exist").arg(a));
+            return failRun(QStringLiteral("archive %1 does not exist").arg(a));
     }
 
     HostSession session;
     QString error;
     if (!session.start(cl, &error))
-        return fail(error);
+        return failRun(error);
     session.stopOnSignals();
     QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return fail(error);
+        return failRun(error);
     auto* restoreButton = form->findChild<QWidget*>(QStringLiteral("btnRegain"));
     if (!restoreButton)
-        return fail(QStringLiteral("the module window has no restore button"));
+        return failRun(QStringLiteral("the module window has no restore button"));
 
     // The whole run happens inside the click: open dialog, progress window and result dialog.
     const QPointer<QWidget> window(form);
@@ -115,7 +115,7 @@ int runRestore(const CommandLine& cl)
     clickWidget(restoreButton);
     settle(100);
     if (!answerer.chose)
-        return fail(QStringLiteral("the restore button showed no open dialog"));
+        return failRun(QStringLiteral("the restore button showed no open dialog"));
     for (const QString& line : answerer.results)
         printValue(QStringLiteral("line"), line);
     return reportRunEnding(window.data());

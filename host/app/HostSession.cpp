@@ -107,18 +107,26 @@ void forgetRunEnding(QObject* form)
     form->setProperty(kRunSummaryProperty, QVariant());
 }
 
+int failRun(const QString& message)
+{
+    fail(message);
+    printValue(QStringLiteral("result"), QStringLiteral("not done: ") + message);
+    return kExitFailed;
+}
+
 int reportRunEnding(const QObject* form)
 {
     const QVariant ending = form ? form->property(kRunEndingProperty) : QVariant();
     if (!ending.isValid())
-        return fail(QStringLiteral("the module window tells no ending of a run: no run took place, or it could "
-                                   "not be followed; check the lines above and the database"));
+        return failRun(QStringLiteral("the module window tells no ending of a run: no run took place, or it could "
+                                      "not be followed; check the lines above and the database"));
     bool ok = false;
     const int code = ending.toInt(&ok);
     const QList<int> known{int(RunEnding::Clean), int(RunEnding::Failures), int(RunEnding::Interrupted),
                            int(RunEnding::Busy)};
     if (!ok || !known.contains(code))
-        return fail(QStringLiteral("the module window tells an unknown ending of the run (%1)").arg(ending.toString()));
+        return failRun(
+            QStringLiteral("the module window tells an unknown ending of the run (%1)").arg(ending.toString()));
     // One line, whatever the summary holds.
     QString summary = form->property(kRunSummaryProperty).toString();
     summary.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));

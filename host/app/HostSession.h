@@ -51,10 +51,14 @@ private:
 // Clears what the module window tells of an earlier run, before a new one starts.
 void forgetRunEnding(QObject* form);
 
+// A clear or restore that could not run, or whose ending is unknown: the message on stderr and,
+// so that a script reading the last line learns it too, as "result=not done: <message>"; exit 1.
+int failRun(const QString& message);
+
 // After a backup or restore run driven through the module window: prints the window's summary of
 // the run as the last line ("result=<summary>") and returns its ending as the exit code (0 clean,
 // 3 a line reports a failure, 4 interrupted, 5 another run holds the lock). When the window tells
-// no ending (no run took place, or the window is gone) the command failed: message, exit code 1.
+// no ending (no run took place, or the window is gone) the command failed: failRun.
 int reportRunEnding(const QObject* form);
 
 // The module library beside the executable: <bin>/libsjql.so.

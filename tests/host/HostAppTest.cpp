@@ -129,6 +129,13 @@ TEST_F(HostAppTest, FailuresSayWhatIsWrong)
     const HostRun badYears = run({QStringLiteral("init"), QStringLiteral("--home"), home.path(),
                                   QStringLiteral("--years"), QStringLiteral("2024-2020")});
     EXPECT_NE(badYears.exitCode, 0);
+    // clear and restore close with a result line even when they could not run at all.
+    const HostRun noInstallation =
+        run({QStringLiteral("clear"), QStringLiteral("--home"), home.path() + QStringLiteral("/none"),
+             QStringLiteral("--years"), QStringLiteral("2019")});
+    EXPECT_EQ(noInstallation.exitCode, 1);
+    EXPECT_TRUE(noInstallation.lastLine().startsWith(QStringLiteral("result=not done: ")))
+        << noInstallation.out.toStdString();
     const HostRun unknown = run({QStringLiteral("frobnicate")});
     EXPECT_EQ(unknown.exitCode, 2);
     const HostRun help = run({QStringLiteral("--help")});
