@@ -95,6 +95,9 @@ public:
     int run();
 
 private:
+    // A moment inside a run that takes `seconds` when left alone: past the host's start-up (about
+    // a third of a short run), before its end.
+    int randomDelay(double seconds) { return int(seconds * 1000.0 * (0.4 + 0.55 * m_rng.generateDouble())); }
     bool wants(const QString& cls) const { return m_opt.only.isEmpty() || m_opt.only.contains(cls); }
     int employees() const { return m_opt.employees > 0 ? m_opt.employees : (m_opt.longForm ? 2000 : 300); }
     int timeoutMs() const { return m_opt.longForm ? 900000 : 240000; }
@@ -582,7 +585,7 @@ void Campaign::clearKill(const QString& kind, const QString& point, bool random,
     timer.start();
     const Template& t = m_fresh.at(kind);
     const double total = m_restore.count(kind) ? m_restore.at(kind).clearSeconds : 4.0;
-    const int delay = random ? int(200 + m_rng.bounded(qMax(1, int(total * 1000)))) : 0;
+    const int delay = random ? randomDelay(total) : 0;
     const QString name = random ? QStringLiteral("clear %1 after %2 ms")
                                       .arg(sigint ? QStringLiteral("SIGINT") : QStringLiteral("SIGKILL"))
                                       .arg(delay)
@@ -628,7 +631,7 @@ void Campaign::restoreKill(const QString& kind, const QString& point, bool rando
     QElapsedTimer timer;
     timer.start();
     const Template& t = m_restore.at(kind);
-    const int delay = random ? int(200 + m_rng.bounded(qMax(1, int(t.restoreSeconds * 1000)))) : 0;
+    const int delay = random ? randomDelay(t.restoreSeconds) : 0;
     CaseResult r = begin(kind, QStringLiteral("kills"),
                          random ? QStringLiteral("restore SIGKILL after %1 ms").arg(delay)
                                 : QStringLiteral("restore killed at ") + point);
@@ -861,7 +864,7 @@ void Campaign::serverStopped(const QString& kind)
     timer.start();
     const Template& t = m_fresh.at(kind);
     const double total = m_restore.count(kind) ? m_restore.at(kind).clearSeconds : 4.0;
-    const int delay = int(500 + m_rng.bounded(qMax(1, int(total * 700))));
+    const int delay = randomDelay(total);
     CaseResult r =
         begin(kind, QStringLiteral("disk"), QStringLiteral("server stopped %1 ms into the clear").arg(delay));
     Site s;
