@@ -123,6 +123,7 @@ private:
 
     // Cases.
     void baseline(const QString& kind);
+    void selfCheck(CaseResult& r, const Site& s, const Template& t, const QString& archive, qint64 rows);
     void clearKill(const QString& kind, const QString& point, bool random, bool sigint);
     void restoreKill(const QString& kind, const QString& point, bool random);
     void twoClears(const QString& kind);
@@ -563,6 +564,8 @@ void Campaign::baseline(const QString& kind)
     if (g.archived.total() == 0)
         r.notes << QStringLiteral("the clear wrote no archive");
     const QStringList made = filesBelow(s.backup, {QStringLiteral("*.zip")});
+    if (made.size() == 1 && !r.bad())
+        selfCheck(r, s, t, made[0], g.archived.total());
     if (made.size() == 1) {
         const QString input = s.inputs + QLatin1Char('/') + QFileInfo(made[0]).fileName();
         QFile::rename(made[0], input);
@@ -577,6 +580,45 @@ void Campaign::baseline(const QString& kind)
                               .arg(t.universe.total());
     }
     finish(r, timer);
+}
+
+// Faults put in by hand must be found, or the campaign's zeros mean nothing: a second copy of the
+// archive in the fallback folder duplicates its rows, no archive at all loses them, a row moved to
+// another month in the database is one row lost and one row that was never there.
+void Campaign::selfCheck(CaseResult& r, const Site& s, const Template& t, const QString& archive, qint64 rows)
+{
+    const QString copy = s.tempDir() + QStringLiteral("/copy.zip");
+    const QString away = s.dir + QStringLiteral("/away.zip");
+    CaseResult twice = begin(r.kind, r.cls, r.name), none = twice, moved = twice;
+    QFile::copy(archive, copy);
+    judge(twice, s, t, QStringLiteral("self-check"));
+    QFile::remove(copy);
+    QFile::rename(archive, away);
+    judge(none, s, t, QStringLiteral("self-check"));
+    QFile::rename(away, archive);
+    QString error;
+    if (std::unique_ptr<HostConnection> c = s.connect(&error)) {
+        QSqlQuery q(c->database());
+        q.exec(QStringLiteral("update KJSDSBGB set FFYF='202099' where FFYF='202002' and KJYWRBM='%1' and "
+                              "NSRXM=(select min(NSRXM) from KJSDSBGB where FFYF='202002' and KJYWRBM='%1')")
+                   .arg(s.agent));
+        const int changed = q.numRowsAffected();
+        judge(moved, s, t, QStringLiteral("self-check"));
+        q.exec(QStringLiteral("update KJSDSBGB set FFYF='202002' where FFYF='202099'"));
+        if (changed != 1)
+            m_harnessErrors << QStringLiteral("self-check: %1 rows moved instead of one").arg(changed);
+    }
+    const bool found = twice.duplicated == rows && twice.lost == 0 && none.lost == rows && none.duplicated == 0 &&
+                       moved.lost == 1 && moved.misfiled == 1;
+    r.notes << QStringLiteral("self-check of the accounting: archive twice -> %1 duplicated, no archive -> %2 lost, "
+                              "one row moved to another month -> %3 lost and %4 misfiled (the archive holds %5)")
+                   .arg(twice.duplicated)
+                   .arg(none.lost)
+                   .arg(moved.lost)
+                   .arg(moved.misfiled)
+                   .arg(rows);
+    if (!found)
+        m_harnessErrors << QStringLiteral("the accounting missed a fault put in by hand on %1").arg(r.kind);
 }
 
 void Campaign::clearKill(const QString& kind, const QString& point, bool random, bool sigint)
