@@ -52,6 +52,9 @@ public:
         env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), exeDir);
         env.insert(QStringLiteral("SJQL_SQL_LOG_DIR"), exeDir);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The compaction's temporary file has a fixed name in the temporary folder: a folder of
+        // the test's own, so that runs of tests side by side never meet there.
+        env.insert(QStringLiteral("TMPDIR"), exeDir);
         env.insert(extraEnv);
         m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral(SJQL_BINARY_DIR "/bin/sjql-host"), args);
@@ -104,7 +107,8 @@ private:
 };
 
 // Runs `sjql-host args...` headless. `exeDir` stands in for the host executable's folder
-// ("SysConfig.ini") and takes the SQL error log, so nothing is written into the build folder.
+// ("SysConfig.ini") and takes the SQL error log and the temporary files, so nothing is written
+// into the build folder or shared with other tests.
 // `extraEnv` adds variables (test hooks).
 inline HostRun RunHost(const QStringList& args, const QString& exeDir, const QProcessEnvironment& extraEnv = {},
                        int timeoutMs = 300000)
