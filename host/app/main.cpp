@@ -26,6 +26,10 @@ void printUsage(FILE* to)
     }
     text += QStringLiteral("\nEvery command takes --home DIR (the installation folder; default: %1).\n")
                 .arg(QStringLiteral("~/.local/share/sjql-host"));
+    text += QStringLiteral(
+        "\nExit codes: 0 done, 1 the command could not run, 2 wrong command line; clear and restore also\n"
+        "3 a result line reports a failure, 4 interrupted (Ctrl-C, SIGTERM, SIGHUP stop them between months),\n"
+        "5 another backup or restore holds the lock. Their last line is result=<summary of the run>.\n");
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
 }
