@@ -3,6 +3,7 @@
 
 #include "archive/FileUtils.h"
 #include "cleanup/Artwork.h"
+#include "cleanup/BackupJob.h"
 #include "cleanup/Drives.h"
 #include "db/Compaction.h"
 #include "db/RunQuery.h"
@@ -22,6 +23,9 @@
 #include <QLibrary>
 #include <QSqlQuery>
 #include <QStorageInfo>
+
+#include <algorithm>
+#include <functional>
 
 using sjql::fromGbk;
 using sjql::toGbk;
@@ -43,6 +47,13 @@ constexpr quint32 kToolResizeColor = 16246481; // 0xF7E6D1
 constexpr int kYearBoxTop = 86;
 constexpr int kYearBoxWidth = 62;
 constexpr int kYearBoxHeight = 17;
+
+// Left edge of year box i in the window description: 70 pixels between the first two boxes, 65
+// between the others.
+int yearBoxLeft(int i)
+{
+    return i == 0 ? 130 : 130 + 65 * i + 5;
+}
 
 // The password of the host's encrypted settings file.
 constexpr const char* kSysConfigPassword = "wqpt1987";
@@ -222,6 +233,25 @@ void TfrmsjqlMgr::FormShow()
     PrepareWindow();
     RefreshYearList();
     SetWidgetColor(pnlToolResize, colorFromRef(kToolResizeColor));
+    if (!FShownOnce) {
+        FShownOnce = true;
+        TellUnfinishedYears();
+    }
+}
+
+void TfrmsjqlMgr::TellUnfinishedYears()
+{
+    const QList<sjql::UnfinishedYear> years = sjql::FindUnfinishedYears(FWorkDir, sjql::GetAgentCode());
+    if (years.isEmpty())
+        return;
+    QString text;
+    for (const sjql::UnfinishedYear& year : years) {
+        text += QStringLiteral(
+                    "%1年度的备份未完成：所属期%2的备份数据文件留在%3中，尚未打包。再次清理%1年度即可完成其备份。")
+                    .arg(year.year, year.periods.join(QStringLiteral("、")), QDir::toNativeSeparators(year.folder));
+    }
+    const QByteArray bytes = toGbk(text);
+    InfoMsgBox(bytes.constData(), 0);
 }
 
 TXPFarmerCheckBox* TfrmsjqlMgr::CreateYearBox(int top, int left, const QString& name)
@@ -249,9 +279,7 @@ void TfrmsjqlMgr::PrepareWindow()
     if (FYearBoxes.Count() == 0) {
         for (int i = 0; i < kYearBoxCount; ++i) {
             const QString name = QStringLiteral("CBX") + QString::number(i);
-            // 70 pixels between the first two boxes, 65 between the others.
-            const int left = i == 0 ? 130 : 130 + 65 * i + 5;
-            TXPFarmerCheckBox* box = CreateYearBox(kYearBoxTop, left, name);
+            TXPFarmerCheckBox* box = CreateYearBox(kYearBoxTop, yearBoxLeft(i), name);
             box->setText(QString());
             box->SetTransparent(true);
             box->hide();
@@ -305,29 +333,45 @@ void TfrmsjqlMgr::RefreshYearList()
         InfoMsgBox(text.constData(), 0);
         return;
     }
+    QStringList years;
+    while (query.next())
+        years << query.value(0).toString();
+    query.finish();
 
-    int i = 0;
-    bool any = false;
-    while (query.next()) {
-        any = true;
-        if (i >= kYearBoxCount)
-            break;
-        if (auto* box = YearBox(QStringLiteral("CBX") + QString::number(i))) {
-            box->setText(query.value(0).toString() + QStringLiteral("年"));
-            box->setChecked(false);
-            box->show();
-        }
-        ++i;
+    // Years whose cleared months lie unpacked in the agent's work folder are offered too, even when
+    // the database holds nothing of them any more: clearing them again finishes their backup.
+    FUnfinishedYears.clear();
+    for (const sjql::UnfinishedYear& year : sjql::FindUnfinishedYears(FWorkDir, sjql::GetAgentCode()))
+        FUnfinishedYears << year.year;
+    for (const QString& year : std::as_const(FUnfinishedYears)) {
+        if (!years.contains(year))
+            years << year;
     }
-    if (!any) {
+    std::sort(years.begin(), years.end(), std::greater<>());
+
+    if (years.isEmpty()) {
         btnClear->setEnabled(false);
         lblwsj->show();
     }
-    for (; i < kYearBoxCount; ++i) {
-        if (auto* box = YearBox(QStringLiteral("CBX") + QString::number(i))) {
+    // A marked caption is wider than a box of the window description: that box grows to its text
+    // and the boxes after it move right by as much.
+    int shift = 0;
+    for (int i = 0; i < kYearBoxCount; ++i) {
+        TXPFarmerCheckBox* box = YearBox(QStringLiteral("CBX") + QString::number(i));
+        if (!box)
+            continue;
+        box->setChecked(false);
+        if (i >= years.size()) {
             box->hide();
-            box->setChecked(false);
+            continue;
         }
+        const QString& year = years[i];
+        const bool unfinished = FUnfinishedYears.contains(year);
+        box->setText(unfinished ? sjql::UnfinishedYearCaption(year) : year + QStringLiteral("年"));
+        const int width = unfinished ? qMax(kYearBoxWidth, box->sizeHint().width()) : kYearBoxWidth;
+        box->setGeometry(designRect(yearBoxLeft(i) + shift, kYearBoxTop, width, kYearBoxHeight));
+        shift += width - kYearBoxWidth;
+        box->show();
     }
 }
 
@@ -398,13 +442,14 @@ void TfrmsjqlMgr::btnLoadClick()
 
 // btnRegainClick and RestoreArchives: f_sjqlMgr_Restore.cpp.
 
-void TfrmsjqlMgr::CompactAccessDatabase()
+sjql::CompactResult TfrmsjqlMgr::CompactAccessDatabase()
 {
     const sjql::CompactResult result = sjql::CompactAccessDatabase();
     if (!result.ok()) {
         const QByteArray text = toGbk(result.error);
         InfoMsgBox(text.constData(), 0);
     }
+    return result;
 }
 
 // --- Taxpayer switch ---

@@ -10,6 +10,8 @@
 // taxpayer switch off.
 #pragma once
 
+#include "cleanup/RunOutcome.h"
+#include "db/Compaction.h"
 #include "hostapi/CryptZelpDes.h"
 #include "ui/CustomForm.h"
 #include "ui/HashTable.h"
@@ -76,7 +78,9 @@ public:
     void btnShowClick();
 
     // --- Operations ---
-    // Fills the year boxes from the database (years of KJSDSBGB other than the current period's).
+    // Fills the year boxes from the database (years of KJSDSBGB other than the current period's)
+    // and from the agent's work folder: a year whose cleared months still lie there unpacked is
+    // offered marked unfinished ("2019年(未完成)"), so that clearing it again packs them.
     void RefreshYearList();
     // Item procedures of the progress machinery: sender, parameter, operation text (in/out), item
     // progress 0..100 (in/out) and the run's result list. The result tells whether the item succeeded.
@@ -84,8 +88,9 @@ public:
                         sjql::ui::TDispResultList& results);
     bool RestoreArchives(sjql::ui::TMyProgress* sender, void* param, QString& operation, qint16& progress,
                          sjql::ui::TDispResultList& results);
-    // Compacts the host database after a backup-and-clear run; shows its own failure text.
-    void CompactAccessDatabase();
+    // Compacts the host database after a backup-and-clear run; shows its own failure text and
+    // returns the result.
+    sjql::CompactResult CompactAccessDatabase();
 
     // --- Taxpayer switch ---
     // Decides once whether the switch is offered and unloads the decryption library afterwards.
@@ -121,11 +126,17 @@ private:
     // The backup folder from the stored setting or the volumes of the machine.
     QString ChooseBackupFolder() const;
     void FreeTableObjects(sjql::ui::THashTable& table);
+    // Tells the user, in one box, which years have cleared months only in the work folder.
+    void TellUnfinishedYears();
+    // Keeps a run's ending on the window (kRunEndingProperty, kRunSummaryProperty).
+    void SetRunOutcome(const sjql::RunOutcome& outcome);
 
     sjql::ui::THashTable FYearBoxes;
     QString FWorkDir;
     bool FCleared = false;
     bool FShownOnce = false;
+    QStringList FUnfinishedYears;    // years the list marks unfinished, four digits each
+    sjql::RunOutcome FBackupOutcome; // the last backup-and-clear run's ending
     QLibrary* FLibHandle = nullptr;
     CommonDecryptFileProc FDecryptFile = nullptr;
 };

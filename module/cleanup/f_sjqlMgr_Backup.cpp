@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // TfrmsjqlMgr's backup-and-clear: the clear button starts a progress job whose single item runs
 // BackupJob on the GUI thread; the window supplies what needs a screen (the warnings dialog, the
-// compaction's error box) and refreshes its year list when the run reached its end.
+// compaction's error box), refreshes its year list when the run reached its end or changed the
+// database, and keeps the run's ending on itself for the host's scripted mode.
 #include "archive/FileUtils.h"
 #include "cleanup/BackupJob.h"
 #include "cleanup/f_sjqlMgr.h"
@@ -28,6 +29,8 @@ void TfrmsjqlMgr::btnClearClick()
     if (!sjql::DirExists(FWorkDir))
         sjql::ForceDirs(FWorkDir);
     FCleared = false;
+    // Nothing ran (yet): a clean ending without a summary.
+    SetRunOutcome(sjql::RunOutcome{});
 
     if (CheckedYears().isEmpty()) {
         InforMsg(sjql::MsgNoYearTicked, "", 1);
@@ -46,10 +49,19 @@ void TfrmsjqlMgr::btnClearClick()
         return BackupAndClear(sender, param, operation, progress, results ? *results : fallback);
     };
     job.Items.Add(item);
+    // Until the run itself tells how it ended, an item that never returned counts as a failure.
+    FBackupOutcome = sjql::RunOutcome{sjql::RunEnding::Failures, QStringLiteral("备份清理意外中止，请查看结果提示")};
     (void)job.Run();
+    SetRunOutcome(FBackupOutcome);
 
     if (FCleared)
         RefreshYearList();
+}
+
+void TfrmsjqlMgr::SetRunOutcome(const sjql::RunOutcome& outcome)
+{
+    setProperty(sjql::kRunEndingProperty, int(outcome.ending));
+    setProperty(sjql::kRunSummaryProperty, outcome.summary);
 }
 
 bool TfrmsjqlMgr::BackupAndClear(TMyProgress* sender, void* param, QString& operation, qint16& progress,
@@ -71,14 +83,12 @@ bool TfrmsjqlMgr::BackupAndClear(TMyProgress* sender, void* param, QString& oper
     callbacks.confirmWarnings = [](TDispResultList& warnings) {
         return sjql::ui::ShowResultDialogEx(&warnings, QStringLiteral("系统提示"), false, true, QString(), QString());
     };
-    // The window's compaction shows its own failure text.
-    callbacks.compact = [this] {
-        CompactAccessDatabase();
-        return sjql::CompactResult{};
-    };
+    // The window's compaction shows its own failure text; the run adds its line and ending.
+    callbacks.compact = [this] { return CompactAccessDatabase(); };
 
     sjql::BackupJob job(std::move(settings), std::move(callbacks));
     const bool ended = job.Run(operation, progress, results);
     FCleared = job.cleared();
+    FBackupOutcome = job.outcome();
     return ended;
 }

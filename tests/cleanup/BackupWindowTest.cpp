@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: MIT
-// The clear button of the cleanup window: nothing ticked, the question declined, and a whole run
-// through the progress window with the warnings and result dialogs answered by a script.
+// The clear button of the cleanup window: nothing ticked, the question declined, a whole run
+// through the progress window with the warnings and result dialogs answered by a script, the run's
+// ending left on the window, and a year whose cleared months were never packed.
+#include "archive/CompressUnit.h"
 #include "archive/FileUtils.h"
+#include "cleanup/BackupDataFiles.h"
 #include "cleanup/BackupJob.h"
 #include "cleanup/Drives.h"
+#include "cleanup/RunOutcome.h"
+#include "cleanup/WorkFolders.h"
 #include "cleanup/f_sjqlMgr.h"
 #include "db/ModuleHost.h"
 #include "db/SqlLog.h"
 #include "db/TestDatabase.h"
 #include "entry/ModuleContext.h"
 #include "host/services/HostServicesAdmin.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/IITIterface.h"
 #include "ui/DispResult.h"
 #include "ui/XPControls.h"
 
@@ -75,6 +82,38 @@ protected:
         }
     }
 
+    void openWindow()
+    {
+        window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        window = std::make_unique<TfrmsjqlMgr>();
+        window->show();
+        QCoreApplication::processEvents();
+        window->edtBFLJ->setText(home.filePath(QStringLiteral("backup")));
+    }
+
+    // Answers every box with yes and every result dialog with its confirm button.
+    void answerEverything(QStringList* results)
+    {
+        host::setBoxScript([](const host::ShownBox&) { return true; });
+        ui::Tfrm_CustomDlg::SetDialogScript([results](ui::Tfrm_CustomDlg& d) {
+            if (auto* ex = qobject_cast<ui::Tfrm_DispResultEx*>(&d)) {
+                ex->sBtnConfirm->click();
+            } else if (auto* plain = qobject_cast<ui::Tfrm_DispResult*>(&d)) {
+                *results << plain->ResultText();
+                plain->sBtnConfirm->click();
+            }
+        });
+    }
+
+    // The ending the window keeps after the clear button; -1 while it has none.
+    int ending() const
+    {
+        const QVariant v = window->property(kRunEndingProperty);
+        return v.isValid() ? v.toInt() : -1;
+    }
+    QString summary() const { return window->property(kRunSummaryProperty).toString(); }
+
     qint64 rows(const QString& year)
     {
         return db.count(
@@ -102,6 +141,8 @@ TEST_F(BackupWindow, NothingTickedOrQuestionDeclinedStartsNothing)
     EXPECT_EQ(host::shownBoxes()[1].kind, host::ShownBox::Confirm);
     EXPECT_EQ(rows(QStringLiteral("2019")), before);
     EXPECT_FALSE(window->Cleared());
+    EXPECT_EQ(ending(), int(RunEnding::Clean));
+    EXPECT_TRUE(summary().isEmpty());
     // The folders are made before the question, as the button always did.
     EXPECT_TRUE(DirExists(window->edtBFLJ->text()));
     EXPECT_TRUE(DirExists(window->WorkDir()));
@@ -141,4 +182,66 @@ TEST_F(BackupWindow, ARunThroughTheProgressWindowRefreshesTheYears)
     EXPECT_EQ(host::shownBoxes()[1].kind, host::ShownBox::Info);
     EXPECT_TRUE(host::shownBoxes()[1].text.contains(QStringLiteral("Data.db")))
         << host::shownBoxes()[1].text.toStdString();
+    // The refused month and the compaction make it a run with failures, and the window says so.
+    EXPECT_EQ(ending(), int(RunEnding::Failures));
+    EXPECT_TRUE(summary().contains(QStringLiteral("2个年度已备份"))) << summary().toStdString();
+    EXPECT_TRUE(summary().contains(QStringLiteral("数据库压缩失败"))) << summary().toStdString();
+}
+
+// Every month of 2019 was saved and cleared, but never packed (as when packing failed in both
+// folders). The window offers the year marked unfinished and says so once; clearing it again packs
+// the files into the year's archive.
+TEST_F(BackupWindow, AnUnfinishedYearIsFinishedByClearingItAgain)
+{
+    const QString workDir = window->WorkDir();
+    const QString yearFolder = AgentWorkDir(workDir, agent) + QStringLiteral("/2019");
+    int months = 0; // the demo's only agent starts in the middle of its first year
+    for (int m = 1; m <= 12; ++m) {
+        const QString period = QStringLiteral("2019%1").arg(m, 2, 10, QLatin1Char('0'));
+        if (rows(period) == 0)
+            continue;
+        ++months;
+        QSqlQuery query;
+        ASSERT_EQ(WriteMonthDataFiles(AgentWorkDir(workDir, agent), period, agent, query).outcome,
+                  MonthDataFilesResult::Written);
+        query.finish();
+        char buffer[SJQL_IIT_RESULT_BUFFER_SIZE] = {};
+        char* result = buffer;
+        ASSERT_EQ(ClearDKDJData(toGbk(period).constData(), toGbk(agent).constData(), &result), 0);
+    }
+    ASSERT_EQ(rows(QStringLiteral("2019")), 0);
+    ASSERT_GT(months, 0);
+
+    QStringList results;
+    answerEverything(&results);
+    host::clearShownBoxes();
+    openWindow();
+    EXPECT_EQ(window->VisibleYearCaptions(), (QStringList{QStringLiteral("2020年"), QStringLiteral("2019年(未完成)")}));
+    ASSERT_EQ(host::shownBoxes().size(), 1u);
+    const QString told = host::shownBoxes()[0].text;
+    EXPECT_EQ(host::shownBoxes()[0].kind, host::ShownBox::Info);
+    EXPECT_TRUE(told.contains(QStringLiteral("2019年度"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("201907"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("201912"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QDir::toNativeSeparators(yearFolder))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("再次清理"))) << told.toStdString();
+    // Told once: showing the window again says nothing more.
+    window->hide();
+    window->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host::shownBoxes().size(), 1u);
+    window->edtBFLJ->setText(home.filePath(QStringLiteral("backup")));
+
+    tick(QStringLiteral("2019"));
+    EXPECT_EQ(window->CheckedYears(), QStringList{QStringLiteral("2019")});
+    window->btnClearClick();
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_TRUE(results[0].contains(QStringLiteral("2019年度的数据已备份并清理"))) << results[0].toStdString();
+    const QStringList zips = QDir(window->edtBFLJ->text()).entryList({QStringLiteral("*.zip")});
+    ASSERT_EQ(zips.size(), 1) << results[0].toStdString();
+    QTemporaryDir out;
+    ASSERT_TRUE(UncompressFile(QDir(window->edtBFLJ->text()).filePath(zips[0]), out.path(), false, ArchivePassword));
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files).size(), months * 3 + 1);
+    EXPECT_FALSE(DirExists(yearFolder));
+    EXPECT_EQ(window->VisibleYearCaptions(), QStringList{QStringLiteral("2020年")});
 }

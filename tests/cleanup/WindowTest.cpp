@@ -3,6 +3,7 @@
 // there is nothing or the query fails, where it proposes to put the backups, and its pictures.
 #include "cleanup/Artwork.h"
 #include "cleanup/Drives.h"
+#include "cleanup/WorkFolders.h"
 #include "cleanup/f_sjqlMgr.h"
 #include "db/ModuleHost.h"
 #include "db/SqlLog.h"
@@ -134,9 +135,23 @@ protected:
         QString error;
         ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), o, &r, &error)) << error.toStdString();
         publish(db->connectionPtr(), db->kind(), r.period, QStringLiteral("03"));
+        agent = r.agentCodes.value(0);
+        setVo(QStringLiteral("QVR_KJYWRBM"), agent);
+    }
+
+    // A month data file left in the agent's work folder (its content does not matter to the list).
+    void leaveFile(const QString& agentCode, const QString& name)
+    {
+        const QString workDir = host::subAppPath(host::state().curSubAppCode) + QStringLiteral("TEMP/TMPBFMU");
+        const QString folder =
+            AgentWorkDir(workDir, agentCode) + QLatin1Char('/') + name.mid(name.indexOf(u'_') + 1, 4);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile f(folder + QLatin1Char('/') + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
 
     std::unique_ptr<test::TestDatabase> db;
+    QString agent;
 };
 
 TEST_P(YearListTest, OffersHistoryYearsNewestFirstWithoutTheCurrentOne)
@@ -215,6 +230,44 @@ TEST_P(YearListTest, FailingQueryShowsTheCodedTextAndLogsTheStatement)
     EXPECT_TRUE(log.contains(QStringLiteral("from KJSDSBGB where ") + expr + QStringLiteral("<>'2024'  group by ") +
                              expr + QStringLiteral(" order by ") + expr + QStringLiteral(" desc")))
         << log.toStdString();
+}
+
+// Years whose data files are still in the agent's work folder are offered marked unfinished, in
+// year order among the others, even when the database holds nothing of them; other agents' files
+// and other files change nothing.
+TEST_P(YearListTest, UnfinishedYearsAreOfferedMarked)
+{
+    demo(2019, 2024, QStringLiteral("202406"));
+    leaveFile(agent, QStringLiteral("ZCGZXJMXB_201703.dat"));
+    leaveFile(agent, QStringLiteral("KJSDSBGB_202011.dat"));
+    leaveFile(agent, QStringLiteral("BFZYXX.xml").prepend(QStringLiteral("x_2016")));
+    leaveFile(QStringLiteral("OTHER-AGENT"), QStringLiteral("FGZXJB_201501.dat"));
+    TfrmsjqlMgr* w = open();
+    EXPECT_EQ(w->VisibleYearCaptions(), QStringList({QStringLiteral("2023年"), QStringLiteral("2022年"),
+                                                     QStringLiteral("2021年"), QStringLiteral("2020年(未完成)"),
+                                                     QStringLiteral("2019年"), QStringLiteral("2017年(未完成)")}));
+    // The marked box grows to its text and pushes the next ones along, never over them.
+    auto* marked = w->YearBox(QStringLiteral("CBX3"));
+    auto* next = w->YearBox(QStringLiteral("CBX4"));
+    EXPECT_GE(marked->width(), marked->sizeHint().width());
+    EXPECT_GE(next->x(), marked->x() + marked->width());
+    QTest::mouseClick(w->YearBox(QStringLiteral("CBX5")), Qt::LeftButton);
+    EXPECT_EQ(w->CheckedYears(), QStringList{QStringLiteral("2017")});
+    // The user is told once, on the first show.
+    ASSERT_EQ(host::shownBoxes().size(), 1u);
+    EXPECT_TRUE(host::shownBoxes()[0].text.contains(QStringLiteral("201703")));
+    EXPECT_TRUE(host::shownBoxes()[0].text.contains(QStringLiteral("202011")));
+    saveShot(w, QStringLiteral("cleanup-window-unfinished-") + QString::fromLatin1(GetParam()));
+}
+
+TEST_P(YearListTest, OnlyAnUnfinishedYearKeepsTheClearButton)
+{
+    demo(2024, 2024, QStringLiteral("202406"));
+    leaveFile(agent, QStringLiteral("FGZXJB_202302.dat"));
+    TfrmsjqlMgr* w = open();
+    EXPECT_EQ(w->VisibleYearCaptions(), QStringList{QStringLiteral("2023年(未完成)")});
+    EXPECT_TRUE(w->btnClear->isEnabled());
+    EXPECT_TRUE(w->lblwsj->isHidden());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, YearListTest, SJQL_DATABASE_KINDS);
