@@ -24,6 +24,7 @@
 #include "ui/DispResult.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -193,7 +194,12 @@ QString UnfinishedYearCaption(const QString& year)
     return year + QStringLiteral("年(未完成)");
 }
 
-bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, const QString& password, QString* error)
+namespace {
+
+// Reopens an archive and checks that it holds a member for each of `files` (by bare name), readable,
+// CRC right and byte for byte equal to its file; with `exact`, no other member either.
+bool archiveHoldsFiles(const QString& archivePath, const QStringList& files, const QString& password, bool exact,
+                       QString* error)
 {
     const QString archiveName = QFileInfo(archivePath).fileName();
     auto failWith = [&](const QString& message) {
@@ -214,7 +220,7 @@ bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, c
         if (!file.isEmpty())
             expected << file;
     }
-    if (zip_get_num_entries(archive.get(), 0) != expected.size())
+    if (exact && zip_get_num_entries(archive.get(), 0) != expected.size())
         return failWith(QStringLiteral("holds %1 members, %2 expected")
                             .arg(zip_get_num_entries(archive.get(), 0))
                             .arg(expected.size()));
@@ -254,6 +260,13 @@ bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, c
         }
     }
     return true;
+}
+
+} // namespace
+
+bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, const QString& password, QString* error)
+{
+    return archiveHoldsFiles(archivePath, files, password, true, error);
 }
 
 BackupJob::BackupJob(BackupJobSettings settings, BackupJobCallbacks callbacks)
@@ -429,11 +442,30 @@ bool BackupJob::precheck()
     return confirmed;
 }
 
+QStringList BackupJob::existingArchives(const QString& year) const
+{
+    // Archive names differ only in their time stamp after the last "_".
+    QString prefix =
+        BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode, QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+    prefix.truncate(prefix.lastIndexOf(QLatin1Char('_')) + 1);
+    QStringList found;
+    for (const QString& folder : {m_settings.backupDir, AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP")}) {
+        if (folder.isEmpty())
+            continue;
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList({prefix + QStringLiteral("*.zip")}, QDir::Files, QDir::Name))
+            found << dir.filePath(name);
+    }
+    return found;
+}
+
 BackupJob::YearEnd BackupJob::runYear(const QString& year)
 {
     QString records;
     QStringList archiveFiles;
     const QString folder = yearFolder(m_agentDir, year);
+    m_yearArchives.reset();
+    m_alreadyArchived.clear();
     takeOwnSharedLeftovers(year);
     if (!DirExists(folder))
         ForceDirs(folder);
@@ -454,11 +486,17 @@ BackupJob::YearEnd BackupJob::runYear(const QString& year)
         }
     }
 
+    for (auto it = m_alreadyArchived.cbegin(); it != m_alreadyArchived.cend(); ++it) {
+        m_results->AddLine(QStringLiteral("所属期%1的数据已在备份文件%2中，工作目录中留下的副本已移除")
+                               .arg(it.value().join(QStringLiteral("、")), native(it.key())));
+    }
     // Nothing cleared and nothing adopted: no archive, and no line saying the year was backed up.
     if (archiveFiles.isEmpty()) {
-        if (!stopped)
+        if (!stopped && m_alreadyArchived.isEmpty())
             m_results->AddLine(QStringLiteral("%1年度没有月份被清理，未生成备份文件").arg(year));
-        QDir().rmdir(folder); // only when empty: files kept for a month stay
+        // A summary left by an earlier run names no rows of its own; files kept for a month stay.
+        QFile::remove(AddBackslash(folder) + BackupSummaryFileName);
+        QDir().rmdir(folder);
         return stopped ? YearEnd::Stopped : YearEnd::Done;
     }
 
@@ -555,7 +593,22 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     if (failedStatement)
         return endRun();
     if (leftover == Leftover::Adopt) {
-        cleared(monthDataPaths(m_agentDir, period));
+        const QStringList files = monthDataPaths(m_agentDir, period);
+        // A run cut short after its archive was checked left the month both in that archive and
+        // here: a second copy in a new archive would double its rows. The copy here goes.
+        if (!m_yearArchives)
+            m_yearArchives = existingArchives(period.left(4));
+        for (const QString& archive : *m_yearArchives) {
+            QString error;
+            if (!archiveHoldsFiles(archive, files, ArchivePassword, false, &error))
+                continue;
+            removeFiles(files);
+            m_alreadyArchived[archive] << period;
+            record(QStringLiteral("N"));
+            m_changed = true;
+            return Step::Next;
+        }
+        cleared(files);
         return Step::Next;
     }
     if (leftover == Leftover::Keep) {

@@ -25,10 +25,12 @@
 #include "db/Compaction.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace sjql {
 
@@ -153,6 +155,8 @@ private:
     YearEnd runYear(const QString& year);
     Step runMonth(const QString& period, QString& records, QStringList& archiveFiles);
     void takeOwnSharedLeftovers(const QString& year);
+    // Archives of the year and agent already in the backup or fallback folder.
+    QStringList existingArchives(const QString& year) const;
     Leftover inspectLeftovers(const QString& period, QString* reason, bool* endRun);
     bool writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun);
     bool packYear(const QString& year, const QStringList& archiveFiles);
@@ -180,8 +184,10 @@ private:
     int m_monthsNotCleared = 0;
     bool m_statementFailed = false;
     bool m_compactionFailed = false;
-    QString m_stoppedAt;            // the period before which a stop request ended the run
-    QStringList m_onlyInWorkFolder; // "2019年度…<folder>" for years whose cleared data were not packed
+    QString m_stoppedAt;                       // the period before which a stop request ended the run
+    QStringList m_onlyInWorkFolder;            // "2019年度…<folder>" for years whose cleared data were not packed
+    std::optional<QStringList> m_yearArchives; // the current year's existing archives, looked up once
+    QMap<QString, QStringList> m_alreadyArchived; // existing archive -> months found in it whole
 };
 
 // Reopens an archive with the password and checks that it holds exactly the members named by the

@@ -688,6 +688,32 @@ TEST_P(BackupJobDb, OwnLeftoversInTheOldSharedFolderArePacked)
     EXPECT_EQ(outcome.ending, RunEnding::Clean);
 }
 
+// A run killed after its archive was checked but before the work folder was emptied: the rerun
+// finds the year's months whole in that archive, removes the copies and writes no second archive
+// that would hold the same rows again.
+TEST_P(BackupJobDb, MonthsAlreadyInTheYearsArchiveAreNotPackedTwice)
+{
+    useAgent(agents[1]);
+    const auto before = snapshotYear(2019);
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    ASSERT_EQ(archives.size(), 1);
+    const QString first = archives[0];
+    ASSERT_TRUE(UncompressFile(first, agentYear(QStringLiteral("2019")), false, ArchivePassword));
+
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    EXPECT_TRUE(archives.isEmpty());
+    EXPECT_EQ(QDir(settings.backupDir).entryList(QDir::Files), QStringList{QFileInfo(first).fileName()});
+    ASSERT_EQ(lines.size(), 1) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("所属期201901、201902"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains(QDir::toNativeSeparators(first)));
+    EXPECT_FALSE(DirExists(agentYear(QStringLiteral("2019"))));
+    EXPECT_EQ(outcome.ending, RunEnding::Clean);
+    QStringList all;
+    for (int m = 1; m <= 12; ++m)
+        all << periodOf(2019, m);
+    expectArchiveHolds(first, 2019, before, all);
+}
+
 // --- Years with nothing cleared, endings, stop requests ---
 
 // A year without history packs nothing and says so; it is no failure. A year whose every month the
