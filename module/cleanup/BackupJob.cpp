@@ -324,8 +324,10 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, ui::TDispResul
     RunLock lock;
     QString busy;
     if (!lock.acquire(m_settings.agentCode, &busy)) {
+        // Another run holds it (Busy), or it cannot be taken at all (a failure); either way
+        // nothing was touched.
         m_results->AddLine(busy);
-        m_outcome = RunOutcome{RunEnding::Busy, busy};
+        m_outcome = RunOutcome{lock.busy() ? RunEnding::Busy : RunEnding::Failures, busy};
         return false;
     }
 

@@ -11,6 +11,7 @@
 #include "cleanup/BackupRows.h"
 #include "cleanup/WorkFolders.h"
 #include "db/ModuleHost.h"
+#include "db/RunLock.h"
 #include "db/TestDatabase.h"
 #include "entry/ErrorText.h"
 #include "hostapi/Gbk.h"
@@ -740,6 +741,28 @@ TEST_P(BackupJobDb, YearWithNothingClearedIsNotPacked)
     EXPECT_TRUE(archives.isEmpty());
     EXPECT_EQ(monthRows(QStringLiteral("201903")), rows);
     EXPECT_EQ(outcome.ending, RunEnding::Failures);
+}
+
+// Another backup or restore of this agent holds the run lock: nothing is touched and the run says
+// it is busy.
+TEST_P(BackupJobDb, RunLockHeldElsewhereTouchesNothing)
+{
+    useAgent(agents[1]);
+    RunLock other;
+    QString error;
+    ASSERT_TRUE(other.acquire(settings.agentCode, &error)) << error.toStdString();
+    const qint64 rows = monthRows(QStringLiteral("201903"));
+    EXPECT_FALSE(run({QStringLiteral("2019")}));
+    EXPECT_EQ(outcome.ending, RunEnding::Busy);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines[0], outcome.summary);
+    EXPECT_TRUE(warnings.isEmpty());
+    EXPECT_EQ(monthRows(QStringLiteral("201903")), rows);
+    EXPECT_FALSE(DirExists(agentDir()));
+    EXPECT_EQ(compactions, 0);
+    other.release();
+    EXPECT_TRUE(run({QStringLiteral("2019")}));
+    EXPECT_EQ(monthRows(QStringLiteral("201903")), 0);
 }
 
 // A stop requested while March is worked on: March is finished, the months done are packed, April
