@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // sjql-host years: opens the module's window as a user does and prints the years it offers for
 // cleanup, in box order ("years=2023年,2022年,..."), or the window's "无历史数据" when there are none.
-// Message boxes the module shows on the way are printed as "box=...".
+// A year whose cleared months still lie unpacked in the agent's work folder carries the window's
+// mark ("2019年(未完成)"). Message boxes the module shows on the way are printed as "box=...",
+// among them the window's notice of such years.
 #include "Commands.h"
 #include "HostSession.h"
 #include "host/services/HostServicesAdmin.h"
