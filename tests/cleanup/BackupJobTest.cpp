@@ -585,16 +585,23 @@ TEST_P(BackupJobDb, LeftoverBesideReenteredRowsKeepsTheMonth)
     const QString period = QStringLiteral("201904");
     saveAndClearMonth(agentDir(), period);
     const auto kept = filesBelow(agentDir());
-    adtg::AdtgRecordset wages;
-    ASSERT_TRUE(wages.open(BackupDataFilePath(agentDir(), QStringLiteral("ZCGZXJMXB_YYYYMM.dat"), period)));
-    const int entered = int(wages.recordCount()) + 1;
-    for (int i = 0; i < entered; ++i)
-        db->exec(QStringLiteral("insert into ZCGZXJMXB (KJYWRBM, GH, XM, FFYF, YFGZ) values ('%1', 'N%2', "
-                                "'新录入%2', '%3', %4)")
-                     .arg(settings.agentCode)
-                     .arg(i)
-                     .arg(period)
-                     .arg(1000 + i));
+    // Each table gets one row more than its file holds, so counting rows would find the files
+    // covered by the database.
+    static const char* const entries[3] = {"ZCGZXJMXB (KJYWRBM, GH, XM, FFYF, YFGZ)",
+                                           "FGZXJB (KJYWRBM, ZZHM, XM, FFYF, SRE)",
+                                           "KJSDSBGB (KJYWRBM, ZZHM, NSRXM, FFYF, SRE)"};
+    qint64 entered = 0;
+    for (int t = 0; t < 3; ++t) {
+        adtg::AdtgRecordset file;
+        ASSERT_TRUE(file.open(
+            BackupDataFilePath(agentDir(), QLatin1String(BackupDataFileKinds()[size_t(t)].fileTemplate), period)));
+        for (qint64 i = 0; i <= file.recordCount(); ++i, ++entered)
+            db->exec(QStringLiteral("insert into %1 values ('%2', 'N%3', '新录入%3', '%4', %5)")
+                         .arg(QLatin1String(entries[t]), settings.agentCode)
+                         .arg(i)
+                         .arg(period)
+                         .arg(1000 + i));
+    }
     ASSERT_EQ(monthRows(period), entered);
 
     ASSERT_TRUE(run({QStringLiteral("2019")}));
