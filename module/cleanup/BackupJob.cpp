@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -76,17 +77,25 @@ struct ReadBack
     MonthRowsScan scan;
 };
 
-ReadBack syncAndReadBack(const QString& path, int index, const QString& period, const QString& agentCode)
+// Starts the sync and read-back of a data file on a helper thread of its own, so that a month's
+// three files are read back side by side.
+std::future<ReadBack> startReadBack(const QString& path, int index, const QString& period, const QString& agentCode)
 {
-    return RunBesideEvents(
-        [path, index, period, agentCode] {
-            ReadBack back;
-            back.synced = syncFile(QFile::encodeName(path));
-            if (back.synced)
-                back.scan = ScanDataFile(path, index, period, agentCode);
-            return back;
-        },
-        processEvents);
+    return std::async(std::launch::async, [path, index, period, agentCode] {
+        ReadBack back;
+        back.synced = syncFile(QFile::encodeName(path));
+        if (back.synced)
+            back.scan = ScanDataFile(path, index, period, agentCode);
+        return back;
+    });
+}
+
+// Waits for a read-back while the calling (GUI) thread processes events.
+ReadBack finishReadBack(std::future<ReadBack>& pending)
+{
+    while (pending.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        processEvents();
+    return pending.get();
 }
 
 // A data file's rows read on a helper thread while events are processed.
@@ -752,11 +761,14 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
     // The month is cleared only once its files are on the disk and hold every row selected, value
     // for value and in the same order.
     const QString folder = QFileInfo(paths->first()).absolutePath();
+    // Each file takes a sync and a full read, on helper threads beside the event processing (a
+    // pending read-back still running when this returns early is waited for by its future).
+    std::array<std::future<ReadBack>, 3> pending;
+    for (int i = 0; i < 3; ++i)
+        pending[size_t(i)] = startReadBack(paths->at(i), i, period, m_settings.agentCode);
     for (int i = 0; i < 3; ++i) {
-        const QString& path = paths->at(i);
-        const QString name = QFileInfo(path).fileName();
-        // Each file takes a sync and a full read, both beside the event processing.
-        const ReadBack back = syncAndReadBack(path, i, period, m_settings.agentCode);
+        const QString name = QFileInfo(paths->at(i)).fileName();
+        const ReadBack back = finishReadBack(pending[size_t(i)]);
         if (!back.synced) {
             *reason = QStringLiteral("备份数据文件%1无法写入磁盘，未清理").arg(name);
             return false;
