@@ -663,6 +663,10 @@ void Campaign::clearKill(const QString& kind, const QString& point, bool random,
     HostRun rerun(s, clearArgs(s, years.join(QLatin1Char(','))));
     rerun.wait(timeoutMs());
     r.notes << QStringLiteral("rerun: ") + rerun.describe();
+    const QStringList stale = filesBelow(s.dir + QStringLiteral("/tmp"));
+    if (s.sqlite() && !stale.isEmpty())
+        r.notes << QStringLiteral("files left in the temporary folder after the rerun: ") +
+                       stale.join(QLatin1Char(' '));
     g = judge(r, s, t, QStringLiteral("after the rerun"));
     judgeClearEnding(r, rerun, s, t, years, g, QStringLiteral("rerun"));
     finish(r, timer);

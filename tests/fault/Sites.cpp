@@ -78,9 +78,11 @@ bool MariaServer::startAgain(QString* error)
             .arg(m_port);
     QProcess::execute(QStringLiteral("bash"), {QStringLiteral("-c"), cmd});
     for (int i = 0; i < 200; ++i) {
-        if (QProcess::execute(QStringLiteral("mariadb"), {QStringLiteral("--no-defaults"), QStringLiteral("-uroot"),
-                                                          QStringLiteral("--socket=") + m_dir + QStringLiteral("/sock"),
-                                                          QStringLiteral("-e"), QStringLiteral("select 1")}) == 0) {
+        if (runTool(QStringLiteral("mariadb"),
+                    {QStringLiteral("--no-defaults"), QStringLiteral("-uroot"),
+                     QStringLiteral("--socket=") + m_dir + QStringLiteral("/sock"), QStringLiteral("-e"),
+                     QStringLiteral("select 1")},
+                    nullptr, 10000)) {
             m_running = true;
             return true;
         }
@@ -154,6 +156,10 @@ HostRun::HostRun(const Site& site, const QStringList& a, const QProcessEnvironme
     env.insert(QStringLiteral("SJQL_HOST_EXE_DIR"), site.exe);
     env.insert(QStringLiteral("SJQL_SQL_LOG_DIR"), site.exe);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Each installation has a temporary folder of its own (the compaction's copy lives there), as
+    // separate machines would: a file left by one case never meets another case or another program.
+    QDir().mkpath(site.dir + QStringLiteral("/tmp"));
+    env.insert(QStringLiteral("TMPDIR"), site.dir + QStringLiteral("/tmp"));
     env.insert(extra);
     m_p->setProcessEnvironment(env);
     m_timer.start();
