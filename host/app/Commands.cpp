@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Commands.h"
 
+#include <QDir>
+
 #include <cstdio>
 
 namespace sjql::host {
@@ -30,11 +32,8 @@ bool CommandLine::intValue(const QString& name, int defaultValue, int min, int m
     bool ok = false;
     const int v = value(name).toInt(&ok);
     if (!ok || v < min || v > max) {
-        *error = QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
-                     .arg(name)
-                     .arg(min)
-                     .arg(max)
-                     .arg(value(name));
+        *error =
+            QStringLiteral("--%1 应是 %2 到 %3 之间的整数，而不是“%4”").arg(name).arg(min).arg(max).arg(value(name));
         return false;
     }
     *out = v;
@@ -70,27 +69,41 @@ void setCurrentCommandName(const QString& name)
     currentCommand() = name;
 }
 
-int fail(const QString& message)
+namespace {
+
+void printMessage(const QString& message)
 {
-    const QString prefix = currentCommand().isEmpty() ? QStringLiteral("sjql-host: ")
-                                                      : QStringLiteral("sjql-host %1: ").arg(currentCommand());
+    const QString prefix = currentCommand().isEmpty() ? QStringLiteral("sjql-host：")
+                                                      : QStringLiteral("sjql-host %1：").arg(currentCommand());
     const QByteArray bytes = (prefix + message).toUtf8();
     std::fprintf(stderr, "%s\n", bytes.constData());
     std::fflush(stderr);
+}
+
+} // namespace
+
+int fail(const QString& message)
+{
+    printMessage(message);
     return kExitFailed;
 }
 
 int usageError(const QString& message)
 {
-    fail(message);
+    const QString help = currentCommand().isEmpty() ? QStringLiteral("sjql-host --help")
+                                                    : QStringLiteral("sjql-host %1 --help").arg(currentCommand());
+    printMessage(QStringLiteral("%1（用法见 %2）").arg(message, help));
     return kExitUsage;
 }
 
 void note(const QString& message)
 {
-    const QByteArray bytes = (QStringLiteral("sjql-host: ") + message).toUtf8();
-    std::fprintf(stderr, "%s\n", bytes.constData());
-    std::fflush(stderr);
+    printMessage(message);
+}
+
+QString quotedPath(const QString& path)
+{
+    return QStringLiteral("“%1”").arg(QDir::toNativeSeparators(path));
 }
 
 } // namespace sjql::host

@@ -3,7 +3,8 @@
 //
 // Each subcommand lives in its own Cmd<Name>.cpp and registers itself in the table with
 // SJQL_HOST_COMMAND; main() parses the options a command declares and runs it. Output: UTF-8 lines
-// on stdout (mostly name=value); failures: a message on stderr and a non-zero exit code.
+// on stdout (mostly name=value, with ASCII keys that scripts rely on); messages for people (failures,
+// remarks, progress) go to stderr in Chinese, like the rest of the host. A failure exits non-zero.
 #pragma once
 
 #include <QMap>
@@ -37,7 +38,8 @@ struct Command
 {
     QString name;
     QString usage;            // the options, as shown in the help text
-    QString summary;          // one line
+    QString summary;          // one line, in Chinese
+    QString details;          // further lines for "sjql-host <command> --help" (Chinese; may be empty)
     QStringList valueOptions; // options taking a value ("home" is accepted by every command)
     QStringList flagOptions;
     int maxPositional = 0; // arguments that are not options: how many at most (-1: any number)
@@ -55,13 +57,19 @@ const std::vector<Command>& commands();
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// Output helpers: one UTF-8 line on stdout; "sjql-host <command>: <message>" on stderr (fail
-// returns 1, the exit code of a failed command; usageError returns 2, a wrong command line).
+// Output helpers. stdout: one UTF-8 line, or a "name=value" line (keep names ASCII and stable).
+// stderr: "sjql-host <command>：<message>", the message written in Chinese for the user; fail
+// returns 1 (the command could not do its work), usageError 2 (a wrong command line, with a pointer
+// to the command's --help). note is a remark that is not a failure (headless mode, a stop request,
+// the progress of a long run).
 void printLine(const QString& line);
 void printValue(const QString& name, const QString& value);
 int fail(const QString& message);
 int usageError(const QString& message);
-void note(const QString& message); // a remark on stderr that is not a failure
+void note(const QString& message);
+
+// A path as the user writes it, in Chinese quotation marks: “/home/me/备份”. For messages only.
+QString quotedPath(const QString& path);
 
 } // namespace sjql::host
 
