@@ -39,7 +39,7 @@ struct Command
     QString name;
     QString usage;            // the options, as shown in the help text
     QString summary;          // one line, in Chinese
-    QString details;          // further lines for "sjql-host <command> --help" (Chinese; may be empty)
+    QString details = {};     // further lines for "sjql-host <command> --help" (Chinese; may be empty)
     QStringList valueOptions; // options taking a value ("home" is accepted by every command)
     QStringList flagOptions;
     int maxPositional = 0; // arguments that are not options: how many at most (-1: any number)
