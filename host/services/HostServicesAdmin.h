@@ -109,6 +109,15 @@ SJQL_HOSTADMIN_API QString catalogueText(int number, const QByteArray& gbkParams
 // The bare catalogue text of a number (placeholders not filled); empty for an unknown number.
 SJQL_HOSTADMIN_API QString catalogueTemplate(int number);
 
+// Installs Qt's own Chinese translations (qtbase_zh_CN.qm from Qt's translations folder) in the
+// running application, whatever the process locale, and makes Chinese the default locale: the
+// standard buttons of message boxes and the file dialogs read 确定, 取消, 是, 否, 打开, ... Call it
+// once the QApplication exists; calling it again does nothing. False with *error (Chinese, naming
+// the folder and the package to install) when the translations are not there.
+SJQL_HOSTADMIN_API bool installChineseTranslations(QString* error);
+// The translation file installed by installChineseTranslations; empty when none is.
+SJQL_HOSTADMIN_API QString chineseTranslationsFile();
+
 // Skin colours (COLORREF 0x00BBGGRR) as Qt colours and back.
 inline QColor fromColorRef(quint32 c)
 {
