@@ -4,8 +4,10 @@
 // dialog, and read the result dialog. Prints the result lines ("line=...") and the archives written
 // ("archive=..."); boxes shown by the host services are printed as "box=...". The last line is the
 // run's summary ("result=..."), the exit code its ending; Ctrl-C stops the run between months.
+// While the run goes on, the progress window's operation and position are shown on stderr.
 #include "Commands.h"
 #include "HostSession.h"
+#include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
@@ -184,8 +186,11 @@ int runClear(const CommandLine& cl)
     const QPointer<QWidget> window(form);
     forgetRunEnding(form);
     DialogAnswerer answerer(cl.flag(QStringLiteral("decline-warnings")));
+    ProgressReporter progress(ProgressReporter::styleFor(cl));
+    progress.followProgressWindow();
     clickWidget(clearButton);
     settle(100);
+    progress.finish();
 
     for (const QString& line : answerer.warnings)
         printValue(QStringLiteral("warning"), line);
@@ -202,11 +207,11 @@ int runClear(const CommandLine& cl)
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("clear"),
-    .usage = QStringLiteral("--home DIR --years 2019,2020 [--backup-dir DIR] [--decline-warnings]"),
+    .usage = QStringLiteral("--home DIR --years 2019,2020 [--backup-dir DIR] [--decline-warnings] [--quiet]"),
     .summary = QStringLiteral("back up and clear the given years through the module's window, answering its "
                               "dialogs; prints the result lines and the archives written"),
     .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir")},
-    .flagOptions = {QStringLiteral("decline-warnings")},
+    .flagOptions = {QStringLiteral("decline-warnings"), QStringLiteral("quiet")},
     .maxPositional = 0,
     .gui = true,
     .run = runClear,

@@ -3,9 +3,11 @@
 // press the restore button, choose the archives in the open dialog, wait for the progress window
 // and read the result dialog. Prints the result lines ("line=..."); boxes shown by the host
 // services are printed as "box=...". The last line is the run's summary ("result=..."), the exit
-// code its ending; Ctrl-C stops the run at the module's next safe point.
+// code its ending; Ctrl-C stops the run at the module's next safe point. While the run goes on,
+// the progress window's operation and position are shown on stderr.
 #include "Commands.h"
 #include "HostSession.h"
+#include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
 
 #include <QAbstractButton>
@@ -112,8 +114,11 @@ int runRestore(const CommandLine& cl)
     const QPointer<QWidget> window(form);
     forgetRunEnding(form);
     RestoreAnswerer answerer(archives);
+    ProgressReporter progress(ProgressReporter::styleFor(cl));
+    progress.followProgressWindow();
     clickWidget(restoreButton);
     settle(100);
+    progress.finish();
     if (!answerer.chose)
         return failRun(QStringLiteral("the restore button showed no open dialog"));
     for (const QString& line : answerer.results)
@@ -125,11 +130,11 @@ int runRestore(const CommandLine& cl)
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("restore"),
-    .usage = QStringLiteral("--home DIR ARCHIVE..."),
+    .usage = QStringLiteral("--home DIR [--quiet] ARCHIVE..."),
     .summary = QStringLiteral("restore backup archives through the module's window, choosing them in its open "
                               "dialog; prints the result lines"),
     .valueOptions = {},
-    .flagOptions = {},
+    .flagOptions = {QStringLiteral("quiet")},
     .maxPositional = -1,
     .gui = true,
     .run = runRestore,

@@ -396,6 +396,8 @@ public:
     {
         Rng rng(mix(m_opt.seed));
         const int first = monthIndex(m_firstYear, 1);
+        const int total = m_opt.agents * (m_lastIndex - first + 1);
+        int done = 0;
         for (int a = 0; a < m_opt.agents; ++a) {
             const QString agent =
                 QStringLiteral("9111010%1MA0%2").arg(a % 10).arg(rng.range(0, 9999999), 7, 10, QLatin1Char('0'));
@@ -406,6 +408,8 @@ public:
             for (int m = first; m <= m_lastIndex; ++m) {
                 if (!month(agent, a, m, m >= start ? staff : std::vector<Employee>()))
                     return false;
+                if (m_opt.onMonth)
+                    m_opt.onMonth(a, ++done, total);
             }
         }
         for (TableWriter* w : {&m_sbzb, &m_wage, &m_nonWage, &m_report}) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace sjql::host {
@@ -54,6 +55,9 @@ struct DemoOptions
     int lastYear = 0;   // 0: the period's year
     QString period;     // host's current period "YYYYMM"; empty: the current month
     quint64 seed = 1;
+    // Optional: called after each month of each agent is generated (agent from 0; months done and
+    // months in all, over all agents); after the last one the rows are written and committed.
+    std::function<void(int agent, int done, int total)> onMonth;
 };
 
 struct DemoResult

@@ -55,6 +55,8 @@ int ScaleByPercent(int p, int size);
 class TGauge : public QWidget
 {
     Q_OBJECT
+    // Readable by name, so a host can follow a progress window without this class's headers.
+    Q_PROPERTY(int PercentDone READ PercentDone)
 public:
     explicit TGauge(QWidget* parent = nullptr);
 

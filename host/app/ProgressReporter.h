@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+// Progress of a long scripted command on stderr, so that a run of many seconds is not silent.
+//
+// For clear and restore it follows what the module's progress window shows: the operation line
+// (the label "lable_operatoin") and the position of its gauge ("ProgressBar_item", or
+// "ProgressBar_total" when the window shows that one), read by object name every 100 ms and
+// whenever the line is painted. The run itself is never asked for anything, so it pays nothing for
+// being watched. Commands without a window (init) report their phases through show().
+//
+// Three styles: on a terminal one line redrawn in place ("\r[ 45%] text", cleared to the end of
+// the line and cut to the terminal's width); elsewhere (a log, a pipe) one line per change of the
+// operation text, "progress=45 text", where a trailing row counter "(k/N)" is not a change;
+// --quiet prints nothing. stdout is left alone: it carries the results. GUI thread only.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <cstdio>
+
+class QLabel;
+
+namespace sjql::host {
+
+struct CommandLine;
+
+class ProgressReporter : public QObject
+{
+public:
+    enum class Style
+    {
+        Quiet,    // nothing at all
+        Terminal, // one line, redrawn
+        Lines,    // one line per operation text
+    };
+
+    // --quiet: Quiet; stderr a terminal that understands cursor control: Terminal; else Lines.
+    static Style styleFor(const CommandLine& cl);
+
+    // Writes to `out` (not owned). `columns`: the terminal's width; 0 asks the terminal each time.
+    explicit ProgressReporter(Style style, FILE* out = stderr, int columns = 0);
+    ~ProgressReporter() override; // finish()
+
+    // From now until finish(), follows the module's progress window whenever one is shown.
+    void followProgressWindow();
+
+    // One state: the operation text and the position in percent (-1: no position).
+    void show(const QString& text, int percent);
+
+    // Stops following; on a terminal ends the redrawn line with a newline, so that whatever is
+    // printed next starts on a line of its own. Idempotent.
+    void finish();
+
+    // Columns a text takes on a terminal: East Asian wide and full-width characters take two.
+    static int displayWidth(const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void sample();
+    void write(const QByteArray& bytes);
+    int columns() const;
+
+    Style m_style;
+    FILE* m_out;
+    int m_columns;
+    QTimer m_timer;
+    QPointer<QWidget> m_window; // the progress window being followed
+    QPointer<QLabel> m_label;
+    QPointer<QWidget> m_gauge;
+    QString m_drawn;     // Terminal: the line on the screen now
+    bool m_open = false; // Terminal: a drawn line not yet ended by a newline
+    QString m_lastText;  // Lines: the operation text printed last, without its row counter
+};
+
+} // namespace sjql::host
