@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // sjql-host init: creates the installation (folders, host.ini, per-user files, SysConfig.ini beside
-// the executable) and the host database filled with demo data.
+// the executable) and the host database filled with demo data. Its phases are shown on stderr.
 #include "Commands.h"
 #include "Installation.h"
+#include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
@@ -71,21 +72,40 @@ int runInit(const CommandLine& cl)
     inst.config.hideSwitch = !cl.flag(QStringLiteral("no-hide-switch"));
     inst.config.initError = kDefaultInitError;
 
+    // The generation takes most of the time: its position counts the months made, the writing of
+    // the rows and the settings the last few percent.
+    ProgressReporter progress(ProgressReporter::styleFor(cl));
+    // A failure's message starts on a line of its own, not after the progress line.
+    const auto failed = [&progress](const QString& message) {
+        progress.finish();
+        return fail(message);
+    };
+    progress.show(QStringLiteral("正在创建安装目录"), 0);
     if (!inst.createFolders(&error))
-        return fail(error);
+        return failed(error);
     if (!installHideSwitch(inst.appFolder(inst.config.appCode), inst.config.hideSwitch, &error))
-        return fail(error);
+        return failed(error);
+    progress.show(QStringLiteral("正在连接主机数据库"), 0);
     HostConnection* connection = inst.openConnection(&error);
     if (!connection)
-        return fail(QStringLiteral("cannot open the host database: %1").arg(error));
+        return failed(QStringLiteral("cannot open the host database: %1").arg(error));
+    progress.show(QStringLiteral("正在创建数据表"), 1);
+    demo.onMonth = [&progress, agents = demo.agents](int agent, int done, int total) {
+        if (done == total)
+            progress.show(QStringLiteral("正在写入演示数据"), 95);
+        else
+            progress.show(QStringLiteral("正在生成演示数据：第%1/%2个扣缴义务人").arg(agent + 1).arg(agents),
+                          1 + done * 94 / total);
+    };
     DemoResult result;
     if (!createDemoDatabase(*connection, inst.config.dbType, demo, &result, &error))
-        return fail(QStringLiteral("cannot create the demo data: %1").arg(error));
+        return failed(QStringLiteral("cannot create the demo data: %1").arg(error));
+    progress.show(QStringLiteral("正在保存安装设置"), 99);
     inst.config.agentCodes = result.agentCodes;
     inst.config.agentCode = result.agentCodes.value(0);
     inst.config.period = result.period;
     if (!inst.save(&error))
-        return fail(error);
+        return failed(error);
 
     // Per-user files, written through the services like every later change.
     inst.publish(nullptr, nullptr);
@@ -93,7 +113,8 @@ int runInit(const CommandLine& cl)
     writeUserIni(userConfigFile(), "User", "Name", inst.config.userName);
     bool created = false;
     if (!ensureSysConfigIni(&created, &error))
-        return fail(error);
+        return failed(error);
+    progress.finish();
 
     printValue(QStringLiteral("home"), QDir::toNativeSeparators(inst.home()));
     printValue(QStringLiteral("hostIni"), QDir::toNativeSeparators(inst.hostIni()));
@@ -118,11 +139,11 @@ int runInit(const CommandLine& cl)
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("init"),
     .usage = QStringLiteral("--home DIR [--agents N] [--employees N] [--years FIRST-LAST] [--period YYYYMM] "
-                            "[--seed S] [--db sqlite|mysql://...] [--no-hide-switch]"),
+                            "[--seed S] [--db sqlite|mysql://...] [--no-hide-switch] [--quiet]"),
     .summary = QStringLiteral("create the installation and its database with demo data (drops what is there)"),
     .valueOptions = {QStringLiteral("agents"), QStringLiteral("employees"), QStringLiteral("years"),
                      QStringLiteral("period"), QStringLiteral("seed"), QStringLiteral("db")},
-    .flagOptions = {QStringLiteral("no-hide-switch")},
+    .flagOptions = {QStringLiteral("no-hide-switch"), QStringLiteral("quiet")},
     .gui = false,
     .run = runInit,
 })
