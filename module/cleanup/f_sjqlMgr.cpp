@@ -294,25 +294,40 @@ void TfrmsjqlMgr::PrepareWindow()
 
 QString TfrmsjqlMgr::ChooseBackupFolder() const
 {
-    const QString stored = fromGbk(GetSubAppUserConfigParam(GetCurSubAppCode(), "SysConfig", "BFPATH", "")).trimmed();
+    using namespace sjql::cleanup;
+    const QString home = HomeFolder();
+    // A relative stored text means a folder in the home folder, never one in whatever folder the
+    // process happens to run in.
+    const QString stored = AbsoluteFromHome(
+        fromGbk(GetSubAppUserConfigParam(GetCurSubAppCode(), "SysConfig", "BFPATH", "")).trimmed(), home);
     if (!stored.isEmpty() && sjql::DirExists(stored))
         return stored;
 
     // Walk the drives from the last to the first: a fixed one is taken, a removable one only when
-    // the sub-application runs from it, anything else is skipped.
-    using namespace sjql::cleanup;
+    // the sub-application runs from it, anything else is skipped; and only where the user has a
+    // place on it (the home folder, else a writable mount point).
     const QList<TDriveInfo> drives = GetDriveList();
     const QString runningFrom = DriveRootOf(fromGbk(GetCurSubAppPath()), drives);
     QString folder = stored;
     for (auto it = drives.crbegin(); it != drives.crend(); ++it) {
-        if (it->Type == dtFixed || (it->Type == dtRemovable && !runningFrom.isEmpty() && it->Root == runningFrom)) {
-            folder = it->Root;
+        if (it->Type != dtFixed && !(it->Type == dtRemovable && !runningFrom.isEmpty() && it->Root == runningFrom))
+            continue;
+        const QString place = BackupPlaceOn(*it, drives, home);
+        if (!place.isEmpty()) {
+            folder = place;
             break;
         }
     }
     // A stale stored folder gets its own separator before the default folder name, so the backup
-    // lands inside it rather than in a sibling whose name runs on.
-    return sjql::AddBackslash(folder) + QStringLiteral("Quarvo") + QDir::separator() + QStringLiteral("备份");
+    // lands inside it rather than in a sibling whose name runs on. Without any place the default
+    // folder is the one in the home folder.
+    return AbsoluteFromHome(
+        sjql::AddBackslash(folder) + QStringLiteral("Quarvo") + QDir::separator() + QStringLiteral("备份"), home);
+}
+
+QString TfrmsjqlMgr::BackupFolder() const
+{
+    return sjql::cleanup::AbsoluteFromHome(edtBFLJ->text().trimmed(), sjql::cleanup::HomeFolder());
 }
 
 void TfrmsjqlMgr::RefreshYearList()
@@ -411,22 +426,33 @@ void TfrmsjqlMgr::SetFolderChooser(FolderChooser chooser)
 
 bool TfrmsjqlMgr::SelectFolder(QWidget* owner, const QString& title, const QString& root, QString* folder)
 {
-    QString chosen;
+    using namespace sjql::cleanup;
+    const QString home = HomeFolder();
+    // The dialog opens at the folder it is given (or its nearest existing parent, as the backup
+    // folder is only made by the first backup); without one, at the root it names: "\" is the root
+    // of the volume the user's home folder lies on.
+    QString start;
+    if (!folder->trimmed().isEmpty())
+        start = NearestExistingFolder(folder->trimmed(), home);
+    else if (root == QLatin1String("\\"))
+        start = QStorageInfo(home).rootPath();
+    else
+        start = NearestExistingFolder(root, home);
+
+    QString chosen = start;
     if (folderChooser()) {
         if (!folderChooser()(owner, title, &chosen))
             chosen.clear();
     } else {
-        // "\" names the root of the current drive: here the mount point of the current folder.
-        const QString start = root == QLatin1String("\\") ? QStorageInfo(QDir::currentPath()).rootPath() : root;
         chosen = QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
     }
-    *folder = QDir::toNativeSeparators(chosen);
+    *folder = QDir::toNativeSeparators(AbsoluteFromHome(chosen, home));
     return !chosen.isEmpty();
 }
 
 void TfrmsjqlMgr::btnLoadClick()
 {
-    QString folder = edtBFLJ->text();
+    QString folder = BackupFolder();
     if (!SelectFolder(window(), QStringLiteral("请选择备份目录"), QStringLiteral("\\"), &folder))
         return;
     edtBFLJ->setText(folder);

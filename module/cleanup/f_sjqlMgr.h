@@ -67,6 +67,9 @@ public:
     QStringList VisibleYearCaptions() const;
 
     QString WorkDir() const { return FWorkDir; }
+    // The backup folder of the edit as an absolute path (a relative text is taken from the home
+    // folder); what the backup writes into and where the open dialog starts.
+    QString BackupFolder() const;
     bool Cleared() const { return FCleared; }
 
     // --- Event handlers ---
@@ -106,8 +109,10 @@ public:
     // True while the decryption library is loaded (only during CheckHideNsrAvailable).
     bool DecryptLibraryLoaded() const { return FLibHandle != nullptr; }
 
-    // The folder browser. On success *folder holds the chosen folder and the result is true; on
-    // cancel *folder becomes empty and the result is false.
+    // The folder browser, opened at *folder (its nearest existing parent), or at `root` when *folder
+    // is empty. On success *folder holds the chosen folder, made absolute from the home folder, and
+    // the result is true; on cancel *folder becomes empty and the result is false.
+    // A chooser receives in *folder the folder the dialog would open at.
     using FolderChooser = std::function<bool(QWidget* owner, const QString& title, QString* folder)>;
     static bool SelectFolder(QWidget* owner, const QString& title, const QString& root, QString* folder);
     // Test and scripted-mode seam: a chooser used instead of the folder dialog; empty puts it back.

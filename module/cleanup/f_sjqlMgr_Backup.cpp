@@ -23,7 +23,7 @@ void TfrmsjqlMgr::btnClearClick()
 {
     // A backup folder that cannot be created is not reported here: packing into it fails later and
     // the archives go to the fallback folder.
-    const QString backupDir = edtBFLJ->text();
+    const QString backupDir = BackupFolder();
     if (!sjql::DirExists(backupDir))
         sjql::ForceDirs(backupDir);
     if (!sjql::DirExists(FWorkDir))
@@ -72,7 +72,7 @@ bool TfrmsjqlMgr::BackupAndClear(TMyProgress* sender, void* param, QString& oper
     sjql::BackupJobSettings settings;
     settings.agentCode = sjql::GetAgentCode();
     settings.hostAppCode = sjql::GetHostAppCode();
-    settings.backupDir = edtBFLJ->text();
+    settings.backupDir = BackupFolder();
     settings.workDir = FWorkDir;
     const QByteArray subAppCode(GetCurSubAppCode());
     settings.subAppDir = sjql::fromGbk(GetSubAppPath(subAppCode.constData()));

@@ -12,6 +12,7 @@
 // never the desktop's, so that scripted runs (the host's scripted mode, tests) find it among the
 // application's modal widgets by its object name and choose files in it as a user would.
 #include "archive/FileUtils.h"
+#include "cleanup/Drives.h"
 #include "cleanup/RestoreJob.h"
 #include "cleanup/RunOutcome.h"
 #include "cleanup/WorkFolders.h"
@@ -24,6 +25,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QListView>
+#include <QScreen>
+#include <QTreeView>
 
 using sjql::ui::TDispResultList;
 using sjql::ui::TMyProgress;
@@ -48,6 +53,25 @@ private:
     QString m_folder;
 };
 
+// The archive names are long ("个税代扣代缴备份文件2019年_<agent>_<time stamp>.zip") and tell the
+// archives apart only by their year and time stamp: the dialog lists them in detail, the name column
+// as wide as the longest name, and a name too long for any column loses its end, never its middle.
+void ShowWholeArchiveNames(QFileDialog* dialog)
+{
+    dialog->setViewMode(QFileDialog::Detail);
+    if (auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        tree->setTextElideMode(Qt::ElideRight);
+        tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    }
+    if (auto* list = dialog->findChild<QListView*>(QStringLiteral("listView")))
+        list->setTextElideMode(Qt::ElideRight);
+    // Wide enough for a name, its size and date beside the folder list, within the screen.
+    QSize size(900, 480);
+    if (const QScreen* screen = dialog->screen())
+        size = size.boundedTo(screen->availableSize());
+    dialog->resize(size);
+}
+
 // <work folder>/<agent folder>/UnZipDir
 QString unpackFolderOf(const QString& workDir)
 {
@@ -68,10 +92,19 @@ void TfrmsjqlMgr::btnRegainClick()
         dlgOpenHF->setAcceptMode(QFileDialog::AcceptOpen);
         // Several archives at once; names in either case, as Windows-made archives end in ".ZIP".
         dlgOpenHF->setFileMode(QFileDialog::ExistingFiles);
-        dlgOpenHF->setNameFilter(QStringLiteral("(*.ZIP) (*.zip *.ZIP)"));
+        dlgOpenHF->setNameFilter(QStringLiteral("备份文件 (*.zip *.ZIP)"));
         dlgOpenHF->setSizeGripEnabled(true);
+        dlgOpenHF->setWindowTitle(QStringLiteral("选择要恢复的备份文件"));
+        dlgOpenHF->setLabelText(QFileDialog::LookIn, QStringLiteral("查找范围："));
+        dlgOpenHF->setLabelText(QFileDialog::FileName, QStringLiteral("文件名："));
+        dlgOpenHF->setLabelText(QFileDialog::FileType, QStringLiteral("文件类型："));
+        dlgOpenHF->setLabelText(QFileDialog::Accept, QStringLiteral("打开"));
+        dlgOpenHF->setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
+        ShowWholeArchiveNames(dlgOpenHF);
     }
-    dlgOpenHF->setDirectory(edtBFLJ->text());
+    // The dialog opens where the backups are: the folder in the box, or its nearest existing parent
+    // before the first backup made it.
+    dlgOpenHF->setDirectory(sjql::cleanup::NearestExistingFolder(BackupFolder(), sjql::cleanup::HomeFolder()));
     if (dlgOpenHF->exec() != QDialog::Accepted || dlgOpenHF->selectedFiles().isEmpty())
         return;
 
@@ -108,7 +141,7 @@ bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& ope
         settings.archives = dlg->selectedFiles();
     settings.unpackFolder =
         param ? QFile::decodeName(static_cast<const char*>(param)) : sjql::AddBackslash(unpackFolderOf(FWorkDir));
-    settings.backupFolder = edtBFLJ->text();
+    settings.backupFolder = BackupFolder();
     settings.agentCode = sjql::GetAgentCode();
     settings.hostAppCode = sjql::GetHostAppCode();
 

@@ -20,8 +20,14 @@
 #include "ui/DispResult.h"
 #include "ui/XPControls.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +44,7 @@ protected:
         SetSqlLogFolderOverride(home.path());
         host::clearShownBoxes();
         cleanup::SetDriveListProvider([] { return QList<cleanup::TDriveInfo>{}; });
+        cleanup::SetHomeFolderOverride(home.path());
         ASSERT_TRUE(db.ok()) << db.error().toStdString();
         host::DemoOptions o;
         o.agents = 1;
@@ -67,6 +74,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         ui::Tfrm_CustomDlg::SetDialogScript({});
         cleanup::SetDriveListProvider(nullptr);
+        cleanup::SetHomeFolderOverride(QString());
         SetSqlLogFolderOverride(QString());
         SetHostExeDirOverride(QString());
         host::setBoxScript(nullptr);
@@ -244,4 +252,101 @@ TEST_F(BackupWindow, AnUnfinishedYearIsFinishedByClearingItAgain)
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files).size(), months * 3 + 1);
     EXPECT_FALSE(DirExists(yearFolder));
     EXPECT_EQ(window->VisibleYearCaptions(), QStringList{QStringLiteral("2020年")});
+}
+
+// A folder text without its leading part (as a stale setting may hold) is the folder in the home
+// folder: the archives land there and nothing appears in the process's current folder.
+TEST_F(BackupWindow, ARelativeFolderTextMeansTheHomeFolder)
+{
+    QTemporaryDir elsewhere;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    QStringList results;
+    answerEverything(&results);
+    window->edtBFLJ->setText(QStringLiteral("Quarvo/备份"));
+    tick(QStringLiteral("2019"));
+    window->btnClearClick();
+    QDir::setCurrent(before);
+
+    const QString folder = home.path() + QStringLiteral("/Quarvo/备份");
+    const QStringList zips = QDir(folder).entryList({QStringLiteral("*.zip")});
+    ASSERT_EQ(zips.size(), 1) << results.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_TRUE(results[0].contains(folder + QLatin1Char('/') + zips[0])) << results[0].toStdString();
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    EXPECT_EQ(rows(QStringLiteral("2019")), 0);
+}
+
+// The restore button's open dialog, as the user sees it: at the backup folder (or, before the first
+// backup made it, at its nearest existing parent), with a filter in words, and the archives' whole
+// names in view.
+TEST_F(BackupWindow, TheOpenDialogStartsAtTheBackupFolderWithWholeNames)
+{
+    const QString folder = home.filePath(QStringLiteral("backup"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString name = QStringLiteral("个税代扣代缴备份文件2019年_91110100MA08372364_20261208131214561.zip");
+    QFile archive(folder + QLatin1Char('/') + name);
+    ASSERT_TRUE(archive.open(QIODevice::WriteOnly));
+    archive.close();
+    window->edtBFLJ->setText(folder);
+
+    struct Seen
+    {
+        QString directory;
+        QStringList filters;
+        int nameWidth = 0;
+        int columnWidth = 0;
+        bool inView = false;
+    };
+    // Looks at the dialog once it is on screen and its folder is listed, then cancels it.
+    auto look = [](Seen* seen, const QString& file, const QString& shot) {
+        auto* timer = new QTimer;
+        timer->setInterval(20);
+        auto deadline = std::make_shared<int>(250);
+        QObject::connect(timer, &QTimer::timeout, [=] {
+            auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dlg)
+                return;
+            auto* tree = dlg->findChild<QTreeView*>(QStringLiteral("treeView"));
+            auto* model = dlg->findChild<QFileSystemModel*>();
+            const QModelIndex index = model && !file.isEmpty() ? model->index(file) : QModelIndex();
+            if (!file.isEmpty() && --*deadline > 0 &&
+                (!tree || !tree->isVisible() || !index.isValid() || tree->visualRect(index).isEmpty()))
+                return;
+            timer->stop();
+            timer->deleteLater();
+            seen->directory = dlg->directory().absolutePath();
+            seen->filters = dlg->nameFilters();
+            if (tree && index.isValid()) {
+                QCoreApplication::processEvents();
+                seen->nameWidth = tree->fontMetrics().horizontalAdvance(QFileInfo(file).fileName());
+                seen->columnWidth = tree->columnWidth(0);
+                const QRect cell = tree->visualRect(index);
+                seen->inView = cell.left() >= 0 && cell.right() <= tree->viewport()->width();
+                if (!shot.isEmpty()) {
+                    QDir().mkpath(QStringLiteral(SJQL_BINARY_DIR "/ui-shots"));
+                    dlg->grab().save(QStringLiteral(SJQL_BINARY_DIR "/ui-shots/") + shot + QStringLiteral(".png"));
+                }
+            }
+            dlg->reject();
+        });
+        timer->start();
+    };
+
+    Seen seen;
+    look(&seen, folder + QLatin1Char('/') + name, QStringLiteral("open-dialog"));
+    window->btnRegainClick();
+    EXPECT_EQ(seen.directory, folder);
+    EXPECT_EQ(seen.filters, QStringList{QStringLiteral("备份文件 (*.zip *.ZIP)")});
+    EXPECT_GT(seen.nameWidth, 0);
+    EXPECT_GE(seen.columnWidth, seen.nameWidth) << "the name column cuts the archive's name";
+    EXPECT_TRUE(seen.inView);
+    // Cancelled: nothing ran.
+    EXPECT_FALSE(window->Cleared());
+
+    Seen before;
+    window->edtBFLJ->setText(home.path() + QStringLiteral("/Quarvo/备份"));
+    look(&before, QString(), QString());
+    window->btnRegainClick();
+    EXPECT_EQ(before.directory, home.path());
 }

@@ -82,12 +82,14 @@ protected:
         host::clearShownBoxes();
         host::setBoxScript([](const host::ShownBox&) { return true; });
         cleanup::SetDriveListProvider([] { return QList<TDriveInfo>{}; });
+        cleanup::SetHomeFolderOverride(home.path());
     }
     void tearDownHost()
     {
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         cleanup::SetDriveListProvider(nullptr);
+        cleanup::SetHomeFolderOverride(QString());
         SetSqlLogFolderOverride(QString());
         SetHostExeDirOverride(QString());
         host::setBoxScript(nullptr);
@@ -300,6 +302,7 @@ protected:
 TEST_F(WindowTest, BackupFolderRules)
 {
     const QString kTail = QStringLiteral("Quarvo/备份");
+    const QString homeTail = home.path() + QLatin1Char('/') + kTail;
     const QString stored = home.filePath(QStringLiteral("my backups"));
     ASSERT_TRUE(QDir().mkpath(stored));
 
@@ -308,26 +311,57 @@ TEST_F(WindowTest, BackupFolderRules)
     storeBackupPath(QStringLiteral("  ") + stored + QStringLiteral(" "));
     EXPECT_EQ(folderShown(), stored);
 
-    // Without one: the last fixed drive, past a CD drive.
+    // Without one: the last fixed drive the user has a place on, past a CD drive.
     storeBackupPath(QStringLiteral("   "));
     volumes({{QStringLiteral("/"), cleanup::dtFixed},
              {QStringLiteral("/data/"), cleanup::dtFixed},
              {QStringLiteral("/media/cd/"), cleanup::dtCdRom}});
     EXPECT_EQ(folderShown(), QStringLiteral("/data/") + kTail);
 
+    // An ordinary user may write at no mount point: the place on the root volume is the home folder.
+    const bool readOnly = false;
+    volumes(
+        {{QStringLiteral("/"), cleanup::dtFixed, readOnly}, {QStringLiteral("/data/"), cleanup::dtFixed, readOnly}});
+    EXPECT_EQ(folderShown(), homeTail);
+    // The administrator may write at the root too, and still gets the home folder, not the top of
+    // the file system.
+    volumes({{QStringLiteral("/"), cleanup::dtFixed}});
+    EXPECT_EQ(folderShown(), homeTail);
+    // The home folder on a volume of its own, whose mount point nobody but the administrator writes.
+    const QString homeVolume = QFileInfo(home.path()).path() + QLatin1Char('/');
+    volumes({{QStringLiteral("/"), cleanup::dtFixed, readOnly}, {homeVolume, cleanup::dtFixed, readOnly}});
+    EXPECT_EQ(folderShown(), homeTail);
+
     // A removable drive counts only when the sub-application runs from it.
     volumes({{QStringLiteral("/"), cleanup::dtFixed}, {QStringLiteral("/media/usb/"), cleanup::dtRemovable}});
-    EXPECT_EQ(folderShown(), QStringLiteral("/") + kTail);
-    volumes({{QStringLiteral("/media/usb/"), cleanup::dtRemovable}});
-    EXPECT_EQ(folderShown(), kTail);
+    EXPECT_EQ(folderShown(), homeTail);
     const QString homeRoot = home.path() + QLatin1Char('/');
     volumes({{QStringLiteral("/"), cleanup::dtFixed}, {homeRoot, cleanup::dtRemovable}});
     EXPECT_EQ(folderShown(), homeRoot + kTail);
+
+    // No drive taken at all: the default folder still lies in the home folder, never in the
+    // process's current folder.
+    volumes({{QStringLiteral("/media/usb/"), cleanup::dtRemovable}});
+    EXPECT_EQ(folderShown(), homeTail);
 
     // A stored folder that is gone, and no drive taken: the default folder goes inside it.
     volumes({});
     storeBackupPath(QStringLiteral("/gone/backups"));
     EXPECT_EQ(folderShown(), QStringLiteral("/gone/backups/") + kTail);
+
+    // A relative stored text names a folder in the home folder, even where the current folder has
+    // one of that name too.
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir(elsewhere.path()).mkpath(QStringLiteral("mine")));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    storeBackupPath(QStringLiteral("mine"));
+    EXPECT_EQ(folderShown(), home.path() + QStringLiteral("/mine/") + kTail);
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("mine")));
+    EXPECT_EQ(folderShown(), home.path() + QStringLiteral("/mine"));
+    storeBackupPath(QStringLiteral("~/mine"));
+    EXPECT_EQ(folderShown(), home.path() + QStringLiteral("/mine"));
+    QDir::setCurrent(before);
 
     // The edit only shows the folder; it changes through the browse button.
     EXPECT_FALSE(window->edtBFLJ->isEnabled());
@@ -335,18 +369,26 @@ TEST_F(WindowTest, BackupFolderRules)
     EXPECT_EQ(window->WorkDir(), host::subAppPath(host::state().curSubAppCode) + QStringLiteral("TEMP/TMPBFMU"));
 }
 
-TEST_F(WindowTest, BrowseStoresTheChosenFolderAndCancelChangesNothing)
+TEST_F(WindowTest, BrowseStartsAtTheFolderShownAndStoresTheChosenOne)
 {
+    volumes({{QStringLiteral("/"), cleanup::dtFixed, false}});
     TfrmsjqlMgr* w = open();
     const QString before = w->edtBFLJ->text();
-    QString askedTitle;
-    TfrmsjqlMgr::SetFolderChooser([&](QWidget*, const QString& title, QString*) {
+    ASSERT_EQ(before, home.path() + QStringLiteral("/Quarvo/备份"));
+    QString askedTitle, startedAt;
+    TfrmsjqlMgr::SetFolderChooser([&](QWidget*, const QString& title, QString* folder) {
         askedTitle = title;
+        startedAt = *folder;
         return false;
     });
+    // Before the first backup made the folder, the chooser opens at its nearest existing parent.
     QTest::mouseClick(w->btnLoad, Qt::LeftButton);
     EXPECT_EQ(askedTitle, QStringLiteral("请选择备份目录"));
+    EXPECT_EQ(startedAt, home.path());
     EXPECT_EQ(w->edtBFLJ->text(), before);
+    ASSERT_TRUE(QDir().mkpath(before));
+    QTest::mouseClick(w->btnLoad, Qt::LeftButton);
+    EXPECT_EQ(startedAt, before);
 
     const QString chosen = home.filePath(QStringLiteral("备份 2"));
     TfrmsjqlMgr::SetFolderChooser([&](QWidget*, const QString&, QString* folder) {
@@ -354,10 +396,20 @@ TEST_F(WindowTest, BrowseStoresTheChosenFolderAndCancelChangesNothing)
         return true;
     });
     QTest::mouseClick(w->btnLoad, Qt::LeftButton);
-    TfrmsjqlMgr::SetFolderChooser(nullptr);
-    EXPECT_EQ(w->edtBFLJ->text(), chosen);
     const QByteArray code = toGbk(host::state().curSubAppCode);
+    EXPECT_EQ(w->edtBFLJ->text(), chosen);
     EXPECT_EQ(fromGbk(GetSubAppUserConfigParam(code.constData(), "SysConfig", "BFPATH", "")), chosen);
+
+    // A relative answer is stored and shown as the folder in the home folder.
+    TfrmsjqlMgr::SetFolderChooser([&](QWidget*, const QString&, QString* folder) {
+        *folder = QStringLiteral("rel/备份");
+        return true;
+    });
+    QTest::mouseClick(w->btnLoad, Qt::LeftButton);
+    TfrmsjqlMgr::SetFolderChooser(nullptr);
+    EXPECT_EQ(w->edtBFLJ->text(), home.path() + QStringLiteral("/rel/备份"));
+    EXPECT_EQ(fromGbk(GetSubAppUserConfigParam(code.constData(), "SysConfig", "BFPATH", "")),
+              home.path() + QStringLiteral("/rel/备份"));
 }
 
 TEST_F(WindowTest, TextsFollowTheHostKind)
@@ -415,11 +467,27 @@ TEST(DrivesTest, RootOfAPathAndTheMachineVolumes)
     EXPECT_EQ(cleanup::DriveRootOf(QStringLiteral("/media/usb2/app"), drives), QStringLiteral("/"));
     EXPECT_EQ(cleanup::DriveRootOf(QStringLiteral("relative/app"), drives), QString());
 
-    // The machine's own list: writable mount points, each ending with the separator.
+    // The machine's own list: mount points ending with the separator, writable as they say, and
+    // none of the system's own volumes.
     for (const TDriveInfo& d : cleanup::PlatformDriveList()) {
         EXPECT_TRUE(d.Root.endsWith(QLatin1Char('/'))) << d.Root.toStdString();
-        EXPECT_TRUE(QFileInfo(d.Root).isWritable()) << d.Root.toStdString();
+        EXPECT_EQ(QFileInfo(d.Root).isWritable(), d.Writable) << d.Root.toStdString();
+        EXPECT_FALSE(d.Root.startsWith(QStringLiteral("/boot/"))) << d.Root.toStdString();
+        EXPECT_FALSE(d.Root.startsWith(QStringLiteral("/proc/"))) << d.Root.toStdString();
     }
+
+    // Relative folder texts and where the folder dialogs open.
+    QTemporaryDir home;
+    const QString h = home.path();
+    EXPECT_EQ(cleanup::AbsoluteFromHome(QStringLiteral("/abs/x"), h), QStringLiteral("/abs/x"));
+    EXPECT_EQ(cleanup::AbsoluteFromHome(QStringLiteral("Quarvo/备份"), h), h + QStringLiteral("/Quarvo/备份"));
+    EXPECT_EQ(cleanup::AbsoluteFromHome(QStringLiteral("./a/../b/"), h), h + QStringLiteral("/b/"));
+    EXPECT_EQ(cleanup::AbsoluteFromHome(QStringLiteral("~"), h), h);
+    EXPECT_EQ(cleanup::AbsoluteFromHome(QString(), h), QString());
+    ASSERT_TRUE(QDir(h).mkpath(QStringLiteral("a")));
+    EXPECT_EQ(cleanup::NearestExistingFolder(h + QStringLiteral("/a/b/c"), h), h + QStringLiteral("/a"));
+    EXPECT_EQ(cleanup::NearestExistingFolder(QStringLiteral("a"), h), h + QStringLiteral("/a"));
+    EXPECT_EQ(cleanup::NearestExistingFolder(QString(), h), h);
 }
 
 } // namespace
