@@ -19,10 +19,13 @@
 #include <QSqlQuery>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <optional>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace sjql {
@@ -150,6 +153,39 @@ QString sqliteError(sqlite3* db)
 // keeps the lock of a transaction after its end, until the connection is closed. No other process
 // can read or write the file from here on. Retries while another process is inside a transaction,
 // processing events meanwhile; empty on success.
+// The temporary copy's file, claimed for the whole compaction: created empty (VACUUM INTO accepts
+// an empty file) and locked with flock. A file left by a compaction that was killed holds nothing
+// the database lacks, since the copy only reaches the database file through SQLite's journal: it
+// is emptied and used again, with any journal beside it. A file that another compaction holds
+// right now (another installation on this machine) makes this one refuse. Returns the locked
+// descriptor, or -1 with *error set.
+int claimTemporaryFile(const QString& tmpFile, QString* error)
+{
+    const QByteArray name = QFile::encodeName(tmpFile);
+    // O_NOFOLLOW: the temporary folder is shared, a link planted there must not lead elsewhere.
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        *error = QStringLiteral("database compaction: temporary file %1 cannot be opened: %2")
+                     .arg(tmpFile, QString::fromLocal8Bit(std::strerror(errno)));
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        *error = QStringLiteral("database compaction: temporary file %1 is in use by another compaction; "
+                                "try again when it has ended")
+                     .arg(tmpFile);
+        return -1;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        *error = QStringLiteral("database compaction: temporary file %1 cannot be emptied: %2")
+                     .arg(tmpFile, QString::fromLocal8Bit(std::strerror(errno)));
+        ::close(fd);
+        return -1;
+    }
+    QFile::remove(tmpFile + QStringLiteral("-journal"));
+    return fd;
+}
+
 QString lockExclusively(sqlite3* db, const QString& dbFile)
 {
     // The connection's own busy wait would hold the event loop for the whole time.
@@ -267,16 +303,13 @@ CompactResult compactSqlite(HostConnection* conn)
                            .arg(dbFile, conn->database().databaseName());
         return result;
     }
-    // A file left by an earlier run is not overwritten: it may be all that is left of it.
-    if (QFileInfo::exists(tmpFile)) {
-        result.error = QStringLiteral("database compaction: temporary file %1 already exists; remove it and try again")
-                           .arg(tmpFile);
-        return result;
-    }
     if (conn->inTransaction()) {
         result.error = QStringLiteral("database compaction: a transaction is still open on the host connection");
         return result;
     }
+    const int tmpLock = claimTemporaryFile(tmpFile, &result.error);
+    if (tmpLock < 0)
+        return result;
 
     // Statements still open on the connection (a select whose rows were read only in part) keep
     // SQLite from vacuuming and from writing the copy back: closing ends them.
@@ -344,8 +377,8 @@ CompactResult compactSqlite(HostConnection* conn)
         RunBesideEvents([journal] { ::close(journal); }, processOtherEvents);
     const bool reconnected = stepAllowed("reconnect") && conn->connect();
 
-    // The temporary file is ours (an existing one was refused above); the database is whole
-    // either way, so it goes.
+    // The temporary file is ours (claimed above); the database is whole either way, so it goes,
+    // before its lock is let go.
     if (QFileInfo::exists(tmpFile)) {
         if (!stepAllowed("remove temporary") ||
             !RunBesideEvents([&tmpFile] { return QFile::remove(tmpFile); }, processOtherEvents)) {
@@ -353,6 +386,7 @@ CompactResult compactSqlite(HostConnection* conn)
                 result.error = QStringLiteral("database compaction: temporary file %1 cannot be removed").arg(tmpFile);
         }
     }
+    ::close(tmpLock);
     if (!reconnected) {
         const QString why = QStringLiteral("database compaction: the host connection cannot be opened again: %1")
                                 .arg(conn->lastError());

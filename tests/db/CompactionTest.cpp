@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sqlite3.h>
+#include <sys/file.h>
 
 using namespace sjql;
 
@@ -193,21 +194,42 @@ TEST_F(Compaction, QueriesStillOpenOnTheConnectionDoNotBlockIt)
     EXPECT_EQ(q.value(0).toString(), m_counts[0]);
 }
 
-TEST_F(Compaction, LeftoverTemporaryFileIsRefusedAndKept)
+// A compaction killed before it removed its copy leaves tmpData.db (and maybe a journal) behind;
+// the next one must not be blocked by it for ever.
+TEST_F(Compaction, TemporaryFileOfAKilledCompactionIsUsedAgain)
 {
-    QFile leftover(m_tmpFile);
-    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
-    leftover.write("what an earlier run left behind");
-    leftover.close();
+    for (const QString& name : {m_tmpFile, m_tmpFile + QStringLiteral("-journal")}) {
+        QFile leftover(name);
+        ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+        leftover.write("what a killed compaction left behind");
+    }
+    const CompactResult r = CompactAccessDatabase();
+    EXPECT_TRUE(r.ran);
+    EXPECT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(m_tmpFile));
+    EXPECT_FALSE(QFileInfo::exists(m_tmpFile + QStringLiteral("-journal")));
+    EXPECT_TRUE(m_conn->connected());
+    EXPECT_EQ(counts(), m_counts);
+}
+
+// Another compaction on this machine (another installation) holds the temporary file: this one
+// refuses and changes nothing, and the other's file is left alone.
+TEST_F(Compaction, TemporaryFileHeldByAnotherCompactionIsRefused)
+{
+    QFile held(m_tmpFile);
+    ASSERT_TRUE(held.open(QIODevice::ReadWrite));
+    held.write("another compaction's copy");
+    held.flush();
+    // flock locks belong to the open file description, so this one conflicts with the compaction's.
+    ASSERT_EQ(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
     const QByteArray hash = fileHash(m_dbFile);
 
     const CompactResult r = CompactAccessDatabase();
     EXPECT_TRUE(r.ran);
     EXPECT_TRUE(r.error.contains(m_tmpFile)) << r.error.toStdString();
-    EXPECT_TRUE(r.error.contains(QStringLiteral("already exists")));
+    EXPECT_TRUE(r.error.contains(QStringLiteral("in use"))) << r.error.toStdString();
     EXPECT_EQ(fileHash(m_dbFile), hash);
-    EXPECT_EQ(fileHash(m_tmpFile),
-              QCryptographicHash::hash("what an earlier run left behind", QCryptographicHash::Sha256));
+    EXPECT_EQ(fileHash(m_tmpFile), QCryptographicHash::hash("another compaction's copy", QCryptographicHash::Sha256));
     EXPECT_TRUE(m_conn->connected());
     EXPECT_EQ(counts(), m_counts);
 }
