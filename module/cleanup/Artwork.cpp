@@ -133,10 +133,10 @@ void drawPerson(QPainter& p, const QRectF& box, bool gray, bool struck)
     p.restore();
 }
 
-QImage drawButton(TButtonArt art, const QSize& size, Face face)
+QImage drawButton(TButtonArt art, const QSize& size, Face face, const QColor& back)
 {
     QImage img(size, QImage::Format_ARGB32_Premultiplied);
-    img.fill(WindowBackColor());
+    img.fill(back);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -222,13 +222,26 @@ QImage drawButton(TButtonArt art, const QSize& size, Face face)
 
 QImage BackgroundPicture(const QSize& size)
 {
+    return BackgroundPicture(size, WindowBackColor());
+}
+
+QImage BackgroundPicture(const QSize& size, const QColor& back)
+{
     QImage img(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-    img.fill(WindowBackColor());
+    img.fill(back);
     QPainter p(&img);
     const int fade = qMax(1, img.height() / 10);
+    // The default colour has its own light blue; any other takes the step in saturation between the
+    // two (grays get a plain darker shade).
+    QColor top(201, 226, 248);
+    if (back != WindowBackColor()) {
+        int h = 0, s = 0, v = 0;
+        back.getHsv(&h, &s, &v);
+        top = h < 0 ? back.darker(108) : QColor::fromHsv(h, qMin(255, s + 35), qMax(0, v - 1));
+    }
     QLinearGradient g(0, 0, 0, fade);
-    g.setColorAt(0.0, QColor(201, 226, 248));
-    g.setColorAt(1.0, WindowBackColor());
+    g.setColorAt(0.0, top);
+    g.setColorAt(1.0, back);
     p.fillRect(QRect(0, 0, img.width(), fade), g);
     return img;
 }
@@ -262,13 +275,13 @@ QImage SeparatorPicture()
     return picture;
 }
 
-TButtonPictures ButtonPictures(TButtonArt art, const QSize& size)
+TButtonPictures ButtonPictures(TButtonArt art, const QSize& size, const QColor& back)
 {
     TButtonPictures out;
-    out.Normal = drawButton(art, size, Face::Normal);
-    out.Over = drawButton(art, size, Face::Over);
-    out.Down = drawButton(art, size, Face::Down);
-    out.Disabled = drawButton(art, size, Face::Disabled);
+    out.Normal = drawButton(art, size, Face::Normal, back);
+    out.Over = drawButton(art, size, Face::Over, back);
+    out.Down = drawButton(art, size, Face::Down, back);
+    out.Disabled = drawButton(art, size, Face::Disabled, back);
     return out;
 }
 

@@ -21,6 +21,9 @@ inline QColor WindowBackColor()
 // Vertical gradient from (201, 226, 248) at the top to the window colour at a tenth of the height,
 // then flat.
 QImage BackgroundPicture(const QSize& size);
+// The same picture over another window colour (the host's skin): the gradient starts from a
+// deeper shade of that colour, as the light blue is of the default one.
+QImage BackgroundPicture(const QSize& size, const QColor& back);
 
 // The separator line of the lower half, 609 by 2. It is kept as JPEG bytes made on first use and
 // decoded through Qt's JPEG reader; when no JPEG reader is present the drawn line is used as it is.
@@ -45,7 +48,7 @@ struct TButtonPictures
     QImage Disabled;
 };
 
-// The four faces of a button of the given size.
-TButtonPictures ButtonPictures(TButtonArt art, const QSize& size);
+// The four faces of a button of the given size, their rounded corners on the window colour.
+TButtonPictures ButtonPictures(TButtonArt art, const QSize& size, const QColor& back = WindowBackColor());
 
 } // namespace sjql::cleanup

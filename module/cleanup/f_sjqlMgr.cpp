@@ -41,8 +41,8 @@ constexpr int kClientTop = 27;
 const QColor kGray(128, 128, 128);
 const QColor kMaroon(128, 0, 0);
 const QColor kRed(255, 0, 0);
-constexpr quint32 kYearBoxColor = 16380908;    // 0xF9F3EC, the window background
-constexpr quint32 kToolResizeColor = 16246481; // 0xF7E6D1
+constexpr quint32 kToolResizeColor = 16246481;     // 0xF7E6D1
+constexpr quint32 kDefaultToolBarColor = 0xF7E6D1; // the host's default skin
 
 constexpr int kYearBoxTop = 86;
 constexpr int kYearBoxWidth = 62;
@@ -72,16 +72,23 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const 
     return l;
 }
 
-TImageButton* makeButton(QWidget* parent, const char* name, sjql::cleanup::TButtonArt art, const QRect& r)
+// The faces of a button drawn on the window colour; the art is kept on the button for a re-skin.
+void paintButton(TImageButton* b, sjql::cleanup::TButtonArt art, const QColor& back)
 {
-    auto* b = new TImageButton(parent);
-    b->setObjectName(QString::fromLatin1(name));
-    const sjql::cleanup::TButtonPictures pics = sjql::cleanup::ButtonPictures(art, r.size());
+    const sjql::cleanup::TButtonPictures pics = sjql::cleanup::ButtonPictures(art, b->size(), back);
     b->SetBitmap(pics.Normal);
     b->SetBitmapOver(pics.Over);
     b->SetBitmapDown(pics.Down);
     b->SetBitmapDisabled(pics.Disabled);
+    b->setProperty("sjqlButtonArt", static_cast<int>(art));
+}
+
+TImageButton* makeButton(QWidget* parent, const char* name, sjql::cleanup::TButtonArt art, const QRect& r)
+{
+    auto* b = new TImageButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(r);
+    paintButton(b, art, sjql::cleanup::WindowBackColor());
     b->setCursor(Qt::PointingHandCursor);
     return b;
 }
@@ -167,11 +174,7 @@ void TfrmsjqlMgr::CreateComponents()
     lblts->setGeometry(designRect(32, 331, 297, 13));
     lblts->hide();
 
-    // The labels' own colours survive the host's skin, which only restyles controls without one.
-    for (QLabel* l : {lbltz, Label1, Label3})
-        SetTextColor(l, kGray);
-    SetTextColor(lblwsj, kRed);
-    SetTextColor(lblts, kMaroon);
+    ApplyOwnColors();
     for (QLabel* l : {lbltz, Label1, lbl2, lblwsj, Label2, Label3, lblts})
         l->setAttribute(Qt::WA_TranslucentBackground);
 
@@ -180,6 +183,14 @@ void TfrmsjqlMgr::CreateComponents()
     btnRegain->OnClick = [this](QObject*) { btnRegainClick(); };
     btnHINT->OnClick = [this](QObject*) { btnHINTClick(); };
     btnShow->OnClick = [this](QObject*) { btnShowClick(); };
+}
+
+void TfrmsjqlMgr::ApplyOwnColors()
+{
+    for (QLabel* l : {lbltz, Label1, Label3})
+        SetTextColor(l, kGray);
+    SetTextColor(lblwsj, kRed);
+    SetTextColor(lblts, kMaroon);
 }
 
 void TfrmsjqlMgr::FormCreate()
@@ -228,11 +239,42 @@ void TfrmsjqlMgr::resizeEvent(QResizeEvent* e)
     img1->lower();
 }
 
+void TfrmsjqlMgr::ApplySkin()
+{
+    Tfrm_CustomEx::ApplySkin();
+    // The base class's constructor skins the window before its own controls exist.
+    if (!img1)
+        return;
+    // The host restyles the children on every skin change, the labels' own colours included: the
+    // window sets those again after it (the red "无历史数据" must stay red).
+    ApplyOwnColors();
+    // The pictures are drawn on the host's window colour, so a skin change repaints them too.
+    const QColor back = colorFromRef(gclModuleBackColor());
+    img1->setPixmap(QPixmap::fromImage(sjql::cleanup::BackgroundPicture(QSize(642, 494), back)));
+    for (TImageButton* b : {btnLoad, btnClear, btnRegain, btnHINT, btnShow})
+        paintButton(b, static_cast<sjql::cleanup::TButtonArt>(b->property("sjqlButtonArt").toInt()), back);
+    for (int i = 0; i < FYearBoxes.Count(); ++i) {
+        if (TXPFarmerCheckBox* box = YearBox(QStringLiteral("CBX") + QString::number(i)))
+            box->SetColor(back);
+    }
+    SetWidgetColor(pnlToolResize, toolResizeColor());
+    // The skin's font may have changed the captions' widths.
+    LayoutYearBoxes();
+}
+
+QColor TfrmsjqlMgr::toolResizeColor()
+{
+    // The window description's colour is the default skin's tool bar colour; under another skin the
+    // panel takes that skin's, or its buttons would sit on a patch of the default one.
+    const quint32 bar = gclModuleToolBarColor();
+    return colorFromRef(bar == kDefaultToolBarColor ? kToolResizeColor : bar);
+}
+
 void TfrmsjqlMgr::FormShow()
 {
     PrepareWindow();
     RefreshYearList();
-    SetWidgetColor(pnlToolResize, colorFromRef(kToolResizeColor));
+    SetWidgetColor(pnlToolResize, toolResizeColor());
     if (!FShownOnce) {
         FShownOnce = true;
         TellUnfinishedYears();
@@ -259,7 +301,8 @@ TXPFarmerCheckBox* TfrmsjqlMgr::CreateYearBox(int top, int left, const QString& 
     auto* box = new TXPFarmerCheckBox(this);
     box->setObjectName(name);
     box->setGeometry(designRect(left, top, kYearBoxWidth, kYearBoxHeight));
-    box->SetColor(colorFromRef(kYearBoxColor));
+    // The window description's colour (16380908) is the default skin's window colour.
+    box->SetColor(colorFromRef(gclModuleBackColor()));
     return box;
 }
 
@@ -368,9 +411,6 @@ void TfrmsjqlMgr::RefreshYearList()
         btnClear->setEnabled(false);
         lblwsj->show();
     }
-    // A marked caption is wider than a box of the window description: that box grows to its text
-    // and the boxes after it move right by as much.
-    int shift = 0;
     for (int i = 0; i < kYearBoxCount; ++i) {
         TXPFarmerCheckBox* box = YearBox(QStringLiteral("CBX") + QString::number(i));
         if (!box)
@@ -381,12 +421,27 @@ void TfrmsjqlMgr::RefreshYearList()
             continue;
         }
         const QString& year = years[i];
-        const bool unfinished = FUnfinishedYears.contains(year);
-        box->setText(unfinished ? sjql::UnfinishedYearCaption(year) : year + QStringLiteral("年"));
-        const int width = unfinished ? qMax(kYearBoxWidth, box->sizeHint().width()) : kYearBoxWidth;
-        box->setGeometry(designRect(yearBoxLeft(i) + shift, kYearBoxTop, width, kYearBoxHeight));
-        shift += width - kYearBoxWidth;
+        box->setText(FUnfinishedYears.contains(year) ? sjql::UnfinishedYearCaption(year) : year + QStringLiteral("年"));
         box->show();
+    }
+    LayoutYearBoxes();
+}
+
+void TfrmsjqlMgr::LayoutYearBoxes()
+{
+    // Each box is as wide as its caption in the box's own font (a marked "2019年(未完成)" is wider
+    // than a plain year) and the same gap, one character wide, stands between every two of them;
+    // the first box keeps its place from the window description.
+    int left = yearBoxLeft(0);
+    for (int i = 0; i < kYearBoxCount; ++i) {
+        TXPFarmerCheckBox* box = YearBox(QStringLiteral("CBX") + QString::number(i));
+        if (!box || box->isHidden())
+            continue;
+        const QSize hint = box->sizeHint();
+        const int height = qMax(kYearBoxHeight, hint.height());
+        // Centred on the line of the design's box, beside the "清理并备份范围：" label.
+        box->setGeometry(designRect(left, kYearBoxTop - (height - kYearBoxHeight) / 2, hint.width(), height));
+        left += hint.width() + box->fontMetrics().horizontalAdvance(QStringLiteral("年"));
     }
 }
 

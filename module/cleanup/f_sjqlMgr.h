@@ -72,6 +72,10 @@ public:
     QString BackupFolder() const;
     bool Cleared() const { return FCleared; }
 
+    // The base window's skin, then the window's own pictures and colours on the host's window
+    // colour: the host's skin change (message 1303) repaints the whole window.
+    void ApplySkin() override;
+
     // --- Event handlers ---
     void FormShow();
     void btnLoadClick();
@@ -128,9 +132,15 @@ private:
     void CreateComponents();
     void PrepareWindow();
     sjql::ui::TXPFarmerCheckBox* CreateYearBox(int top, int left, const QString& name);
+    // Places the visible year boxes side by side, each as wide as its caption, evenly apart.
+    void LayoutYearBoxes();
     // The backup folder from the stored setting or the volumes of the machine.
     QString ChooseBackupFolder() const;
     void FreeTableObjects(sjql::ui::THashTable& table);
+    // The text colours the window description gives its labels (gray, red, maroon).
+    void ApplyOwnColors();
+    // The colour of the tool-page buttons' panel under the host's skin.
+    static QColor toolResizeColor();
     // Tells the user, in one box, which years have cleared months only in the work folder.
     void TellUnfinishedYears();
     // Keeps a run's ending on the window (kRunEndingProperty, kRunSummaryProperty).

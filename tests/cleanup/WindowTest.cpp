@@ -11,6 +11,7 @@
 #include "entry/ModuleContext.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
+#include "hostapi/HostMessages.h"
 #include "hostapi/ModuleLib.h"
 #include "ui/ImageButton.h"
 #include "ui/XPControls.h"
@@ -67,6 +68,29 @@ void saveShot(QWidget* w, const QString& name)
     const QString dir = QStringLiteral(SJQL_BINARY_DIR "/ui-shots");
     QDir().mkpath(dir);
     w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// The first `count` year boxes: visible, each wide enough for its caption, the same gap between
+// every two, the text line of each level with the label "清理并备份范围：".
+void expectEvenlySpaced(TfrmsjqlMgr* w, int count)
+{
+    int gap = -1;
+    for (int i = 0; i < count; ++i) {
+        const ui::TXPFarmerCheckBox* box = w->YearBox(QStringLiteral("CBX%1").arg(i));
+        ASSERT_TRUE(box && box->isVisible()) << i;
+        const QString caption = box->text();
+        EXPECT_GE(box->width(), box->sizeHint().width()) << caption.toStdString();
+        EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->text())) << caption.toStdString();
+        EXPECT_LE(qAbs(box->geometry().center().y() - w->lbl2->geometry().center().y()), 1) << caption.toStdString();
+        if (i == 0)
+            continue;
+        const ui::TXPFarmerCheckBox* before = w->YearBox(QStringLiteral("CBX%1").arg(i - 1));
+        const int g = box->x() - (before->x() + before->width());
+        EXPECT_GT(g, 0) << caption.toStdString();
+        if (gap < 0)
+            gap = g;
+        EXPECT_EQ(g, gap) << caption.toStdString();
+    }
 }
 
 class WindowFixture
@@ -169,11 +193,9 @@ TEST_P(YearListTest, OffersHistoryYearsNewestFirstWithoutTheCurrentOne)
     w->resize(780, 560);
     saveShot(w, QStringLiteral("cleanup-window-03-") + QString::fromLatin1(GetParam()));
 
-    // The boxes stand where the window description puts them, left to right in year order.
-    const int x0 = w->YearBox(QStringLiteral("CBX0"))->x();
-    EXPECT_EQ(w->YearBox(QStringLiteral("CBX1"))->x() - x0, 70);
-    EXPECT_EQ(w->YearBox(QStringLiteral("CBX2"))->x() - x0, 135);
-    EXPECT_EQ(w->YearBox(QStringLiteral("CBX0"))->y(), w->lbl2->y() - 2);
+    // Left to right in year order, each caption whole and the same gap between every two boxes, on
+    // the line of the label before them.
+    expectEvenlySpaced(w, 5);
 
     // The ticked years go to the backup job in box order, four characters each.
     QTest::mouseClick(w->YearBox(QStringLiteral("CBX3")), Qt::LeftButton);
@@ -248,11 +270,8 @@ TEST_P(YearListTest, UnfinishedYearsAreOfferedMarked)
     EXPECT_EQ(w->VisibleYearCaptions(), QStringList({QStringLiteral("2023年"), QStringLiteral("2022年"),
                                                      QStringLiteral("2021年"), QStringLiteral("2020年(未完成)"),
                                                      QStringLiteral("2019年"), QStringLiteral("2017年(未完成)")}));
-    // The marked box grows to its text and pushes the next ones along, never over them.
-    auto* marked = w->YearBox(QStringLiteral("CBX3"));
-    auto* next = w->YearBox(QStringLiteral("CBX4"));
-    EXPECT_GE(marked->width(), marked->sizeHint().width());
-    EXPECT_GE(next->x(), marked->x() + marked->width());
+    // The marked boxes are as wide as their text and push the next ones along, never over them.
+    expectEvenlySpaced(w, 6);
     QTest::mouseClick(w->YearBox(QStringLiteral("CBX5")), Qt::LeftButton);
     EXPECT_EQ(w->CheckedYears(), QStringList{QStringLiteral("2017")});
     // The user is told once, on the first show.
@@ -453,6 +472,48 @@ TEST_F(WindowTest, PicturesOfTheWindow)
     EXPECT_EQ(w->btnClear->size(), QSize(131, 40));
     EXPECT_EQ(w->btnHINT->size(), QSize(195, 43));
     EXPECT_EQ(w->btnLoad->size(), QSize(62, 23));
+}
+
+// The host's skin switch turns its own colours warm and tells the module window; the window's
+// background, button corners, boxes and tool-page panel follow, and the default skin brings the
+// blue back.
+TEST_F(WindowTest, TheWindowFollowsTheHostsSkin)
+{
+    TfrmsjqlMgr* w = open();
+    w->resize(780, 560);
+    QCoreApplication::processEvents();
+    auto backAt = [w] {
+        const QImage shot = w->grab().toImage();
+        return QColor(shot.pixel(shot.width() - 5, shot.height() - 5));
+    };
+    auto skin = [w](quint32 back, quint32 bar) {
+        host::state().moduleBackColor = back;
+        host::state().moduleToolBarColor = bar;
+        HostMessageEvent changed(MSG_SKIN_CHANGED);
+        QCoreApplication::sendEvent(w, &changed);
+        QCoreApplication::processEvents();
+    };
+    EXPECT_EQ(backAt(), QColor(236, 243, 249));
+    EXPECT_EQ(w->pnlToolResize->palette().color(QPalette::Window), QColor(209, 230, 247));
+
+    skin(0xE6F4FD, 0xCDE9FB);
+    const QColor warm(253, 244, 230);
+    EXPECT_EQ(backAt(), warm);
+    saveShot(w, QStringLiteral("cleanup-window-warm-skin"));
+    const QImage shot = w->grab().toImage();
+    const QColor top(shot.pixel(shot.width() - 5, w->img1->y() + 1));
+    EXPECT_GT(top.red(), top.blue()) << "the top of the background stays blue";
+    EXPECT_EQ(QColor(w->btnClear->Bitmap().pixel(0, 0)), warm);
+    EXPECT_EQ(w->pnlToolResize->palette().color(QPalette::Window), QColor(251, 233, 205));
+    EXPECT_EQ(w->YearBox(QStringLiteral("CBX0"))->Color(), warm);
+    // The labels keep the colours of the window description.
+    EXPECT_EQ(w->lbltz->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    EXPECT_EQ(w->lblwsj->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(w->lblts->palette().color(QPalette::WindowText), QColor(128, 0, 0));
+
+    skin(0xF9F3EC, 0xF7E6D1);
+    EXPECT_EQ(backAt(), QColor(236, 243, 249));
+    EXPECT_EQ(QColor(w->btnClear->Bitmap().pixel(0, 0)), QColor(236, 243, 249));
 }
 
 TEST(DrivesTest, RootOfAPathAndTheMachineVolumes)
