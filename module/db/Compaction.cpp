@@ -45,7 +45,7 @@ bool stepAllowed(const char* step)
 
 QString injected(const char* step)
 {
-    return QStringLiteral("compaction step \"%1\" failed (injected)").arg(QString::fromLatin1(step));
+    return QStringLiteral("压缩数据库的步骤“%1”失败（测试注入的故障）").arg(QString::fromLatin1(step));
 }
 
 // Pending events are processed at least this often while the compaction copies the file.
@@ -90,7 +90,7 @@ bool tableRowCounts(const QSqlDatabase& db, std::map<QString, qint64>* counts, Q
         QString quoted = t;
         quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
         if (!q.exec(QStringLiteral("select count(*) from \"%1\"").arg(quoted)) || !q.next()) {
-            *error = QStringLiteral("table %1: %2").arg(t, q.lastError().text());
+            *error = QStringLiteral("表 %1：%2").arg(t, q.lastError().text());
             return false;
         }
         (*counts)[t] = q.value(0).toLongLong();
@@ -109,22 +109,25 @@ QString verifyCopy(const QString& file, const std::map<QString, qint64>& expecte
         db.setDatabaseName(file);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         if (!db.open()) {
-            error = QStringLiteral("compacted copy %1 cannot be opened: %2").arg(file, db.lastError().text());
+            error = QStringLiteral("压缩数据库时无法打开压缩后的副本“%1”，数据库未压缩（%2）")
+                        .arg(file, db.lastError().text());
         } else {
             std::optional<StatementEventPump> pump(std::in_place, db);
             QSqlQuery q(db);
             if (!q.exec(QStringLiteral("PRAGMA integrity_check")) || !q.next()) {
-                error = QStringLiteral("compacted copy %1: integrity check failed: %2").arg(file, q.lastError().text());
+                error = QStringLiteral("压缩数据库时无法检查压缩后的副本“%1”是否完好，数据库未压缩（%2）")
+                            .arg(file, q.lastError().text());
             } else if (q.value(0).toString() != QLatin1String("ok")) {
-                error = QStringLiteral("compacted copy %1 is damaged: %2").arg(file, q.value(0).toString());
+                error = QStringLiteral("压缩后的副本“%1”已损坏，数据库未压缩（%2）").arg(file, q.value(0).toString());
             } else {
                 q.finish();
                 std::map<QString, qint64> counts;
                 QString countError;
                 if (!tableRowCounts(db, &counts, &countError))
-                    error = QStringLiteral("compacted copy %1: %2").arg(file, countError);
+                    error = QStringLiteral("压缩数据库时无法核对压缩后的副本“%1”的行数，数据库未压缩（%2）")
+                                .arg(file, countError);
                 else if (counts != expected)
-                    error = QStringLiteral("compacted copy %1 does not hold the rows of the database").arg(file);
+                    error = QStringLiteral("压缩后的副本“%1”与数据库的行数不符，数据库未压缩").arg(file);
             }
             q.finish();
             pump.reset();
@@ -165,19 +168,18 @@ int claimTemporaryFile(const QString& tmpFile, QString* error)
     // O_NOFOLLOW: the temporary folder is shared, a link planted there must not lead elsewhere.
     const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        *error = QStringLiteral("database compaction: temporary file %1 cannot be opened: %2")
+        *error = QStringLiteral("压缩数据库用的临时文件“%1”无法打开，数据库未压缩（%2）")
                      .arg(tmpFile, QString::fromLocal8Bit(std::strerror(errno)));
         return -1;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        *error = QStringLiteral("database compaction: temporary file %1 is in use by another compaction; "
-                                "try again when it has ended")
+        *error = QStringLiteral("压缩数据库用的临时文件“%1”正被另一次压缩使用，数据库未压缩；请等那次压缩结束后再试")
                      .arg(tmpFile);
         return -1;
     }
     if (::ftruncate(fd, 0) != 0) {
-        *error = QStringLiteral("database compaction: temporary file %1 cannot be emptied: %2")
+        *error = QStringLiteral("压缩数据库用的临时文件“%1”无法清空，数据库未压缩（%2）")
                      .arg(tmpFile, QString::fromLocal8Bit(std::strerror(errno)));
         ::close(fd);
         return -1;
@@ -191,7 +193,7 @@ QString lockExclusively(sqlite3* db, const QString& dbFile)
     // The connection's own busy wait would hold the event loop for the whole time.
     sqlite3_busy_timeout(db, 0);
     if (sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return QStringLiteral("database compaction: %1: %2").arg(dbFile, sqliteError(db));
+        return QStringLiteral("压缩数据库时无法独占数据库文件“%1”，未压缩（%2）").arg(dbFile, sqliteError(db));
     QElapsedTimer waited;
     waited.start();
     for (;;) {
@@ -199,10 +201,10 @@ QString lockExclusively(sqlite3* db, const QString& dbFile)
         if (rc == SQLITE_OK) {
             if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
                 return {};
-            return QStringLiteral("database compaction: %1: %2").arg(dbFile, sqliteError(db));
+            return QStringLiteral("压缩数据库时无法独占数据库文件“%1”，未压缩（%2）").arg(dbFile, sqliteError(db));
         }
         if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED)
-            return QStringLiteral("database compaction: %1: %2").arg(dbFile, sqliteError(db));
+            return QStringLiteral("压缩数据库时无法独占数据库文件“%1”，未压缩（%2）").arg(dbFile, sqliteError(db));
         if (waited.elapsed() >= kLockWaitMs)
             return QStringLiteral("数据库文件正被其他程序使用，未压缩：%1（%2）").arg(dbFile, sqliteError(db));
         processOtherEvents();
@@ -234,14 +236,14 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
 {
     sqlite3* copy = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(source).constData(), &copy, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        const QString why = copy ? sqliteError(copy) : QStringLiteral("out of memory");
+        const QString why = copy ? sqliteError(copy) : QStringLiteral("内存不足");
         sqlite3_close(copy);
-        return QStringLiteral("compacted copy %1 cannot be read: %2").arg(source, why);
+        return QStringLiteral("压缩数据库时无法读取压缩后的副本“%1”，数据库保持原样（%2）").arg(source, why);
     }
     QString error;
     sqlite3_backup* backup = sqlite3_backup_init(db, "main", copy, "main");
     if (!backup) {
-        error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
+        error = QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）").arg(dbFile, sqliteError(db));
     } else {
         QElapsedTimer sincePump;
         sincePump.start();
@@ -255,7 +257,8 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
             if (rc == SQLITE_DONE)
                 break;
             if (rc != SQLITE_OK) {
-                error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
+                error = QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）")
+                            .arg(dbFile, sqliteError(db));
                 break;
             }
             pumpIfDue(sincePump);
@@ -263,14 +266,16 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
             if (unflushed >= kPagesPerFlush) {
                 unflushed = 0;
                 if (!flushBesideEvents(db)) {
-                    error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
+                    error = QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）")
+                                .arg(dbFile, sqliteError(db));
                     break;
                 }
             }
         }
         // Unfinished, this rolls the database file back to what it was.
         if (sqlite3_backup_finish(backup) != SQLITE_OK && error.isEmpty())
-            error = QStringLiteral("database file %1 cannot be written: %2").arg(dbFile, sqliteError(db));
+            error =
+                QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）").arg(dbFile, sqliteError(db));
     }
     sqlite3_close(copy);
     return error;
@@ -281,30 +286,30 @@ CompactResult compactSqlite(HostConnection* conn)
     CompactResult result;
     result.ran = true;
     if (!conn) {
-        result.error = QStringLiteral("database compaction: no host database connection");
+        result.error = QStringLiteral("压缩数据库时没有宿主的数据库连接，数据库未压缩");
         return result;
     }
     const QString folder = hostAppFolder();
     if (folder.isEmpty()) {
-        result.error = QStringLiteral("database compaction: the host application folder is unknown");
+        result.error = QStringLiteral("压缩数据库时找不到宿主程序的文件夹，数据库未压缩");
         return result;
     }
     const QString dbFile = folder + QStringLiteral("Data/Data.db");
     const QString tmpFile = QDir(QDir::tempPath()).filePath(QStringLiteral("tmpData.db"));
     if (!conn->connected() && !conn->connect()) {
-        result.error = QStringLiteral("database compaction: %1").arg(conn->lastError());
+        result.error = QStringLiteral("压缩数据库时无法连接数据库（%1）").arg(conn->lastError());
         return result;
     }
     // The copy is written into Data/Data.db: it must be the file the connection works on, or
     // another database would take its place.
     const QString connected = QFileInfo(conn->database().databaseName()).canonicalFilePath();
     if (connected.isEmpty() || connected != QFileInfo(dbFile).canonicalFilePath()) {
-        result.error = QStringLiteral("database compaction: the host connection is not on %1 but on %2")
+        result.error = QStringLiteral("宿主的数据库连接用的不是数据库文件“%1”，而是“%2”，数据库未压缩")
                            .arg(dbFile, conn->database().databaseName());
         return result;
     }
     if (conn->inTransaction()) {
-        result.error = QStringLiteral("database compaction: a transaction is still open on the host connection");
+        result.error = QStringLiteral("宿主的数据库连接上还有未结束的事务，数据库未压缩");
         return result;
     }
     const int tmpLock = claimTemporaryFile(tmpFile, &result.error);
@@ -315,12 +320,12 @@ CompactResult compactSqlite(HostConnection* conn)
     // SQLite from vacuuming and from writing the copy back: closing ends them.
     conn->close();
     if (!conn->connect()) {
-        result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, conn->lastError());
+        result.error = QStringLiteral("压缩数据库时无法重新打开数据库文件“%1”（%2）").arg(dbFile, conn->lastError());
         return result;
     }
     sqlite3* raw = SqliteHandleOf(conn->database());
     if (!raw) {
-        result.error = QStringLiteral("database compaction: %1 is not an SQLite database").arg(dbFile);
+        result.error = QStringLiteral("数据库文件“%1”不是 SQLite 数据库，未压缩").arg(dbFile);
         return result;
     }
 
@@ -334,7 +339,7 @@ CompactResult compactSqlite(HostConnection* conn)
         std::optional<StatementEventPump> pump(std::in_place, conn->database());
         QString error;
         if (!tableRowCounts(conn->database(), &counts, &error))
-            result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, error);
+            result.error = QStringLiteral("压缩数据库时无法统计数据库“%1”的行数，未压缩（%2）").arg(dbFile, error);
         QSqlQuery q(conn->database());
         QString quotedTmp = tmpFile;
         quotedTmp.replace(QLatin1Char('\''), QLatin1String("''"));
@@ -349,13 +354,14 @@ CompactResult compactSqlite(HostConnection* conn)
         if (result.ok() && !stepAllowed("vacuum")) {
             result.error = injected("vacuum");
         } else if (result.ok() && !q.exec(QStringLiteral("VACUUM INTO '%1'").arg(quotedTmp))) {
-            result.error = QStringLiteral("database compaction: %1 cannot be compacted into %2: %3")
+            result.error = QStringLiteral("数据库“%1”无法压缩到临时文件“%2”，数据库保持原样（%3）")
                                .arg(dbFile, tmpFile, q.lastError().text());
         }
         q.finish();
         // Back to the host's setting before anything is written into the database file.
         if (!synchronous.isEmpty() && !q.exec(QStringLiteral("PRAGMA synchronous=") + synchronous) && result.ok())
-            result.error = QStringLiteral("database compaction: %1: %2").arg(dbFile, q.lastError().text());
+            result.error =
+                QStringLiteral("压缩数据库时无法恢复数据库“%1”的同步设置（%2）").arg(dbFile, q.lastError().text());
         q.finish();
     }
     if (result.ok())
@@ -383,14 +389,13 @@ CompactResult compactSqlite(HostConnection* conn)
         if (!stepAllowed("remove temporary") ||
             !RunBesideEvents([&tmpFile] { return QFile::remove(tmpFile); }, processOtherEvents)) {
             if (result.ok())
-                result.error = QStringLiteral("database compaction: temporary file %1 cannot be removed").arg(tmpFile);
+                result.error = QStringLiteral("数据库已压缩，但临时文件“%1”无法删除").arg(tmpFile);
         }
     }
     ::close(tmpLock);
     if (!reconnected) {
-        const QString why = QStringLiteral("database compaction: the host connection cannot be opened again: %1")
-                                .arg(conn->lastError());
-        result.error = result.ok() ? why : result.error + QStringLiteral("; ") + why;
+        const QString why = QStringLiteral("压缩数据库后无法重新打开宿主的数据库连接（%1）").arg(conn->lastError());
+        result.error = result.ok() ? why : result.error + QStringLiteral("；") + why;
     }
     return result;
 }
@@ -400,7 +405,7 @@ CompactResult compactAccess(HostConnection* conn)
     CompactResult result;
     result.ran = true;
     if (!conn) {
-        result.error = QStringLiteral("database compaction: no host database connection");
+        result.error = QStringLiteral("压缩数据库时没有宿主的数据库连接，数据库未压缩");
         return result;
     }
     const QString password = JetPasswordFromConnectionString(conn->connectionString());
@@ -411,8 +416,7 @@ CompactResult compactAccess(HostConnection* conn)
     Q_UNUSED(source);
     Q_UNUSED(destination);
     // No Jet engine here: report it before touching the host connection, so it stays usable.
-    result.error = QStringLiteral("database compaction: the Jet engine (JRO.JetEngine) is not available on this "
-                                  "system; the Access database was not compacted");
+    result.error = QStringLiteral("本系统没有 Access 数据库引擎（Jet，JRO.JetEngine），Access 数据库未压缩");
     return result;
 }
 

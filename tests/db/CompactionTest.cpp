@@ -227,7 +227,7 @@ TEST_F(Compaction, TemporaryFileHeldByAnotherCompactionIsRefused)
     const CompactResult r = CompactAccessDatabase();
     EXPECT_TRUE(r.ran);
     EXPECT_TRUE(r.error.contains(m_tmpFile)) << r.error.toStdString();
-    EXPECT_TRUE(r.error.contains(QStringLiteral("in use"))) << r.error.toStdString();
+    EXPECT_TRUE(r.error.contains(QStringLiteral("正被另一次压缩使用"))) << r.error.toStdString();
     EXPECT_EQ(fileHash(m_dbFile), hash);
     EXPECT_EQ(fileHash(m_tmpFile), QCryptographicHash::hash("another compaction's copy", QCryptographicHash::Sha256));
     EXPECT_TRUE(m_conn->connected());
