@@ -3,6 +3,7 @@
 // cipher library, and the part of init that installs the taxpayer switch: the decryption library
 // in the host application folder and an encrypted "sysconfig.dat" beside it.
 #include "Commands.h"
+#include "Installation.h"
 #include "host/decrypt/CryptZelpDes.h"
 #include "hostapi/CryptZelpDes.h"
 #include "hostapi/Gbk.h"
@@ -20,7 +21,7 @@ namespace {
 
 QString builtCipherLibrary()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(SJQL_DECRYPT_LIBRARY_NAME);
+    return hostLibraryDir() + QLatin1String(SJQL_DECRYPT_LIBRARY_NAME);
 }
 
 } // namespace

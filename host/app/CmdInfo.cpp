@@ -31,8 +31,7 @@ int runInfo(const CommandLine& cl)
     printValue(QStringLiteral("home"), QDir::toNativeSeparators(inst.home()));
     printValue(QStringLiteral("hostIni"), QDir::toNativeSeparators(inst.hostIni()));
     printValue(QStringLiteral("hostExeDir"), QDir::toNativeSeparators(hostExeDir()));
-    printValue(QStringLiteral("sysConfigIni"),
-               QDir::toNativeSeparators(hostExeDir() + QStringLiteral("SysConfig.ini")));
+    printValue(QStringLiteral("sysConfigIni"), QDir::toNativeSeparators(sysConfigIniFile()));
     printValue(QStringLiteral("GetAppPath"), native(GetAppPath()));
     printValue(QStringLiteral("GetCurSubAppCode"), fromGbk(GetCurSubAppCode()));
     printValue(QStringLiteral("GetCurSubAppPath"), native(GetCurSubAppPath()));

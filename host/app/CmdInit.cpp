@@ -34,7 +34,7 @@ int runInit(const CommandLine& cl)
     Installation inst(cl.value(QStringLiteral("home"), Installation::defaultHome()));
     DemoOptions demo;
     if (!cl.intValue(QStringLiteral("agents"), demo.agents, 1, 50, &demo.agents, &error) ||
-        !cl.intValue(QStringLiteral("employees"), demo.employees, 3, 5000, &demo.employees, &error))
+        !cl.intValue(QStringLiteral("employees"), demo.employees, 3, 50000, &demo.employees, &error))
         return usageError(error);
     bool seedOk = true;
     if (cl.has(QStringLiteral("seed")))
@@ -81,6 +81,10 @@ int runInit(const CommandLine& cl)
         return fail(message);
     };
     progress.show(QStringLiteral("正在创建安装目录"), 0);
+    // Before anything is made, so that a host folder that cannot take it leaves nothing half done.
+    bool created = false;
+    if (!ensureSysConfigIni(&created, &error))
+        return failed(error);
     if (!inst.createFolders(&error))
         return failed(error);
     if (!installHideSwitch(inst.appFolder(inst.config.appCode), inst.config.hideSwitch, &error))
@@ -111,9 +115,6 @@ int runInit(const CommandLine& cl)
     inst.publish(nullptr, nullptr);
     writeUserIni(subAppUserConfigFile(inst.config.appCode), "SysConfig", "HideNsr", QStringLiteral("0"));
     writeUserIni(userConfigFile(), "User", "Name", inst.config.userName);
-    bool created = false;
-    if (!ensureSysConfigIni(&created, &error))
-        return failed(error);
     progress.finish();
 
     printValue(QStringLiteral("home"), QDir::toNativeSeparators(inst.home()));
@@ -129,7 +130,7 @@ int runInit(const CommandLine& cl)
     printValue(QStringLiteral("rows"), QString::number(result.rows));
     printValue(QStringLiteral("hideSwitch"), inst.config.hideSwitch ? QStringLiteral("1") : QStringLiteral("0"));
     printValue(QStringLiteral("sysConfigIni"),
-               QDir::toNativeSeparators(hostExeDir() + QStringLiteral("SysConfig.ini")) +
+               QDir::toNativeSeparators(sysConfigIniFile()) +
                    (created ? QStringLiteral(" (created)") : QStringLiteral(" (kept)")));
     return 0;
 }

@@ -18,7 +18,7 @@ namespace sjql::host {
 
 QString moduleLibraryPath()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(SJQL_MODULE_LIBRARY_NAME);
+    return hostLibraryDir() + QLatin1String(SJQL_MODULE_LIBRARY_NAME);
 }
 
 void settle(int ms)

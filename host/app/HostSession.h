@@ -61,7 +61,7 @@ int failRun(const QString& message);
 // no ending (no run took place, or the window is gone) the command failed: failRun.
 int reportRunEnding(const QObject* form);
 
-// The module library beside the executable: <bin>/libsjql.so.
+// The module library in hostLibraryDir(): <bin>/libsjql.so in the build tree, lib/<arch>/sjql/ installed.
 QString moduleLibraryPath();
 
 // Lets the event loop run for about `ms` milliseconds (layouts, paints, deferred deletes).

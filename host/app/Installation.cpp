@@ -2,6 +2,7 @@
 #include "Installation.h"
 
 #include "host/services/HostServicesAdmin.h"
+#include "hostapi/SjqlEntry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace sjql::host {
 
@@ -43,6 +45,16 @@ QMap<QString, QString> readKeyValues(const QByteArray& bytes)
     return values;
 }
 
+// Tried with a probe file: permission bits do not tell root about read-only mounts or immutable
+// folders.
+bool folderIsWritable(const QString& folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return false;
+    QTemporaryFile probe(withSlash(folder) + QStringLiteral(".sjql-probe-XXXXXX"));
+    return probe.open();
+}
+
 } // namespace
 
 QString hostExeDir()
@@ -53,13 +65,40 @@ QString hostExeDir()
     return withSlash(QCoreApplication::applicationDirPath());
 }
 
+QString hostLibraryDir()
+{
+    const QString exeDir = withSlash(QCoreApplication::applicationDirPath());
+    if (QFileInfo::exists(exeDir + QLatin1String(SJQL_MODULE_LIBRARY_NAME)))
+        return exeDir;
+    return withSlash(QDir::cleanPath(exeDir + QLatin1String(SJQL_HOST_LIBRARY_DIR_FROM_EXE)));
+}
+
+QString userConfigDir()
+{
+    return withSlash(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+}
+
+QString sysConfigIniFile()
+{
+    const QString name = QStringLiteral("SysConfig.ini");
+    const QString besideHost = hostExeDir() + name;
+    const QString ofUser = userConfigDir() + name;
+    if (QFileInfo::exists(besideHost))
+        return besideHost;
+    if (QFileInfo::exists(ofUser))
+        return ofUser;
+    // The test seam may name a folder that is not there yet.
+    QDir().mkpath(hostExeDir());
+    return folderIsWritable(hostExeDir()) ? besideHost : ofUser;
+}
+
 bool ensureSysConfigIni(bool* created, QString* error)
 {
     *created = false;
-    const QString file = hostExeDir() + QStringLiteral("SysConfig.ini");
+    const QString file = sysConfigIniFile();
     if (QFileInfo::exists(file))
         return true;
-    QDir().mkpath(hostExeDir());
+    QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile f(file);
     if (!f.open(QIODevice::WriteOnly)) {
         *error = QStringLiteral("%1: %2").arg(file, f.errorString());

@@ -6,7 +6,9 @@
 //   <home>/Apps/03/                     host application folder: Data/Data.db (SQLite kind)
 //   <home>/Apps/16/                     the module's sub-application folder (TEMP work folders)
 //   <home>/Users/<user>/<code>.ini      per-user settings of each sub-application; User.ini
-//   <host executable folder>/SysConfig.ini   section "SysCofig" (sic), key "SupportPhone"
+//   <host executable folder>/SysConfig.ini   section "SysCofig" (sic), key "SupportPhone"; where that
+//                                       folder is read-only (an installed host), the user's
+//                                       ~/.config/sjql-host/SysConfig.ini instead
 #pragma once
 
 #include "host/data/HostDatabase.h"
@@ -39,8 +41,19 @@ struct HostConfig
 // The folder of the host executable as the host sees it: SJQL_HOST_EXE_DIR when set (tests), else
 // the folder of the running program. Ends with '/'.
 QString hostExeDir();
-// Writes "SysConfig.ini" with a support number into hostExeDir() unless one is there. *created
-// tells which. False with *error when it cannot be written.
+// The folder of the libraries the host loads by path (libsjql.so, GS_CryptZelpDes.so), ending
+// with '/': the executable's own folder in the build tree, where every binary lies together; the
+// package's library folder relative to it once installed (bin/ -> lib/<arch>/sjql/). Never the
+// SJQL_HOST_EXE_DIR stand-in, which holds no libraries.
+QString hostLibraryDir();
+// The user's configuration folder of the host (~/.config/sjql-host/), ending with '/'.
+QString userConfigDir();
+// The host's "SysConfig.ini": the one beside the executable when it is there, else the user's
+// when that one is there, else where a new one goes: beside the executable when that folder is
+// writable, else in userConfigDir(). The module reads the first two places in the same order.
+QString sysConfigIniFile();
+// Writes "SysConfig.ini" with a support number at sysConfigIniFile() unless one is there. *created
+// tells which. False with *error when it cannot be written in either place.
 bool ensureSysConfigIni(bool* created, QString* error);
 
 class Installation

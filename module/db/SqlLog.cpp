@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace sjql {
 namespace {
@@ -32,7 +33,8 @@ QString withSeparator(const QString& folder)
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-QString logFolder()
+// The folder the log belongs in: the module's own unless a test names another.
+QString preferredFolder()
 {
     if (!folderOverride().isEmpty())
         return withSeparator(folderOverride());
@@ -40,6 +42,26 @@ QString logFolder()
     if (!env.isEmpty())
         return withSeparator(env);
     return GetModuleDir();
+}
+
+// Where an installed module cannot write beside itself, support staff find the log with the
+// user's data.
+QString fallbackFolder()
+{
+    return GetUserDataDir() + QStringLiteral("logs/");
+}
+
+QString fileName(const QDate& day)
+{
+    return QStringLiteral("Vorlem") + day.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
+}
+
+QString logFolder(const QDate& day)
+{
+    const QString preferred = preferredFolder();
+    if (QFileInfo::exists(preferred + fileName(day)) || IsFolderWritable(preferred))
+        return preferred;
+    return fallbackFolder();
 }
 
 } // namespace
@@ -56,7 +78,7 @@ void SetSqlLogFolderOverride(const QString& folder)
 
 QString SqlLogFilePath(const QDate& day)
 {
-    return logFolder() + QStringLiteral("Vorlem") + day.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
+    return logFolder(day) + fileName(day);
 }
 
 QString SqlLogTimeStamp(const QDateTime& when)
@@ -72,7 +94,10 @@ QString SqlLogTimeStamp(const QDateTime& when)
 void WriteSqlLog(const QString& message)
 {
     const QDateTime stamp = now();
-    QFile file(SqlLogFilePath(stamp.date()));
+    const QString folder = logFolder(stamp.date());
+    if (folder == fallbackFolder())
+        QDir().mkpath(folder);
+    QFile file(folder + fileName(stamp.date()));
     // Opened and closed per entry, so other processes may read the log between entries.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;

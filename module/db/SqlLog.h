@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The daily SQL error log: one GBK text file per day beside the module library, where every
 // statement that failed in RunQuery leaves its SQL and the database's reason for support staff.
+// Where the module's folder is read-only (an installed system), the files go to the "logs" folder
+// of the user's data folder instead (GetUserDataDir: ~/.local/share/sjql-host/logs/).
 //
 // GUI thread only. Writing never fails its caller: an unwritable folder or file loses the entry.
 #pragma once
@@ -16,8 +18,9 @@ namespace sjql {
 // written as they come.
 void WriteSqlLog(const QString& message);
 
-// The log file of a day: <folder>Vorlem<yyyyMMdd>.log, the folder being GetModuleDir() unless
-// overridden below.
+// The log file of a day: <folder>Vorlem<yyyyMMdd>.log, the folder being GetModuleDir() (or the
+// override below) when that day's file is there or a file can be made there, else
+// GetUserDataDir() + "logs/".
 QString SqlLogFilePath(const QDate& day);
 
 // The time stamp of an entry: short date, a blank, long time, in the forms of a Chinese desktop
@@ -26,7 +29,8 @@ QString SqlLogTimeStamp(const QDateTime& when);
 
 // Test seams. The clock gives "now" for the time stamp and the file name (null: the system clock).
 // The folder replaces GetModuleDir() (empty: SJQL_SQL_LOG_DIR if set, else the module folder); it
-// must end with a separator or one is added.
+// must end with a separator or one is added. The fallback to the user's data folder applies to it
+// as to the module folder.
 void SetSqlLogClock(std::function<QDateTime()> clock);
 void SetSqlLogFolderOverride(const QString& folder);
 

@@ -8,7 +8,8 @@ namespace sjql {
 
 QString FormatErrorText(const QString& code)
 {
-    const QString file = GetHostExeDir() + QStringLiteral("SysConfig.ini");
+    // Beside the host executable, or in the user's configuration folder on an installed system.
+    const QString file = GetSysConfigIniPath();
     const QString phone = ReadIniString(file, QStringLiteral("SysCofig"), QStringLiteral("SupportPhone"),
                                         QString::fromLatin1(kDefaultSupportPhone));
     // Both texts go in as they are: no argument markers inside them are interpreted.

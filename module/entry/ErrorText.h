@@ -13,7 +13,8 @@ inline constexpr const char* kDefaultSupportPhone = "400-889-0123";
 
 // "[代码：<code>]系统处理异常，请联系服务商(<number>)。" with the support number from section "SysCofig"
 // (spelled so), key "SupportPhone" of "SysConfig.ini" in the host executable's folder
-// (GetHostExeDir), read again on every call; the built-in number when the file or key is missing.
+// (GetHostExeDir), else in the user's configuration folder (GetSysConfigIniPath), read again on
+// every call; the built-in number when the file or key is missing.
 QString FormatErrorText(const QString& code);
 
 // Opens the ini file, reads one value (GBK decoded), closes it; `defaultValue` when missing.

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <dlfcn.h>
 #include <limits.h>
@@ -177,6 +179,32 @@ QString GetHostExeDir()
         return withSlash(QFile::decodeName(env));
     const QString exe = GetHostExePath();
     return exe.isEmpty() ? QString() : withSlash(QFileInfo(exe).absolutePath());
+}
+
+QString GetUserConfigDir()
+{
+    return withSlash(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+}
+
+QString GetUserDataDir()
+{
+    return withSlash(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
+bool IsFolderWritable(const QString& folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return false;
+    QTemporaryFile probe(withSlash(folder) + QStringLiteral(".sjql-probe-XXXXXX"));
+    return probe.open(); // removed again when `probe` goes
+}
+
+QString GetSysConfigIniPath()
+{
+    const QString besideHost = GetHostExeDir() + QStringLiteral("SysConfig.ini");
+    if (QFileInfo::exists(besideHost))
+        return besideHost;
+    return GetUserConfigDir() + QStringLiteral("SysConfig.ini");
 }
 
 void SetHostExeDirOverride(const QString& folder)

@@ -55,6 +55,22 @@ QString GetHostExePath();
 // SJQL_HOST_EXE_DIR), so tests never write into the build's bin folder.
 QString GetHostExeDir();
 
+// The host's folders for the user's own files (XDG, named after the host application): settings
+// go to GetUserConfigDir() (~/.config/sjql-host/) and logs under GetUserDataDir()
+// (~/.local/share/sjql-host/) where the folders beside the host executable and the module are
+// read-only, as they are on an installed system. Both end with '/'; neither is created here.
+QString GetUserConfigDir();
+QString GetUserDataDir();
+
+// True when a file can be made in `folder`: tried with a probe file rather than read off the
+// permission bits, so a read-only mount or an immutable folder counts as read-only for root too.
+// A folder that does not exist is not writable.
+bool IsFolderWritable(const QString& folder);
+
+// The host's "SysConfig.ini": the one in the host executable's folder when it is there, else the
+// one in GetUserConfigDir() (which need not exist either; the reader then takes its defaults).
+QString GetSysConfigIniPath();
+
 // Test seam: a folder used instead of the host executable's folder; empty puts the real one back.
 // It overrides SJQL_HOST_EXE_DIR. Note that it is per copy of this library: a module loaded from
 // libsjql.so has its own copy, so tests of the loaded module use the environment variable.
