@@ -3,13 +3,17 @@
 
 #include "Commands.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QEvent>
 #include <QLabel>
-#include <QRegularExpression>
+#include <QMetaProperty>
 #include <QVariant>
 #include <QWidget>
 
+#include <csignal>
+#include <ctime>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -22,11 +26,24 @@ const QString kOperationLine = QStringLiteral("lable_operatoin");
 const QString kItemGauge = QStringLiteral("ProgressBar_item");
 const QString kTotalGauge = QStringLiteral("ProgressBar_total");
 
-// A trailing row counter such as "(20/5000)": it moves with the rows, the operation stays.
-const QRegularExpression& rowCounter()
+// The text without a trailing row counter such as "(20/5000)": that moves with the rows, the
+// operation stays. Looked at for every change of the text, so no regular expression.
+QString withoutRowCounter(const QString& text)
 {
-    static const QRegularExpression re(QStringLiteral("\\s*\\(\\d+/\\d+\\)$"));
-    return re;
+    if (!text.endsWith(QLatin1Char(')')))
+        return text;
+    const qsizetype open = text.lastIndexOf(QLatin1Char('('));
+    if (open < 0)
+        return text;
+    const QStringView inner = QStringView(text).mid(open + 1, text.size() - open - 2);
+    const qsizetype slash = inner.indexOf(QLatin1Char('/'));
+    if (slash <= 0 || slash == inner.size() - 1)
+        return text;
+    for (qsizetype i = 0; i < inner.size(); ++i) {
+        if (i != slash && !inner.at(i).isDigit())
+            return text;
+    }
+    return text.left(open).trimmed();
 }
 
 bool isWide(char32_t c)
@@ -99,18 +116,25 @@ ProgressReporter::~ProgressReporter()
 
 void ProgressReporter::followProgressWindow()
 {
-    if (m_style != Style::Quiet)
-        m_timer.start();
+    if (m_style == Style::Quiet)
+        return;
+    m_timer.start();
+    // A log gets every operation: the text is looked at whenever the run lets events be processed,
+    // which it does right after each change.
+    if (m_style == Style::Lines && !m_awake) {
+        if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+            m_awake = connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { onEvents(); });
+    }
 }
 
 void ProgressReporter::finish()
 {
     m_timer.stop();
-    if (m_label)
-        m_label->removeEventFilter(this);
+    if (m_awake)
+        disconnect(m_awake);
+    m_awake = {};
     m_window.clear();
     m_label.clear();
-    m_gauge.clear();
     if (m_open) {
         write(QByteArrayLiteral("\n"));
         m_open = false;
@@ -118,43 +142,62 @@ void ProgressReporter::finish()
     }
 }
 
-bool ProgressReporter::eventFilter(QObject* watched, QEvent* event)
+void ProgressReporter::findWindow()
 {
-    // What the window paints is what the user sees: each painted line is reported.
-    if (watched == m_label && event->type() == QEvent::Paint)
-        sample();
-    return QObject::eventFilter(watched, event);
+    if (m_window && m_window->isVisible() && m_label)
+        return;
+    m_window.clear();
+    m_label.clear();
+    // The progress window is a top-level window of its own while a run goes on.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible())
+            continue;
+        if (auto* label = w->findChild<QLabel*>(kOperationLine)) {
+            m_window = w;
+            m_label = label;
+            m_textProperty = w->metaObject()->indexOfProperty("OperationText");
+            m_positionProperty = w->metaObject()->indexOfProperty("ItemProgress");
+            return;
+        }
+    }
+}
+
+void ProgressReporter::onEvents()
+{
+    // Looking for a window costs more than reading one: not more often than every 20 ms.
+    if (!m_window && (!m_lastSearch.isValid() || m_lastSearch.hasExpired(20))) {
+        m_lastSearch.start();
+        findWindow();
+    }
+    if (!m_window || m_textProperty < 0)
+        return;
+    const QString text = m_window->metaObject()->property(m_textProperty).read(m_window).toString();
+    if (text == m_lastRaw)
+        return;
+    m_lastRaw = text;
+    sample();
 }
 
 void ProgressReporter::sample()
 {
-    if (m_window && !m_window->isVisible()) {
-        if (m_label)
-            m_label->removeEventFilter(this);
-        m_window.clear();
-        m_label.clear();
-        m_gauge.clear();
-    }
-    if (!m_window) {
-        // The progress window is a top-level window of its own while a run goes on.
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (!w->isVisible())
-                continue;
-            if (auto* label = w->findChild<QLabel*>(kOperationLine)) {
-                m_window = w;
-                m_label = label;
-                m_label->installEventFilter(this);
-                break;
-            }
-        }
-        if (!m_window)
-            return;
-    }
-    // The total gauge only when the window shows it (a run of several items); else the item gauge.
+    findWindow();
+    if (!m_window)
+        return;
+    const QMetaObject* meta = m_window->metaObject();
+    const QString text =
+        m_textProperty >= 0 ? meta->property(m_textProperty).read(m_window).toString() : m_label->text();
+    // The total gauge when the window shows it (a run of several items); else the item's position.
+    int percent = -1;
     auto* total = m_window->findChild<QWidget*>(kTotalGauge);
-    m_gauge = total && total->isVisible() ? total : m_window->findChild<QWidget*>(kItemGauge);
-    const QVariant percent = m_gauge ? m_gauge->property("PercentDone") : QVariant();
-    show(m_label->text(), percent.isValid() ? percent.toInt() : -1);
+    if (total && total->isVisible()) {
+        percent = total->property("PercentDone").toInt();
+    } else if (m_positionProperty >= 0) {
+        percent = qBound(0, meta->property(m_positionProperty).read(m_window).toInt(), 100);
+    } else if (auto* item = m_window->findChild<QWidget*>(kItemGauge)) {
+        const QVariant done = item->property("PercentDone");
+        percent = done.isValid() ? done.toInt() : -1;
+    }
+    show(text, percent);
 }
 
 void ProgressReporter::show(const QString& rawText, int percent)
@@ -165,8 +208,7 @@ void ProgressReporter::show(const QString& rawText, int percent)
     if (percent > 100)
         percent = 100;
     if (m_style == Style::Lines) {
-        QString operation = text;
-        operation.remove(rowCounter());
+        const QString operation = withoutRowCounter(text);
         if (operation.isEmpty() || operation == m_lastText)
             return;
         m_lastText = operation;
@@ -196,8 +238,25 @@ int ProgressReporter::displayWidth(const QString& text)
 
 void ProgressReporter::write(const QByteArray& bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
-    std::fflush(m_out);
+    if (m_broken)
+        return;
+    // A reader that went away (sjql-host ... 2>&1 | head) must not end the run by SIGPIPE in the
+    // middle of a month: the signal is held back for this write and a pending one taken away, and
+    // progress stops there.
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out) == size_t(bytes.size()) &&
+                         std::fflush(m_out) == 0;
+    if (!written) {
+        m_broken = true;
+        const timespec noWait{0, 0};
+        while (sigtimedwait(&pipeSignal, nullptr, &noWait) == SIGPIPE) {
+        }
+        std::clearerr(m_out);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 int ProgressReporter::columns() const

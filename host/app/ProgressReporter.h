@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: MIT
 // Progress of a long scripted command on stderr, so that a run of many seconds is not silent.
 //
-// For clear and restore it follows what the module's progress window shows: the operation line
-// (the label "lable_operatoin") and the position of its gauge ("ProgressBar_item", or
-// "ProgressBar_total" when the window shows that one), read by object name every 100 ms and
-// whenever the line is painted. The run itself is never asked for anything, so it pays nothing for
-// being watched. Commands without a window (init) report their phases through show().
+// For clear and restore it follows the module's progress window: its operation text and the
+// position of its gauge ("ProgressBar_item", or "ProgressBar_total" when the window shows that
+// one), read by name: the window's properties "OperationText" and "ItemProgress" where it has them,
+// else its operation line "lable_operatoin" and the gauge's "PercentDone". A timer looks every
+// 100 ms; for the line-per-operation style the text is also looked at whenever the run lets events
+// be processed, so that no operation is missed, however short (a comparison of two strings each
+// time). The run is never called into, so it pays nothing measurable for being watched.
+// Commands without a window (init) report their phases through show().
 //
 // Three styles: on a terminal one line redrawn in place ("\r[ 45%] text", cleared to the end of
 // the line and cut to the terminal's width); elsewhere (a log, a pipe) one line per change of the
-// operation text, "progress=45 text", where a trailing row counter "(k/N)" is not a change;
-// --quiet prints nothing. stdout is left alone: it carries the results. GUI thread only.
+// operation text, "progress=45 text", where a trailing row counter "(k/N)" is left out and is no
+// change; --quiet prints nothing. stdout is left alone: it carries the results. GUI thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -56,11 +60,10 @@ public:
     // Columns a text takes on a terminal: East Asian wide and full-width characters take two.
     static int displayWidth(const QString& text);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
+    void findWindow();
     void sample();
+    void onEvents();
     void write(const QByteArray& bytes);
     int columns() const;
 
@@ -68,12 +71,17 @@ private:
     FILE* m_out;
     int m_columns;
     QTimer m_timer;
-    QPointer<QWidget> m_window; // the progress window being followed
+    QMetaObject::Connection m_awake; // Lines: the event dispatcher's "awake"
+    QElapsedTimer m_lastSearch;      // Lines: when the window was last looked for
+    QPointer<QWidget> m_window;      // the progress window being followed
     QPointer<QLabel> m_label;
-    QPointer<QWidget> m_gauge;
-    QString m_drawn;     // Terminal: the line on the screen now
-    bool m_open = false; // Terminal: a drawn line not yet ended by a newline
-    QString m_lastText;  // Lines: the operation text printed last, without its row counter
+    int m_textProperty = -1; // index of "OperationText" in the window's meta-object, -1: none
+    int m_positionProperty = -1;
+    QString m_lastRaw;     // Lines: the operation text as last seen
+    QString m_drawn;       // Terminal: the line on the screen now
+    bool m_open = false;   // Terminal: a drawn line not yet ended by a newline
+    bool m_broken = false; // the output failed (its reader is gone): nothing more is written
+    QString m_lastText;    // Lines: the operation text printed last, without its row counter
 };
 
 } // namespace sjql::host

@@ -102,6 +102,9 @@ public:
 class Tfrm_CustomProgress : public Tfrm_CustomDlg
 {
     Q_OBJECT
+    // Readable by name, so a host can follow the run between the display's 100 ms refreshes.
+    Q_PROPERTY(QString OperationText MEMBER OperationText)
+    Q_PROPERTY(qint16 ItemProgress MEMBER ItemProgress)
 public:
     Tfrm_CustomProgress(QWidget* owner, TMyProgress* job);
     ~Tfrm_CustomProgress() override;
