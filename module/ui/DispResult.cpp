@@ -322,7 +322,7 @@ bool Tfrm_DispResult::SaveResultText(const QString& chosenName, QString* error) 
     bytes.append("\r\n");
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() || !file.flush()) {
         if (error)
-            *error = QStringLiteral("result file %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("结果无法保存到文件“%1”，请另选一个文件（%2）").arg(path, file.errorString());
         return false;
     }
     return true;
