@@ -31,15 +31,15 @@ QString builtCipherLibrary()
 bool encryptConfigFile(const QString& plainFile, const QString& encryptedFile, QString* error)
 {
     if (!QFileInfo(plainFile).isFile()) {
-        *error = QStringLiteral("%1: no such file").arg(QDir::toNativeSeparators(plainFile));
+        *error = QStringLiteral("找不到文件%1").arg(quotedPath(plainFile));
         return false;
     }
     QLibrary lib(builtCipherLibrary());
     using EncryptProc = unsigned char (*)(const char*, const char*, const char*);
     auto encrypt = reinterpret_cast<EncryptProc>(lib.resolve("CommonEncryptFile"));
     if (!encrypt) {
-        *error = QStringLiteral("cannot load CommonEncryptFile from %1: %2")
-                     .arg(QDir::toNativeSeparators(lib.fileName()), lib.errorString());
+        *error = QStringLiteral("无法从加密库%1加载 CommonEncryptFile（%2）")
+                     .arg(quotedPath(lib.fileName()), lib.errorString());
         return false;
     }
     const QByteArray in = toGbk(QDir::toNativeSeparators(plainFile));
@@ -47,8 +47,7 @@ bool encryptConfigFile(const QString& plainFile, const QString& encryptedFile, Q
     const bool ok = encrypt(in.constData(), out.constData(), kSysConfigPassword) != 0;
     lib.unload();
     if (!ok)
-        *error = QStringLiteral("cannot encrypt %1 into %2")
-                     .arg(QDir::toNativeSeparators(plainFile), QDir::toNativeSeparators(encryptedFile));
+        *error = QStringLiteral("无法把%1加密写入%2").arg(quotedPath(plainFile), quotedPath(encryptedFile));
     return ok;
 }
 
@@ -59,13 +58,13 @@ bool installHideSwitch(const QString& appFolder, bool offered, QString* error)
     const QString target = appFolder + QLatin1String(SJQL_DECRYPT_LIBRARY_NAME);
     QFile::remove(target);
     if (!QFile::copy(builtCipherLibrary(), target)) {
-        *error = QStringLiteral("cannot copy %1 into %2")
-                     .arg(QDir::toNativeSeparators(builtCipherLibrary()), QDir::toNativeSeparators(appFolder));
+        *error =
+            QStringLiteral("无法把加密库%1复制到文件夹%2").arg(quotedPath(builtCipherLibrary()), quotedPath(appFolder));
         return false;
     }
     QTemporaryFile plain(appFolder + QStringLiteral("sysconfig-XXXXXX.ini"));
     if (!plain.open()) {
-        *error = QStringLiteral("cannot write a file in %1").arg(QDir::toNativeSeparators(appFolder));
+        *error = QStringLiteral("无法在文件夹%1中写文件").arg(quotedPath(appFolder));
         return false;
     }
     plain.write(offered ? "[SysConfig]\r\nCanUseHideNsr=1\r\n" : "[SysConfig]\r\nCanUseHideNsr=0\r\n");
@@ -78,7 +77,7 @@ namespace {
 int runEncryptConfig(const CommandLine& cl)
 {
     if (cl.positional.size() != 2)
-        return usageError(QStringLiteral("wants two files: IN (plain ini) and OUT (encrypted)"));
+        return usageError(QStringLiteral("需要两个文件：IN（明文的设置文件）和 OUT（加密后的文件）"));
     QString error;
     if (!encryptConfigFile(cl.positional.at(0), cl.positional.at(1), &error))
         return fail(error);
@@ -92,7 +91,8 @@ int runEncryptConfig(const CommandLine& cl)
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("encrypt-config"),
     .usage = QStringLiteral("IN OUT"),
-    .summary = QStringLiteral("encrypt a plain settings file (for example sysconfig.dat) with the host's cipher"),
+    .summary = QStringLiteral("用宿主的加密算法加密明文的设置文件（例如 sysconfig.dat）"),
+    .details = QStringLiteral("IN 是明文的 ini 文件，OUT 是加密后写出的文件；成功时输出 encrypted=<OUT 的完整路径>。"),
     .valueOptions = {},
     .flagOptions = {},
     .maxPositional = 2,

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 // sjql-host hide / show: opens the module's window and presses its button that hides (or shows
-// again) abnormal taxpayers, as a user does, then prints the switch's state: the stored flag
-// ("HideNsr=1"), each button enabled or disabled, and whether the upgrade notice is visible.
-// A disabled button takes no click: the state is printed and the command fails.
+// again) abnormal taxpayers, as a user does, then prints the switch's state in the user's terms:
+//   HideNsr=1                  the flag stored in the user's settings of the host application
+//   hide_switch=available      whether this host edition offers the switch (else: unavailable)
+//   abnormal_taxpayers=hidden  what the window shows as the current state (else: shown)
+//   隐藏非正常纳税人=已启用      the same for people (未启用; 不可用 without the switch)
+// A button that takes no click (the switch is not offered, or already in that state) changes
+// nothing: the state is printed and the command fails; so does a click the stored flag ignores.
 #include "Commands.h"
 #include "HostSession.h"
 #include "host/services/HostServicesAdmin.h"
@@ -17,21 +21,43 @@ namespace sjql::host {
 
 namespace {
 
-void printState(QWidget* form, const QString& appCode)
+struct SwitchState
 {
+    QString stored;         // HideNsr as stored ("0" when absent)
+    bool available = false; // the window offers the switch
+    bool hidden = false;    // abnormal taxpayers are hidden
+};
+
+// The window's buttons and notice, read as a user reads them: a switch is offered when the notice
+// that the edition lacks it is hidden and one of the two buttons takes clicks; the enabled button
+// is the way back from the current state.
+SwitchState readState(QWidget* form, const QString& appCode)
+{
+    SwitchState s;
     const QByteArray code = toGbk(appCode);
-    printValue(QStringLiteral("HideNsr"),
-               fromGbk(GetSubAppUserConfigParam(code.constData(), "SysConfig", "HideNsr", "0")));
-    for (const char* name : {"btnHINT", "btnShow"}) {
-        auto* b = form->findChild<QWidget*>(QLatin1String(name));
-        printValue(QLatin1String(name), b && b->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
-    }
-    auto* notice = form->findChild<QLabel*>(QStringLiteral("lblts"));
-    printValue(QStringLiteral("lblts"),
-               notice && !notice->isHidden() ? QStringLiteral("visible") : QStringLiteral("hidden"));
+    s.stored = fromGbk(GetSubAppUserConfigParam(code.constData(), "SysConfig", "HideNsr", "0"));
+    auto* hideButton = form->findChild<QWidget*>(QStringLiteral("btnHINT"));
+    auto* showButton = form->findChild<QWidget*>(QStringLiteral("btnShow"));
+    auto* missingNotice = form->findChild<QLabel*>(QStringLiteral("lblts"));
+    const bool canHide = hideButton && hideButton->isEnabled();
+    const bool canShow = showButton && showButton->isEnabled();
+    s.available = (canHide || canShow) && (!missingNotice || missingNotice->isHidden());
+    s.hidden = s.available ? canShow : s.stored != QLatin1String("0");
+    return s;
 }
 
-int press(const CommandLine& cl, const char* buttonName)
+void printState(const SwitchState& s)
+{
+    printValue(QStringLiteral("HideNsr"), s.stored);
+    printValue(QStringLiteral("hide_switch"),
+               s.available ? QStringLiteral("available") : QStringLiteral("unavailable"));
+    printValue(QStringLiteral("abnormal_taxpayers"), s.hidden ? QStringLiteral("hidden") : QStringLiteral("shown"));
+    printValue(QStringLiteral("隐藏非正常纳税人"), !s.available ? QStringLiteral("不可用")
+                                                   : s.hidden   ? QStringLiteral("已启用")
+                                                                : QStringLiteral("未启用"));
+}
+
+int press(const CommandLine& cl, bool hide)
 {
     HostSession session;
     QString error;
@@ -40,42 +66,59 @@ int press(const CommandLine& cl, const char* buttonName)
     QWidget* form = session.openScriptedModule(&error);
     if (!form)
         return fail(error);
-    auto* button = form->findChild<QWidget*>(QLatin1String(buttonName));
+    const QString caption = hide ? QStringLiteral("隐藏非正常纳税人") : QStringLiteral("显示非正常纳税人");
+    auto* button = form->findChild<QWidget*>(hide ? QStringLiteral("btnHINT") : QStringLiteral("btnShow"));
     if (!button)
-        return fail(QStringLiteral("the window has no %1").arg(QLatin1String(buttonName)));
+        return fail(QStringLiteral("模块窗口中没有“%1”按钮").arg(caption));
+    const SwitchState before = readState(form, session.installation()->config.appCode);
     const bool enabled = button->isEnabled();
     if (enabled) {
         clickWidget(button);
         settle(50);
     }
-    printState(form, session.installation()->config.appCode);
+    const SwitchState after = readState(form, session.installation()->config.appCode);
+    printState(after);
     setBoxScript(nullptr);
+    if (!before.available)
+        return fail(QStringLiteral("当前版本不提供隐藏非正常纳税人的功能，未做任何改动"));
     if (!enabled)
-        return fail(QStringLiteral("%1 is disabled: nothing was changed").arg(QLatin1String(buttonName)));
+        return fail(hide ? QStringLiteral("非正常纳税人已经是隐藏的，未做任何改动")
+                         : QStringLiteral("非正常纳税人已经是显示的，未做任何改动"));
+    const QString wanted = hide ? QStringLiteral("1") : QStringLiteral("0");
+    if (after.stored != wanted || after.hidden != hide)
+        return fail(QStringLiteral("按下“%1”后设置没有改变（HideNsr=%2）").arg(caption, after.stored));
     return 0;
 }
+
+const QString kDetails = QStringLiteral("像用户一样打开历史数据清理窗口并按下按钮，然后输出开关的状态：\n"
+                                        "  HideNsr=1|0                        用户设置中保存的标志\n"
+                                        "  hide_switch=available|unavailable  当前版本是否提供此开关\n"
+                                        "  abnormal_taxpayers=hidden|shown    窗口显示的当前状态\n"
+                                        "  隐藏非正常纳税人=已启用|未启用|不可用\n"
+                                        "开关不可用、或已处于所要的状态时，不做任何改动，退出码为 1。");
 
 } // namespace
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("hide"),
     .usage = QStringLiteral("--home DIR"),
-    .summary = QStringLiteral("press the window's button that hides abnormal taxpayers; print the switch's state"),
+    .summary = QStringLiteral("按下窗口的“隐藏非正常纳税人”，输出开关的状态"),
+    .details = kDetails,
     .valueOptions = {},
     .flagOptions = {},
     .gui = true,
-    .run = [](const CommandLine& cl) { return press(cl, "btnHINT"); },
+    .run = [](const CommandLine& cl) { return press(cl, true); },
 })
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("show"),
     .usage = QStringLiteral("--home DIR"),
-    .summary =
-        QStringLiteral("press the window's button that shows abnormal taxpayers again; print the switch's state"),
+    .summary = QStringLiteral("按下窗口的“显示非正常纳税人”，输出开关的状态"),
+    .details = kDetails,
     .valueOptions = {},
     .flagOptions = {},
     .gui = true,
-    .run = [](const CommandLine& cl) { return press(cl, "btnShow"); },
+    .run = [](const CommandLine& cl) { return press(cl, false); },
 })
 
 } // namespace sjql::host

@@ -32,6 +32,8 @@ int runInfo(const CommandLine& cl)
     printValue(QStringLiteral("hostIni"), QDir::toNativeSeparators(inst.hostIni()));
     printValue(QStringLiteral("hostExeDir"), QDir::toNativeSeparators(hostExeDir()));
     printValue(QStringLiteral("sysConfigIni"), QDir::toNativeSeparators(sysConfigIniFile()));
+    // Qt's Chinese texts for standard buttons and dialogs; empty when they are not installed.
+    printValue(QStringLiteral("qtTranslations"), QDir::toNativeSeparators(chineseTranslationsFile()));
     printValue(QStringLiteral("GetAppPath"), native(GetAppPath()));
     printValue(QStringLiteral("GetCurSubAppCode"), fromGbk(GetCurSubAppCode()));
     printValue(QStringLiteral("GetCurSubAppPath"), native(GetCurSubAppPath()));
@@ -79,7 +81,10 @@ int runInfo(const CommandLine& cl)
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("info"),
     .usage = QStringLiteral("--home DIR"),
-    .summary = QStringLiteral("print the host's paths and value-object entries as name=value lines"),
+    .summary = QStringLiteral("以“名称=值”行输出宿主的路径和传给模块的值对象条目"),
+    .details = QStringLiteral("路径：home、hostIni、hostExeDir、sysConfigIni、qtTranslations（Qt 的中文翻译文件）、\n"
+                              "GetAppPath、GetCurSubAppPath 等；值对象：QVR_KJYWRBM、QVR_SDFY、QVR_DKDJDBType、\n"
+                              "QVR_DKDJADOConnection（数据库连接的简短说明）等。"),
     .valueOptions = {},
     .flagOptions = {},
     .gui = false,

@@ -24,6 +24,7 @@ int runOpen(const CommandLine& cl)
     printValue(QStringLiteral("module"),
                form ? QString::fromLatin1(form->metaObject()->className()) : QStringLiteral("(no window)"));
     settle(400);
+    printValue(QStringLiteral("status"), frame.statusText());
 
     if (cl.has(QStringLiteral("screenshot"))) {
         const QString file = QFileInfo(cl.value(QStringLiteral("screenshot"))).absoluteFilePath();
@@ -33,7 +34,7 @@ int runOpen(const CommandLine& cl)
         return 0;
     }
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        note(QStringLiteral("headless: nothing to show, closing (use --screenshot FILE.png for a picture)"));
+        note(QStringLiteral("无界面运行：没有可显示的窗口，程序结束（用 --screenshot FILE.png 可保存截图）"));
         return 0;
     }
     return QApplication::exec();
@@ -44,8 +45,11 @@ int runOpen(const CommandLine& cl)
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("open"),
     .usage = QStringLiteral("--home DIR [--screenshot FILE.png] [--floating]"),
-    .summary = QStringLiteral("open the host with the module's window (with --screenshot: save a PNG of the "
-                              "main frame once it is shown, then exit)"),
+    .summary = QStringLiteral("打开宿主主窗口并在其中打开历史数据清理模块"),
+    .details = QStringLiteral("输出收到的模块通知（notice=1282 历史数据清理|...）、打开的窗口类名（module=）和\n"
+                              "主窗口状态栏的文字（status=）。\n"
+                              "--screenshot FILE.png  主窗口显示后保存截图并退出\n"
+                              "--floating             模块窗口不嵌入主窗口，单独显示"),
     .valueOptions = {QStringLiteral("screenshot")},
     .flagOptions = {QStringLiteral("floating")},
     .gui = true,

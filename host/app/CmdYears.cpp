@@ -47,7 +47,10 @@ int runYears(const CommandLine& cl)
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("years"),
     .usage = QStringLiteral("--home DIR"),
-    .summary = QStringLiteral("print the years the module's window offers for cleanup"),
+    .summary = QStringLiteral("输出模块窗口中可供清理的年度"),
+    .details = QStringLiteral("像用户一样打开历史数据清理窗口，按年度框的顺序输出其标题：years=2023年,2022年,...；\n"
+                              "没有历史数据时为 years=无历史数据。工作文件夹中还有已清理、未打包的月份的年度\n"
+                              "标为“2019年(未完成)”。窗口途中显示的提示框输出为 box=<提示文字>。"),
     .valueOptions = {},
     .flagOptions = {},
     .gui = true,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "MainFrame.h"
 
+#include "Commands.h"
 #include "Installation.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
@@ -153,13 +154,13 @@ bool Tfrm_MainFrame::loadModule(const QString& libraryPath, QString* error)
 {
     m_library.setFileName(libraryPath);
     if (!m_library.load()) {
-        *error = QStringLiteral("cannot load the module %1: %2").arg(libraryPath, m_library.errorString());
+        *error = QStringLiteral("无法加载模块 %1（%2）").arg(quotedPath(libraryPath), m_library.errorString());
         return false;
     }
     m_showSJQL = reinterpret_cast<void*>(m_library.resolve(SJQL_MODULE_ENTRY_NAME));
     if (!m_showSJQL) {
-        *error =
-            QStringLiteral("the module %1 has no entry %2").arg(libraryPath, QLatin1String(SJQL_MODULE_ENTRY_NAME));
+        *error = QStringLiteral("模块 %1 没有入口函数 %2")
+                     .arg(quotedPath(libraryPath), QLatin1String(SJQL_MODULE_ENTRY_NAME));
         return false;
     }
     return true;
@@ -239,18 +240,27 @@ void Tfrm_MainFrame::handleNotice(int number, const QByteArray& gbkText)
 
     switch (number) {
     case MSG_MODULE_SHOWN: {
-        // "<ModalFormMsg>|<window handle>|0|1": the tab holding that window takes the title.
+        // "<ModalFormMsg>|<window handle>|0|1": the tab holding that window takes the title. The
+        // handle means nothing to a user: the status bar names the module and where it opened.
         const QStringList fields = text.split(QLatin1Char('|'));
+        const QString title = fields.value(0).isEmpty() ? kModuleTitle : fields.value(0);
         QWidget* window = fields.size() > 1 ? QWidget::find(WId(fields.at(1).toULongLong())) : nullptr;
+        bool inTab = false;
         for (int i = 0; window && i < m_tabs->count(); ++i) {
-            if (m_tabs->widget(i)->isAncestorOf(window))
-                m_tabs->setTabText(i, fields.at(0));
+            if (m_tabs->widget(i)->isAncestorOf(window)) {
+                m_tabs->setTabText(i, title);
+                inTab = true;
+            }
         }
-        statusBar()->showMessage(QStringLiteral("已打开：%1（窗口 %2）").arg(fields.value(0), fields.value(1)));
+        statusBar()->showMessage(inTab ? QStringLiteral("已打开“%1”").arg(title)
+                                       : QStringLiteral("已打开“%1”（独立窗口）").arg(title));
         break;
     }
     case MSG_MODULE_CLOSED:
-        statusBar()->showMessage(QStringLiteral("模块窗口已关闭（功能 %1）").arg(text));
+        // The text is the module's function code.
+        statusBar()->showMessage(text.isEmpty() || text == state().curFuncCode
+                                     ? QStringLiteral("已关闭“%1”").arg(kModuleTitle)
+                                     : QStringLiteral("已关闭功能 %1 的窗口").arg(text));
         QTimer::singleShot(0, this, [this] { sweepClosedModules(); });
         break;
     case MSG_PAGE_STATE:
@@ -266,6 +276,12 @@ void Tfrm_MainFrame::handleNotice(int number, const QByteArray& gbkText)
     default:
         break;
     }
+}
+
+QString Tfrm_MainFrame::statusText() const
+{
+    const auto* bar = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+    return bar ? bar->currentMessage() : QString();
 }
 
 void Tfrm_MainFrame::sweepClosedModules()

@@ -39,6 +39,9 @@ public:
     QTabWidget* container() const { return m_tabs; }
     bool pageMaximised() const { return m_pageMaximised; }
 
+    // What the status bar says now (the scripted mode prints it).
+    QString statusText() const;
+
     // Every notice received, as "number text" lines (scripted mode prints them).
     const QStringList& notices() const { return m_notices; }
     std::function<void(const QString&)> onNotice;

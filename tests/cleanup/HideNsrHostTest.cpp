@@ -58,17 +58,15 @@ TEST_F(HideNsrHostTest, YearsAndTheSwitchRoundTrip)
     const HostRun hide = command("hide");
     ASSERT_EQ(hide.exitCode, 0) << hide.err.toStdString();
     EXPECT_EQ(hide.value(QStringLiteral("HideNsr")), QStringLiteral("1"));
-    EXPECT_EQ(hide.value(QStringLiteral("btnHINT")), QStringLiteral("disabled"));
-    EXPECT_EQ(hide.value(QStringLiteral("btnShow")), QStringLiteral("enabled"));
-    EXPECT_EQ(hide.value(QStringLiteral("lblts")), QStringLiteral("hidden"));
+    EXPECT_EQ(hide.value(QStringLiteral("hide_switch")), QStringLiteral("available"));
+    EXPECT_EQ(hide.value(QStringLiteral("abnormal_taxpayers")), QStringLiteral("hidden"));
 
     // The flag outlives the window: hiding again is refused, showing works.
     EXPECT_NE(command("hide").exitCode, 0);
     const HostRun show = command("show");
     ASSERT_EQ(show.exitCode, 0) << show.err.toStdString();
     EXPECT_EQ(show.value(QStringLiteral("HideNsr")), QStringLiteral("0"));
-    EXPECT_EQ(show.value(QStringLiteral("btnHINT")), QStringLiteral("enabled"));
-    EXPECT_EQ(show.value(QStringLiteral("btnShow")), QStringLiteral("disabled"));
+    EXPECT_EQ(show.value(QStringLiteral("abnormal_taxpayers")), QStringLiteral("shown"));
 }
 
 TEST_F(HideNsrHostTest, InstallationWithoutTheSwitchAndNoHistory)
@@ -79,9 +77,8 @@ TEST_F(HideNsrHostTest, InstallationWithoutTheSwitchAndNoHistory)
     EXPECT_EQ(command("years").value(QStringLiteral("years")), QStringLiteral("无历史数据"));
     const HostRun hide = command("hide");
     EXPECT_NE(hide.exitCode, 0);
-    EXPECT_EQ(hide.value(QStringLiteral("btnHINT")), QStringLiteral("disabled"));
-    EXPECT_EQ(hide.value(QStringLiteral("btnShow")), QStringLiteral("disabled"));
-    EXPECT_EQ(hide.value(QStringLiteral("lblts")), QStringLiteral("visible"));
+    EXPECT_EQ(hide.value(QStringLiteral("hide_switch")), QStringLiteral("unavailable"));
+    EXPECT_EQ(hide.value(QStringLiteral("HideNsr")), QStringLiteral("0"));
 }
 
 TEST_F(HideNsrHostTest, EncryptConfigMakesAFileTheLibraryDecrypts)

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -64,6 +65,9 @@ TEST_F(HostAppTest, InitCreatesTheInstallationAndInfoReportsIt)
     EXPECT_TRUE(
         info.value(QStringLiteral("QVR_DKDJADOConnection")).startsWith(QStringLiteral("<HostConnection SQLITE, open")));
     EXPECT_EQ(info.value(QStringLiteral("GetCurSubAppPath")), home.path() + QStringLiteral("/Apps/16/"));
+    // The host speaks Chinese in Qt's own dialogs too: Qt's translations are loaded.
+    EXPECT_TRUE(info.value(QStringLiteral("qtTranslations")).endsWith(QStringLiteral("/qtbase_zh_CN.qm")))
+        << info.out.toStdString();
 
     // A second init keeps the SysConfig.ini that is there.
     const HostRun again = run({QStringLiteral("init"), QStringLiteral("--home"), home.path(),
@@ -86,6 +90,9 @@ TEST_F(HostAppTest, OpenShowsTheModuleInTheMainFrameAndTakesAScreenshot)
     EXPECT_EQ(open.value(QStringLiteral("module")), QStringLiteral("TfrmsjqlMgr"));
     EXPECT_TRUE(open.value(QStringLiteral("notice")).startsWith(QStringLiteral("1282 历史数据清理|")));
     EXPECT_TRUE(open.out.contains(QStringLiteral("notice=1302 160101"))); // the window closed at exit
+    // The status bar names the module, not the number of its window.
+    EXPECT_EQ(open.value(QStringLiteral("status")), QStringLiteral("已打开“历史数据清理”"));
+    EXPECT_TRUE(open.err.isEmpty()) << open.err.toStdString();
     QImage image(shot);
     ASSERT_FALSE(image.isNull());
     EXPECT_GE(image.width(), 650);
@@ -222,6 +229,148 @@ TEST_F(HostAppTest, WrongCommandLinesExitTwoAndChangeNothing)
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
     EXPECT_EQ(treeOf(h), before);
+}
+
+// The commands sjql-host lists in its help, by name.
+QStringList listedCommands(const HostRun& help)
+{
+    QStringList names;
+    static const QRegularExpression commandLine(QStringLiteral("^  ([a-z-]+) "));
+    for (const QString& line : help.out.split(QLatin1Char('\n'))) {
+        const auto m = commandLine.match(line);
+        if (m.hasMatch())
+            names << m.captured(1);
+    }
+    return names;
+}
+
+// Every command explains itself with --help, in Chinese, and does nothing else: an init asked for
+// its help creates no installation, a clear clears nothing, whatever else the line holds.
+TEST_F(HostAppTest, EachCommandHasItsOwnHelpAndTheHostItsVersion)
+{
+    const HostRun help = run({QStringLiteral("--help")});
+    ASSERT_EQ(help.exitCode, 0);
+    const QStringList names = listedCommands(help);
+    for (const char* expected : {"init", "info", "open", "years", "clear", "restore", "hide", "show", "encrypt-config"})
+        EXPECT_TRUE(names.contains(QLatin1String(expected))) << expected << '\n' << help.out.toStdString();
+
+    static const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
+    const QString none = home.path() + QStringLiteral("/none");
+    for (const QString& name : names) {
+        for (const QStringList& args : {QStringList{name, QStringLiteral("--help")},
+                                        QStringList{name, QStringLiteral("--home"), none, QStringLiteral("-h")},
+                                        QStringList{name, QStringLiteral("--bogus"), QStringLiteral("--help")}}) {
+            const HostRun r = run(args);
+            const std::string what = args.join(QLatin1Char(' ')).toStdString();
+            EXPECT_EQ(r.exitCode, 0) << what << '\n' << r.err.toStdString();
+            EXPECT_TRUE(r.out.startsWith(QStringLiteral("用法：sjql-host ") + name + QLatin1Char(' '))) << what;
+            // The summary line of the command (the one after the usage) is Chinese.
+            EXPECT_TRUE(r.out.section(QLatin1Char('\n'), 2, 2).contains(chinese)) << what << '\n'
+                                                                                  << r.out.toStdString();
+            EXPECT_TRUE(r.err.isEmpty()) << what << '\n' << r.err.toStdString();
+        }
+        EXPECT_EQ(run({QStringLiteral("help"), name}).out, run({name, QStringLiteral("--help")}).out)
+            << name.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(none)); // init --home none -h made nothing
+
+    const HostRun version = run({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^sjql-host \\d+\\.\\d+(\\.\\d+)*\n$")).match(version.out).hasMatch())
+        << version.out.toStdString();
+}
+
+// The scripted window commands print their state in the user's terms and nothing else: no widget
+// names on stdout, no platform chatter on stderr.
+TEST_F(HostAppTest, YearsAndTheTaxpayerSwitchSpeakTheUsersLanguage)
+{
+    ASSERT_EQ(run({QStringLiteral("init"), QStringLiteral("--home"), home.path(), QStringLiteral("--agents"),
+                   QStringLiteral("1"), QStringLiteral("--employees"), QStringLiteral("3"), QStringLiteral("--years"),
+                   QStringLiteral("2022-2023"), QStringLiteral("--period"), QStringLiteral("202402"),
+                   QStringLiteral("--quiet")})
+                  .exitCode,
+              0);
+    const auto command = [this](const char* name) {
+        return run({QString::fromLatin1(name), QStringLiteral("--home"), home.path()});
+    };
+    const HostRun years = command("years");
+    ASSERT_EQ(years.exitCode, 0) << years.err.toStdString();
+    EXPECT_EQ(years.value(QStringLiteral("years")), QStringLiteral("2023年,2022年"));
+    EXPECT_TRUE(years.err.isEmpty()) << years.err.toStdString();
+
+    const auto expectState = [](const HostRun& r, const char* stored, const char* taxpayers, const char* words) {
+        EXPECT_EQ(r.value(QStringLiteral("HideNsr")), QLatin1String(stored)) << r.out.toStdString();
+        EXPECT_EQ(r.value(QStringLiteral("hide_switch")), QStringLiteral("available"));
+        EXPECT_EQ(r.value(QStringLiteral("abnormal_taxpayers")), QLatin1String(taxpayers));
+        EXPECT_EQ(r.value(QStringLiteral("隐藏非正常纳税人")), QString::fromUtf8(words));
+        for (const char* widget : {"btnHINT", "btnShow", "lblts"})
+            EXPECT_FALSE(r.out.contains(QLatin1String(widget))) << r.out.toStdString();
+    };
+    const HostRun hide = command("hide");
+    ASSERT_EQ(hide.exitCode, 0) << hide.err.toStdString();
+    expectState(hide, "1", "hidden", "已启用");
+    EXPECT_TRUE(hide.err.isEmpty()) << hide.err.toStdString();
+
+    // Hiding twice changes nothing and says so, in Chinese.
+    const HostRun again = command("hide");
+    EXPECT_EQ(again.exitCode, 1);
+    expectState(again, "1", "hidden", "已启用");
+    EXPECT_TRUE(again.err.contains(QStringLiteral("已经是隐藏的"))) << again.err.toStdString();
+
+    const HostRun show = command("show");
+    ASSERT_EQ(show.exitCode, 0) << show.err.toStdString();
+    expectState(show, "0", "shown", "未启用");
+    EXPECT_TRUE(show.err.isEmpty()) << show.err.toStdString();
+}
+
+// What a message says once the names it quotes are taken out: paths, options, commands, keys.
+QString wordsOf(QString message)
+{
+    message.remove(QRegularExpression(QStringLiteral("“[^”]*”|\"[^\"]*\"|--[a-z-]+|sjql-host( [a-z-]+)?|\\S*/\\S*")));
+    return message;
+}
+
+// The common mistakes of a command line and a missing file are told in Chinese, with the names
+// the user typed; no English sentence reaches the user.
+TEST_F(HostAppTest, CommonFailuresAreToldInChinese)
+{
+    const QString h = home.path();
+    const QString none = h + QStringLiteral("/none");
+    const struct
+    {
+        QStringList args;
+        int exitCode;
+        QString named;
+    } cases[] = {
+        {{QStringLiteral("frobnicate")}, 2, QStringLiteral("frobnicate")},
+        {{QStringLiteral("info"), QStringLiteral("--home"), h, QStringLiteral("--bogus")},
+         2,
+         QStringLiteral("--bogus")},
+        {{QStringLiteral("info"), QStringLiteral("--home")}, 2, QStringLiteral("--home")},
+        {{QStringLiteral("info"), QStringLiteral("--home"), h, QStringLiteral("--home"), none}, 2, none},
+        {{QStringLiteral("years"), QStringLiteral("--home"), h, QStringLiteral("2019")}, 2, QStringLiteral("2019")},
+        {{QStringLiteral("open"), QStringLiteral("--home"), h, QStringLiteral("--floating=1")},
+         2,
+         QStringLiteral("--floating")},
+        {{QStringLiteral("init"), QStringLiteral("--home"), h, QStringLiteral("--agents"), QStringLiteral("many")},
+         2,
+         QStringLiteral("many")},
+        {{QStringLiteral("encrypt-config"), h + QStringLiteral("/missing.ini"), h + QStringLiteral("/out.dat")},
+         1,
+         QStringLiteral("missing.ini")},
+        {{QStringLiteral("encrypt-config"), h + QStringLiteral("/missing.ini")}, 2, QStringLiteral("IN")},
+    };
+    static const QRegularExpression englishWord(QStringLiteral("[A-Za-z]{4,}"));
+    static const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
+    for (const auto& c : cases) {
+        const HostRun r = run(c.args);
+        const std::string what = c.args.join(QLatin1Char(' ')).toStdString() + '\n' + r.err.toStdString();
+        EXPECT_EQ(r.exitCode, c.exitCode) << what;
+        EXPECT_TRUE(r.err.contains(c.named)) << what;
+        EXPECT_TRUE(r.err.contains(chinese)) << what;
+        const QString words = wordsOf(r.err);
+        EXPECT_FALSE(words.contains(englishWord)) << what << "\nleft: " << words.toStdString();
+    }
 }
 
 } // namespace
