@@ -208,8 +208,8 @@ int runClear(const CommandLine& cl)
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("clear"),
     .usage = QStringLiteral("--home DIR --years 2019,2020 [--backup-dir DIR] [--decline-warnings] [--quiet]"),
-    .summary = QStringLiteral("back up and clear the given years through the module's window, answering its "
-                              "dialogs; prints the result lines and the archives written"),
+    .summary =
+        QStringLiteral("通过模块窗口备份并清理指定年度的数据（自动回答窗口的对话框），输出结果行和写出的备份文件"),
     .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir")},
     .flagOptions = {QStringLiteral("decline-warnings"), QStringLiteral("quiet")},
     .maxPositional = 0,

@@ -141,7 +141,7 @@ SJQL_HOST_COMMAND({
     .name = QStringLiteral("init"),
     .usage = QStringLiteral("--home DIR [--agents N] [--employees N] [--years FIRST-LAST] [--period YYYYMM] "
                             "[--seed S] [--db sqlite|mysql://...] [--no-hide-switch] [--quiet]"),
-    .summary = QStringLiteral("create the installation and its database with demo data (drops what is there)"),
+    .summary = QStringLiteral("创建安装目录和数据库，并填入演示数据（已有的数据库会被删除重建）"),
     .valueOptions = {QStringLiteral("agents"), QStringLiteral("employees"), QStringLiteral("years"),
                      QStringLiteral("period"), QStringLiteral("seed"), QStringLiteral("db")},
     .flagOptions = {QStringLiteral("no-hide-switch"), QStringLiteral("quiet")},
