@@ -189,6 +189,8 @@ Tfrm_CustomDlgEx::Tfrm_CustomDlgEx(QWidget* parent) : Tfrm_CustomDlg(parent)
     pnlTop->hide();
     Bevel1->hide();
 
+    // The brand line keeps only its dotted line: a product name in the corner of every dialog told
+    // the user nothing and read like a stray caption.
     lblBrand->setGeometry(11, 261, 59, 13);
     QFont arial;
     arial.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
@@ -196,11 +198,11 @@ Tfrm_CustomDlgEx::Tfrm_CustomDlgEx(QWidget* parent) : Tfrm_CustomDlg(parent)
     lblBrand->setFont(arial);
     lblBrand->setEnabled(true);
     SetTextColor(lblBrand, colorFromRef(0xB99D7F));
-    lblBrand->show();
+    lblBrand->hide();
 
     Shape1 = new TShape(this);
     Shape1->setObjectName(QStringLiteral("Shape1"));
-    Shape1->setGeometry(72, 267, 403, 1);
+    Shape1->setGeometry(14, 267, 461, 1);
     Shape1->SetPenColor(colorFromRef(0xB99D7F));
     Shape1->SetPenStyle(Qt::DotLine);
 

@@ -61,8 +61,8 @@ private:
     bool FInModalLoop = false;
 };
 
-// The dialog with the brand line: no top bar and no bevel, the brand caption and a dotted line at
-// the bottom instead.
+// The dialog with the brand line: no top bar and no bevel, a dotted line at the bottom instead (the
+// brand caption stays hidden).
 class Tfrm_CustomDlgEx : public Tfrm_CustomDlg
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
+#include "ui/ResultTextLayout.h"
 #include "ui/UiColor.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -123,6 +124,8 @@ Tfrm_DispResult::Tfrm_DispResult(QWidget* parent) : Tfrm_CustomDlgEx(parent)
     edit_result->setReadOnly(true);
     edit_result->setFrameShape(QFrame::NoFrame);
     edit_result->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Lines wrap to the box, but a path only after one of its separators.
+    edit_result->document()->setDocumentLayout(new TResultTextLayout(edit_result->document()));
     edit_result->setAutoFillBackground(false);
     edit_result->viewport()->setAutoFillBackground(false);
     edit_result->viewport()->setMouseTracking(true);
@@ -151,6 +154,8 @@ void Tfrm_DispResult::SetupLayout(int clientWidth, int boxWidth, int saveLeft, i
     edit_result->setGeometry(15, 15, boxWidth, 242);
     sBtnSave->setGeometry(saveLeft, 281, 67, 22);
     sBtnConfirm->setGeometry(confirmLeft, 281, 67, 22);
+    // The dotted line under the box, as wide as it.
+    Shape1->setGeometry(15, 267, boxWidth, 1);
 }
 
 void Tfrm_DispResult::SetSaveNameScript(SaveNameScript script)

@@ -302,8 +302,9 @@ TEST_F(BaseWindowTest, WindowsMatchTheirDescriptions)
     Tfrm_CustomDlgEx ex;
     EXPECT_TRUE(ex.pnlTop->isHidden());
     EXPECT_TRUE(ex.Bevel1->isHidden());
-    EXPECT_FALSE(ex.lblBrand->isHidden());
-    EXPECT_EQ(ex.Shape1->geometry(), QRect(72, 267, 403, 1));
+    // No brand caption in the corner; the dotted line runs from the left edge instead.
+    EXPECT_TRUE(ex.lblBrand->isHidden());
+    EXPECT_EQ(ex.Shape1->geometry(), QRect(14, 267, 461, 1));
     Tfrm_CustomEx form;
     EXPECT_EQ(form.size(), QSize(542, 373));
     EXPECT_EQ(form.pnlToolResize->size(), QSize(47, 22));

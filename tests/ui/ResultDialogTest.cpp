@@ -5,10 +5,12 @@
 #include "hostapi/Gbk.h"
 #include "ui/DispResult.h"
 #include "ui/HashTable.h"
+#include "ui/ResultTextLayout.h"
 
 #include <QFile>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QThread>
 
 using namespace sjql::ui;
@@ -34,6 +36,12 @@ QString markedText(const Tfrm_DispResult& d)
     for (const auto& [from, to] : d.LinkRanges())
         out << text.mid(from, to - from);
     return out.join(QLatin1Char('|'));
+}
+
+// Where the file name of the path ending a line starts.
+int nameStartOf(const QString& line)
+{
+    return static_cast<int>(line.lastIndexOf(u'/')) + 1;
 }
 
 // Centre of the character at a document position, in viewport coordinates.
@@ -228,6 +236,60 @@ TEST_F(ResultDialogTest, EmptyListShowsAnEmptyBoxAndScreenshot)
     ShowResultDialog(&list, QString(), true);
     withShownDialog<Tfrm_DispResultEx>([](Tfrm_DispResultEx& d) { saveShot(&d, QStringLiteral("Tfrm_DispResultEx")); });
     ShowResultDialogEx(&list, QStringLiteral("系统提示"), false, true, QString(), QString());
+}
+
+// A result line naming an archive: the box wraps it, but the path only after a "/", so the
+// archive's name (with its year) stays whole on one line; the text itself is unchanged, and a plain
+// Chinese sentence still wraps between its characters.
+TEST_F(ResultDialogTest, PathsWrapOnlyAfterTheirSeparators)
+{
+    const QString path = QStringLiteral("/home/user/.local/share/sjql-host/Apps/16/TEMP/") +
+                         QStringLiteral("个税代扣代缴备份文件2021年_91110100MA08372364_20261208131214561.zip");
+    const QString line = QStringLiteral("2021年度的数据已备份并清理，备份文件：") + path;
+    const QString sentence = QStringLiteral("清理并备份代扣代缴数据库中的历史数据，提升系统效率。").repeated(4);
+    TDispResultList list;
+    list.AddLine(line);
+    list.AddLine(sentence);
+    list.AddLine(QStringLiteral("详见 www.example.com"));
+    bool ran = false;
+    withShownDialog<Tfrm_DispResult>([&](Tfrm_DispResult& d) {
+        ran = true;
+        EXPECT_EQ(d.edit_result->toPlainText(),
+                  line + QLatin1Char('\n') + sentence + QStringLiteral("\n详见 www.example.com"));
+        QTextBlock block = d.edit_result->document()->begin();
+        const QTextLayout* layout = block.layout();
+        ASSERT_GT(layout->lineCount(), 1) << "the line is wider than the box";
+        const int pathStart = static_cast<int>(line.indexOf(u'/'));
+        const int nameStart = static_cast<int>(line.lastIndexOf(u'/')) + 1;
+        for (int i = 1; i < layout->lineCount(); ++i) {
+            const int at = layout->lineAt(i).textStart();
+            EXPECT_TRUE(at <= pathStart || line[at - 1] == QLatin1Char('/'))
+                << "wrapped inside a name before: " << line.mid(at).toStdString();
+        }
+        // Every line fits the box, and the name is on one line.
+        const qreal width = d.edit_result->viewport()->width();
+        for (int i = 0; i < layout->lineCount(); ++i)
+            EXPECT_LE(layout->lineAt(i).naturalTextWidth(), width);
+        EXPECT_EQ(layout->lineForTextPosition(nameStart).lineNumber(),
+                  layout->lineForTextPosition(static_cast<int>(line.size()) - 1).lineNumber());
+
+        block = block.next();
+        EXPECT_GT(block.layout()->lineCount(), 1);
+        // The link is still found and marked.
+        EXPECT_EQ(markedText(d), QStringLiteral("www.example.com"));
+        saveShot(&d, QStringLiteral("Tfrm_DispResult-path"));
+    });
+    ShowResultDialog(&list, QString(), true);
+    EXPECT_TRUE(ran);
+
+    // The break places themselves: after the "：" before the path and after each "/", never inside
+    // a name; outside the path between the Chinese characters as ever.
+    const QList<int> breaks = ResultBreakPositions(line);
+    EXPECT_TRUE(breaks.contains(static_cast<int>(line.indexOf(QStringLiteral("/home")))));
+    EXPECT_TRUE(breaks.contains(static_cast<int>(line.indexOf(QStringLiteral("share/")))));
+    EXPECT_TRUE(breaks.contains(1 + static_cast<int>(line.indexOf(QStringLiteral("数")))));
+    for (int at : breaks)
+        EXPECT_FALSE(at > nameStartOf(line) && at < line.size()) << at;
 }
 
 TEST(HashTableTest, KeysInOrderObjectsByKey)
