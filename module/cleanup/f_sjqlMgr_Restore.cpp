@@ -28,6 +28,7 @@
 #include <QHeaderView>
 #include <QListView>
 #include <QScreen>
+#include <QSplitter>
 #include <QTreeView>
 
 using sjql::ui::TDispResultList;
@@ -70,6 +71,9 @@ void ShowWholeArchiveNames(QFileDialog* dialog)
     if (const QScreen* screen = dialog->screen())
         size = size.boundedTo(screen->availableSize());
     dialog->resize(size);
+    // The places on the left keep their names readable too.
+    if (auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({160, size.width() - 160});
 }
 
 // <work folder>/<agent folder>/UnZipDir
