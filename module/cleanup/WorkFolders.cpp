@@ -3,6 +3,9 @@
 
 #include "archive/FileUtils.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace sjql {
 
 QString AgentFolderName(const QString& agentCode)
@@ -25,6 +28,21 @@ QString AgentFolderName(const QString& agentCode)
 QString AgentWorkDir(const QString& workDir, const QString& agentCode)
 {
     return AddBackslash(workDir) + AgentFolderName(agentCode);
+}
+
+void RemoveEmptyWorkFolders(const QString& workDir, const QString& agentCode)
+{
+    if (workDir.isEmpty())
+        return;
+    // rmdir refuses a folder with anything in it, so nothing that holds a file can go, even if
+    // another run puts one there meanwhile.
+    const QString agentDir = AgentWorkDir(workDir, agentCode);
+    const QDir agent(agentDir);
+    for (const QString& name : agent.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+        agent.rmdir(name);
+    QDir().rmdir(agentDir);
+    QDir().rmdir(workDir);
+    QDir().rmdir(QFileInfo(QDir::cleanPath(workDir)).absolutePath());
 }
 
 } // namespace sjql

@@ -5,6 +5,7 @@
 // database, and keeps the run's ending on itself for the host's scripted mode.
 #include "archive/FileUtils.h"
 #include "cleanup/BackupJob.h"
+#include "cleanup/WorkFolders.h"
 #include "cleanup/f_sjqlMgr.h"
 #include "entry/ModuleContext.h"
 #include "hostapi/Gbk.h"
@@ -28,6 +29,7 @@ void TfrmsjqlMgr::btnClearClick()
         sjql::ForceDirs(backupDir);
     if (!sjql::DirExists(FWorkDir))
         sjql::ForceDirs(FWorkDir);
+    const sjql::EmptyWorkFolderRemover tidyUp(FWorkDir, sjql::GetAgentCode());
     FCleared = false;
     // Nothing ran (yet): a clean ending without a summary.
     SetRunOutcome(sjql::RunOutcome{});

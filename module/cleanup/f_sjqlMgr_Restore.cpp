@@ -112,6 +112,8 @@ void TfrmsjqlMgr::btnRegainClick()
     if (dlgOpenHF->exec() != QDialog::Accepted || dlgOpenHF->selectedFiles().isEmpty())
         return;
 
+    // Destroyed after the unpack folder's removal: the agent's work folders go if it left them empty.
+    const sjql::EmptyWorkFolderRemover tidyUp(FWorkDir, sjql::GetAgentCode());
     UnpackFolderCleanup cleanup(unpackFolder);
     // Until the run itself says otherwise, a run that did not get to restore anything failed.
     setProperty(sjql::kRunEndingProperty, static_cast<int>(sjql::RunEnding::Failures));

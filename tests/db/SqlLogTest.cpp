@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "db/ModuleHost.h"
+#include "entry/ModuleContext.h"
+#include "entry/ReadOnlyFolder.h"
 #include "hostapi/Gbk.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,13 +21,22 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         SetSqlLogFolderOverride(m_dir.path());
         SetSqlLogClock([this] { return m_now; });
+        // The user's data folder of an installed module: a folder of the test's own.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_xdg.path()));
     }
     void TearDown() override
     {
         SetSqlLogFolderOverride(QString());
         SetSqlLogClock(nullptr);
+        qunsetenv("XDG_DATA_HOME");
+    }
+    QString userLog(const QDate& day) const
+    {
+        return GetUserDataDir() + QStringLiteral("logs/Vorlem") + day.toString(QStringLiteral("yyyyMMdd")) +
+               QStringLiteral(".log");
     }
     QTemporaryDir m_dir;
+    QTemporaryDir m_xdg;
     QDateTime m_now;
 };
 
@@ -48,10 +60,37 @@ TEST_F(SqlLog, OneFilePerDayAppendedInGbkWithCrLf)
     EXPECT_EQ(test::readLog(QDate(2024, 3, 6)), QByteArray("2024/3/6  x\r\n2024/3/6 0:00:00  y\r\n"));
 }
 
-TEST_F(SqlLog, UnwritableFolderLosesTheEntryQuietly)
+// An installed module's folder is read-only: the log goes to the user's data folder instead, and
+// comes back beside the module once that folder can take it.
+TEST_F(SqlLog, AReadOnlyModuleFolderSendsTheLogToTheUsersDataFolder)
+{
+    const QDate day(2024, 3, 5);
+    m_now = QDateTime(day, QTime(12, 0));
+    {
+        test::ReadOnlyFolder readOnly(m_dir.path());
+        ASSERT_TRUE(readOnly.holds());
+        EXPECT_EQ(SqlLogFilePath(day), userLog(day));
+        EXPECT_TRUE(userLog(day).startsWith(m_xdg.path() + QLatin1Char('/')));
+        WriteSqlLog(QStringLiteral("[eror]SQL:select 1\r\n原因：无"));
+        WriteSqlLog(QStringLiteral("second"));
+    }
+    QFile user(userLog(day));
+    ASSERT_TRUE(user.open(QIODevice::ReadOnly));
+    EXPECT_EQ(user.readAll(), toGbk(QStringLiteral("2024/3/5 12:00:00  [eror]SQL:select 1\r\n原因：无\r\n"
+                                                   "2024/3/5 12:00:00  second\r\n")));
+    EXPECT_TRUE(QDir(m_dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+    WriteSqlLog(QStringLiteral("beside the module"));
+    EXPECT_EQ(SqlLogFilePath(day), m_dir.path() + QStringLiteral("/Vorlem20240305.log"));
+    EXPECT_EQ(test::readLog(day), QByteArray("2024/3/5 12:00:00  beside the module\r\n"));
+}
+
+TEST_F(SqlLog, WithNowhereToWriteTheEntryIsLostQuietly)
 {
     SetSqlLogFolderOverride(QStringLiteral("/dev/null/not-a-folder"));
+    qputenv("XDG_DATA_HOME", "/dev/null/not-a-folder-either");
     m_now = QDateTime(QDate(2024, 3, 5), QTime(12, 0));
     WriteSqlLog(QStringLiteral("lost"));
     EXPECT_FALSE(QFile::exists(SqlLogFilePath(QDate(2024, 3, 5))));
+    EXPECT_FALSE(QFile::exists(userLog(QDate(2024, 3, 5))));
 }

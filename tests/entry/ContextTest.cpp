@@ -3,6 +3,7 @@
 #include "entry/ErrorText.h"
 #include "entry/ModuleContext.h"
 #include "entry/ParamText.h"
+#include "entry/ReadOnlyFolder.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
@@ -247,6 +248,33 @@ TEST_F(ErrorTextTest, TheEnvironmentSeamNamesTheFolderToo)
     EXPECT_TRUE(FormatErrorText(QStringLiteral("80323110")).endsWith(QStringLiteral("(12366)。")));
     qunsetenv("SJQL_HOST_EXE_DIR");
     EXPECT_NE(GetHostExeDir(), other.path() + QLatin1Char('/'));
+}
+
+// An installed host's folder is read-only: its SysConfig.ini lives in the user's configuration
+// folder, and one that an administrator put beside the executable still comes first.
+TEST_F(ErrorTextTest, AnInstalledHostsNumberComesFromTheUsersConfigurationFolder)
+{
+    QTemporaryDir xdg;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.path()));
+    const QString userIni = GetUserConfigDir() + QStringLiteral("SysConfig.ini");
+    EXPECT_TRUE(userIni.startsWith(xdg.path() + QLatin1Char('/')));
+    ASSERT_TRUE(QDir().mkpath(GetUserConfigDir()));
+    writeFile(userIni, "[SysCofig]\r\nSupportPhone=12366-user\r\n");
+    {
+        test::ReadOnlyFolder readOnly(exeDir.path());
+        ASSERT_TRUE(readOnly.holds());
+        EXPECT_FALSE(IsFolderWritable(exeDir.path()));
+        EXPECT_EQ(GetSysConfigIniPath(), userIni);
+        EXPECT_TRUE(FormatErrorText(QStringLiteral("80323110")).endsWith(QStringLiteral("(12366-user)。")));
+    }
+    EXPECT_TRUE(IsFolderWritable(exeDir.path()));
+    writeFile(iniPath(), "[SysCofig]\r\nSupportPhone=12366-host\r\n");
+    EXPECT_EQ(GetSysConfigIniPath(), iniPath());
+    EXPECT_TRUE(FormatErrorText(QStringLiteral("80323110")).endsWith(QStringLiteral("(12366-host)。")));
+    // The probes leave nothing behind.
+    EXPECT_EQ(QDir(exeDir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("SysConfig.ini")});
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(ErrorTextTest, ReadIniStringOpensReadsAndCloses)
