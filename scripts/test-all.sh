@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds with warnings as errors, starts a private
 # MariaDB, runs every ctest label on SQLite and MariaDB, then the suite again under the address and
-# undefined-behaviour sanitizers, the progress tests under the thread sanitizer, and a short fuzz run.
+# undefined-behaviour sanitizers, the progress tests under the thread sanitizer, a short fuzz run,
+# and the Debian package installed, used by an ordinary user and removed again (package-test.sh).
 #   scripts/test-all.sh            full run (what CI runs)
-#   SJQL_QUICK=1 scripts/test-all.sh   skip the sanitizer builds and the fuzz run (not for CI)
+#   SJQL_QUICK=1 scripts/test-all.sh   skip the sanitizer builds, the fuzz run and the package (not for CI)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -43,6 +44,12 @@ if [ -z "${SJQL_QUICK:-}" ]; then
         build-tsan/bin/ui_dialogs_test
     echo "== fuzz smoke run"
     bash scripts/fuzz-smoke.sh build-ci
+    echo "== Debian package: install, round trip as a user, remove"
+    if [ "$(id -u)" -eq 0 ]; then
+        bash scripts/package-test.sh
+    else
+        sudo bash scripts/package-test.sh
+    fi
 fi
 echo "== all tests passed"
 echo "ctest: ${total:-0} passed, 0 failed"
