@@ -51,7 +51,7 @@ bool HostSession::start(const CommandLine& cl, QString* error)
     if (!m_installation->load(error))
         return false;
     if (!m_installation->openConnection(error)) {
-        *error = QStringLiteral("cannot open the host database: %1").arg(*error);
+        *error = QStringLiteral("无法打开宿主数据库（%1）").arg(*error);
         return false;
     }
     m_frame = std::make_unique<Tfrm_MainFrame>(*m_installation);
@@ -68,7 +68,7 @@ bool HostSession::screenshot(const QString& file, QString* error) const
     QDir().mkpath(QFileInfo(file).absolutePath());
     const QPixmap picture = m_frame->grab();
     if (picture.isNull() || !picture.save(file, "PNG")) {
-        *error = QStringLiteral("cannot write the screenshot %1").arg(file);
+        *error = QStringLiteral("无法写入截图文件“%1”").arg(file);
         return false;
     }
     return true;
@@ -82,7 +82,7 @@ QWidget* HostSession::openScriptedModule(QString* error)
     });
     QWidget* form = m_frame ? m_frame->openModule(false) : nullptr;
     if (!form) {
-        *error = QStringLiteral("the module opened no window");
+        *error = QStringLiteral("模块没有打开窗口");
         return nullptr;
     }
     settle(200);
@@ -95,10 +95,10 @@ void HostSession::stopOnSignals()
         return;
     m_stopSignals = std::make_unique<StopSignals>([](int signalNumber) {
         setStopRequested(true);
-        note(QStringLiteral("%1: stopping after the current month…").arg(signalName(signalNumber)));
+        note(QStringLiteral("收到 %1：当前月份处理完后停止…").arg(signalName(signalNumber)));
     });
     if (!m_stopSignals->active())
-        note(QStringLiteral("cannot catch stop signals; Ctrl-C ends the process at once"));
+        note(QStringLiteral("无法捕获停止信号，Ctrl-C 会立即结束进程"));
 }
 
 void forgetRunEnding(QObject* form)
@@ -118,15 +118,14 @@ int reportRunEnding(const QObject* form)
 {
     const QVariant ending = form ? form->property(kRunEndingProperty) : QVariant();
     if (!ending.isValid())
-        return failRun(QStringLiteral("the module window tells no ending of a run: no run took place, or it could "
-                                      "not be followed; check the lines above and the database"));
+        return failRun(
+            QStringLiteral("模块窗口没有给出运行的结局：运行没有进行，或无法跟踪；请查看上面的输出和数据库"));
     bool ok = false;
     const int code = ending.toInt(&ok);
     const QList<int> known{int(RunEnding::Clean), int(RunEnding::Failures), int(RunEnding::Interrupted),
                            int(RunEnding::Busy)};
     if (!ok || !known.contains(code))
-        return failRun(
-            QStringLiteral("the module window tells an unknown ending of the run (%1)").arg(ending.toString()));
+        return failRun(QStringLiteral("模块窗口给出了未知的运行结局（%1）").arg(ending.toString()));
     // One line, whatever the summary holds.
     QString summary = form->property(kRunSummaryProperty).toString();
     summary.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));

@@ -155,7 +155,7 @@ bool Installation::load(QString* error)
 {
     QFile f(hostIni());
     if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("no installation at %1 (%2); create one with: sjql-host init --home %1")
+        *error = QStringLiteral("“%1”中没有安装（%2），请先用 sjql-host init --home %1 创建")
                      .arg(QDir::toNativeSeparators(m_home), f.errorString());
         return false;
     }
@@ -217,7 +217,7 @@ bool Installation::createFolders(QString* error) const
                                  appFolder(config.subAppCode), userFolder()};
     for (const QString& folder : folders) {
         if (!QDir().mkpath(folder)) {
-            *error = QStringLiteral("cannot create the folder %1").arg(folder);
+            *error = QStringLiteral("无法创建文件夹“%1”").arg(folder);
             return false;
         }
     }

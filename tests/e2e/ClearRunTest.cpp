@@ -294,7 +294,7 @@ TEST_P(BigClearRun, CtrlCStopsTheRunBetweenMonths)
     const HostRun r = run.finish();
     ASSERT_FALSE(r.crashed) << r.err.toStdString();
     EXPECT_EQ(r.exitCode, kInterrupted) << r.err.toStdString() << r.out.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("stopping after the current month"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("当前月份处理完后停止"))) << r.err.toStdString();
     EXPECT_TRUE(r.lastLine().startsWith(QStringLiteral("result="))) << r.out.toStdString();
 
     const QStringList archives = r.values(QStringLiteral("archive"));

@@ -162,7 +162,7 @@ TEST_P(RestoreEnding, SigtermStopsTheRestoreAndRollsBackTheArchiveAtWork)
     const HostRun r = restore.finish();
     ASSERT_FALSE(r.crashed) << r.err.toStdString();
     EXPECT_EQ(r.exitCode, 4) << r.err.toStdString() << r.out.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("SIGTERM: stopping"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("收到 SIGTERM：当前月份处理完后停止"))) << r.err.toStdString();
     EXPECT_TRUE(r.lastLine().startsWith(QStringLiteral("result="))) << r.out.toStdString();
     EXPECT_EQ(snapshot(where), afterClear) << "the archive at work was not rolled back";
 }

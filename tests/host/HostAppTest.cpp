@@ -323,10 +323,12 @@ TEST_F(HostAppTest, YearsAndTheTaxpayerSwitchSpeakTheUsersLanguage)
     EXPECT_TRUE(show.err.isEmpty()) << show.err.toStdString();
 }
 
-// What a message says once the names it quotes are taken out: paths, options, commands, keys.
+// What a message says once the names it quotes are taken out: paths, options, commands, and the
+// system's own technical detail, which goes in parentheses.
 QString wordsOf(QString message)
 {
-    message.remove(QRegularExpression(QStringLiteral("“[^”]*”|\"[^\"]*\"|--[a-z-]+|sjql-host( [a-z-]+)?|\\S*/\\S*")));
+    message.remove(
+        QRegularExpression(QStringLiteral("（[^）]*）|“[^”]*”|\"[^\"]*\"|--[a-z-]+|sjql-host( [a-z-]+)?|\\S*/\\S*")));
     return message;
 }
 
@@ -359,6 +361,10 @@ TEST_F(HostAppTest, CommonFailuresAreToldInChinese)
          1,
          QStringLiteral("missing.ini")},
         {{QStringLiteral("encrypt-config"), h + QStringLiteral("/missing.ini")}, 2, QStringLiteral("IN")},
+        {{QStringLiteral("info"), QStringLiteral("--home"), none}, 1, QStringLiteral("sjql-host init --home")},
+        {{QStringLiteral("clear"), QStringLiteral("--home"), none, QStringLiteral("--years"), QStringLiteral("2019")},
+         1,
+         QStringLiteral("sjql-host init --home")},
     };
     static const QRegularExpression englishWord(QStringLiteral("[A-Za-z]{4,}"));
     static const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
