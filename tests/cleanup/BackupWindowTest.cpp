@@ -151,9 +151,10 @@ TEST_F(BackupWindow, NothingTickedOrQuestionDeclinedStartsNothing)
     EXPECT_FALSE(window->Cleared());
     EXPECT_EQ(ending(), int(RunEnding::Clean));
     EXPECT_TRUE(summary().isEmpty());
-    // The folders are made before the question, as the button always did.
+    // The folders are made before the question, as the button always did; the work folder, left
+    // empty, goes again.
     EXPECT_TRUE(DirExists(window->edtBFLJ->text()));
-    EXPECT_TRUE(DirExists(window->WorkDir()));
+    EXPECT_FALSE(DirExists(window->WorkDir()));
 }
 
 TEST_F(BackupWindow, ARunThroughTheProgressWindowRefreshesTheYears)
