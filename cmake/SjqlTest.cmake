@@ -9,12 +9,14 @@ function(sjql_add_test)
     target_compile_definitions(${A_NAME} PRIVATE SJQL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                  SJQL_BINARY_DIR="${CMAKE_BINARY_DIR}")
     sjql_warnings(${A_NAME})
-    set(_env "QT_QPA_PLATFORM=offscreen" "LC_ALL=C.UTF-8" "TZ=Asia/Shanghai" "SJQL_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared")
+    set(_env "QT_QPA_PLATFORM=offscreen" "LC_ALL=C.UTF-8" "TZ=Asia/Shanghai")
     list(APPEND _env ${A_ENV})
     # The discovered tests' properties pass through a generated script: keep the list separators.
     string(REPLACE ";" "\\;" _env "${_env}")
     string(REPLACE ";" "\\;" _labels "${A_LABELS}")
-    gtest_discover_tests(${A_NAME} DISCOVERY_MODE PRE_TEST
+    # DISABLED_ tests are entry points that a test starts as its own child process (a second
+    # holder of a lock, a process killed half-way), not tests of their own: ctest does not list them.
+    gtest_discover_tests(${A_NAME} DISCOVERY_MODE PRE_TEST TEST_FILTER "-*.DISABLED_*"
                          PROPERTIES LABELS "${_labels}" ENVIRONMENT "${_env}" TIMEOUT 600)
 endfunction()
 include(GoogleTest)

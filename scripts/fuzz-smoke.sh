@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer target of the ADTG reader with clang (outside the main build) and runs it
-# for a bounded time, seeded with the ADO-written files of the shared corpus.
+# for a bounded time, seeded with the ADO-written files of the corpus in tests/data/adtg-corpus.
 #   scripts/fuzz-smoke.sh [BUILD_DIR] [SECONDS]     defaults: build-fuzz, 60
 # The target lands in BUILD_DIR/fuzz/; crashes are written there as crash-* and fail the run.
 set -euo pipefail
@@ -9,7 +9,7 @@ build=${1:-build-fuzz}
 seconds=${2:-60}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
 out="$build/fuzz"
-shared=${SJQL_SHARED_DIR:-$here/../shared}
+corpus=$here/tests/data/adtg-corpus
 mkdir -p "$out/corpus"
 
 cxx=${CLANGXX:-$(command -v clang++ || command -v clang++-14 || true)}
@@ -23,12 +23,7 @@ fi
     "$here/tests/fuzz/adtg_fuzz.cpp" "$here/module/support/AdtgReader.cpp" "$here/module/support/AdtgTypes.cpp" \
     $(pkg-config --libs Qt6Core) -o "$out/adtg_fuzz"
 
-seeds=()
-if [ -d "$shared/adtg-corpus" ]; then
-    seeds+=("$shared/adtg-corpus")
-else
-    echo "fuzz-smoke: no seed corpus at $shared/adtg-corpus; starting from nothing" >&2
-fi
+seeds=("$corpus")
 cd "$out"
 # The first folder collects new inputs; the seed folder is only read.
 ASAN_OPTIONS=detect_leaks=0 ./adtg_fuzz -max_total_time="$seconds" -max_len=65536 -timeout=10 \

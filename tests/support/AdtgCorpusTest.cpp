@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Every file of the shared corpus of ADO-written recordsets decodes to the columns and values of
+// Every file of the corpus of ADO-written recordsets decodes to the columns and values of
 // its XML twin (ADO's own XML of the same recordset), and files whose rows are all unchanged are
-// written again byte for byte. The corpus is read from $SJQL_SHARED_DIR at run time.
+// written again byte for byte. The corpus lives in tests/data/adtg-corpus.
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 
@@ -142,11 +142,7 @@ void expectSameValue(const AdtgField& field, const XmlColumn& xc, const QString&
 
 QString corpusDir()
 {
-    // ctest sets SJQL_SHARED_DIR; run by hand, the shared folder beside the checkout is used.
-    QByteArray shared = qgetenv("SJQL_SHARED_DIR");
-    if (shared.isEmpty())
-        shared = QByteArray(SJQL_SOURCE_DIR) + "/../shared";
-    return QString::fromLocal8Bit(shared) + QStringLiteral("/adtg-corpus");
+    return QStringLiteral(SJQL_SOURCE_DIR "/tests/data/adtg-corpus");
 }
 
 // ADO type code per file, from the corpus's own list.
@@ -181,7 +177,7 @@ TEST(AdtgCorpus, EveryFileMatchesItsXmlTwin)
 {
     const QDir dir(corpusDir());
     const QStringList files = dir.entryList({QStringLiteral("*.adtg")}, QDir::Files, QDir::Name);
-    ASSERT_GE(files.size(), 100) << "corpus not found at " << dir.path().toStdString() << " (SJQL_SHARED_DIR)";
+    ASSERT_GE(files.size(), 100) << "corpus not found at " << dir.path().toStdString();
     const QHash<QString, int> types = coverageTypes();
     ASSERT_EQ(types.size(), files.size());
 
