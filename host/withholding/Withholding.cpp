@@ -13,6 +13,8 @@
 //   otherwise (ZCZT 0 none, 3 self-check finished)           0  may be cleared
 // A month whose SBZB row has SDBZ = 1 has been locked by the tax office: the check still answers by
 // the status above, but ClearDKDJData refuses it with a result text and changes nothing.
+// SJQL_TEST_CLEAR_LOSES_ANSWER=YYYYMM (tests only): that month is cleared and committed, and the
+// call still reports a failure, as when the connection drops after the commit.
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
 #include "hostapi/IITIterface.h"
@@ -207,6 +209,12 @@ extern "C" int ClearDKDJData(const char* period, const char* agentCode, char** r
     if (own && !conn->commitTrans()) {
         conn->rollbackTrans();
         writeResult(result, QStringLiteral("提交事务失败：%1").arg(conn->lastError()));
+        return kFailed;
+    }
+    // Test seam: a commit whose answer was lost (the server went away after committing) looks
+    // like this to the caller: the month is gone although the clear reports a failure.
+    if (qEnvironmentVariable("SJQL_TEST_CLEAR_LOSES_ANSWER") == p) {
+        writeResult(result, QStringLiteral("提交事务失败：与数据库的连接中断"));
         return kFailed;
     }
     return 0;

@@ -657,9 +657,23 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
         answer = ClearDKDJData(toGbk(period).constData(), toGbk(m_settings.agentCode).constData(), &result);
     }
     if (answer != 0) {
-        removeFiles(paths);
-        notCleared(GetParamValue(fromGbk(QByteArrayView(buffer, qsizetype(qstrnlen(buffer, sizeof buffer)))),
-                                 QStringLiteral("resultMsg")));
+        const QString message = GetParamValue(
+            fromGbk(QByteArrayView(buffer, qsizetype(qstrnlen(buffer, sizeof buffer)))), QStringLiteral("resultMsg"));
+        // A refusal leaves the month as it was. But a clear that failed on a lost connection may
+        // have been committed all the same: the files go only when every row they hold is still
+        // in the database; otherwise they stay, and the next run of the year judges them.
+        if (monthStillInDatabase(period, paths)) {
+            removeFiles(paths);
+            notCleared(message);
+            return Step::Next;
+        }
+        const QString year = period.left(4);
+        const QString folder = native(yearFolder(m_agentDir, year));
+        notCleared(message + QStringLiteral("；无法确认该月数据仍全部在数据库中，其备份数据文件保留在%1中，"
+                                            "再次清理%2年度时将按数据库中的情况处理")
+                                 .arg(folder, year));
+        m_onlyInWorkFolder << QStringLiteral("所属期[%1]的备份数据文件保留在%2中").arg(period, folder);
+        m_changed = true;
         return Step::Next;
     }
     FaultPoint("cleared", period);
@@ -667,6 +681,19 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
         std::abort(); // crash tests: a run cut short right after the host removed the month
     cleared(paths);
     return Step::Next;
+}
+
+bool BackupJob::monthStillInDatabase(const QString& period, const QStringList& paths)
+{
+    for (int i = 0; i < 3; ++i) {
+        const MonthRowsScan file = scanFileBesideEvents(paths.value(i), i, period, m_settings.agentCode);
+        if (!file.ok)
+            return false;
+        const MonthRowsScan rows = ScanDatabaseMonth(i, period, m_settings.agentCode, [this] { pumpEvents(); });
+        if (!rows.ok || !DigestsContained(file.digests, rows.digests))
+            return false;
+    }
+    return true;
 }
 
 BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* reason, bool* endRun)

@@ -159,6 +159,9 @@ private:
     QStringList existingArchives(const QString& year) const;
     Leftover inspectLeftovers(const QString& period, QString* reason, bool* endRun);
     bool writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun);
+    // True when every row of the month's data files is still in the database (read again now);
+    // false when it is not, or when that cannot be told (an unreadable file, a failing statement).
+    bool monthStillInDatabase(const QString& period, const QStringList& paths);
     bool packYear(const QString& year, const QStringList& archiveFiles);
     // The year's cleared months were not packed: says where they are and how to finish the year.
     void reportDataInWorkFolder(const QString& year);

@@ -750,6 +750,40 @@ TEST_P(BackupJobDb, YearWithNothingClearedIsNotPacked)
     EXPECT_EQ(outcome.ending, RunEnding::Failures);
 }
 
+// The host's clear commits and then loses its answer, as when the connection drops right after the
+// commit: the month is gone from the database although the clear reports a failure, so its files
+// must stay in the work folder, and the next run of the year packs them.
+TEST_P(BackupJobDb, ClearWhoseAnswerWasLostKeepsTheMonthsFilesForTheNextRun)
+{
+    useAgent(agents[1]);
+    const auto before = snapshotYear(2019);
+    const QString lost = QStringLiteral("201905");
+    qputenv("SJQL_TEST_CLEAR_LOSES_ANSWER", lost.toLatin1());
+    const bool ran = run({QStringLiteral("2019")});
+    qunsetenv("SJQL_TEST_CLEAR_LOSES_ANSWER");
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(monthRows(lost), 0);
+    for (const auto& kind : BackupDataFileKinds())
+        EXPECT_TRUE(QFileInfo::exists(BackupDataFilePath(agentDir(), QLatin1String(kind.fileTemplate), lost)));
+    EXPECT_TRUE(lines.join(QLatin1Char('\n')).contains(QStringLiteral("其备份数据文件保留在")))
+        << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(outcome.ending, RunEnding::Failures);
+    EXPECT_TRUE(outcome.summary.contains(lost)) << outcome.summary.toStdString();
+    QStringList others;
+    for (int m = 1; m <= 12; ++m) {
+        if (periodOf(2019, m) != lost)
+            others << periodOf(2019, m);
+    }
+    ASSERT_EQ(archives.size(), 1);
+    expectArchiveHolds(archives[0], 2019, before, others);
+
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    ASSERT_EQ(archives.size(), 1);
+    expectArchiveHolds(archives[0], 2019, before, {lost});
+    EXPECT_EQ(outcome.ending, RunEnding::Clean);
+    EXPECT_FALSE(DirExists(agentYear(QStringLiteral("2019"))));
+}
+
 // Another backup or restore of this agent holds the run lock: nothing is touched and the run says
 // it is busy.
 TEST_P(BackupJobDb, RunLockHeldElsewhereTouchesNothing)

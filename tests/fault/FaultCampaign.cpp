@@ -590,7 +590,10 @@ void Campaign::selfCheck(CaseResult& r, const Site& s, const Template& t, const 
     const QString copy = s.tempDir() + QStringLiteral("/copy.zip");
     const QString away = s.dir + QStringLiteral("/away.zip");
     CaseResult twice = begin(r.kind, r.cls, r.name), none = twice, moved = twice;
-    QFile::copy(archive, copy);
+    // The module removes its TEMP folder after a run when nothing is left in it.
+    QDir().mkpath(s.tempDir());
+    if (!QFile::copy(archive, copy))
+        m_harnessErrors << QStringLiteral("self-check: the archive cannot be copied to %1").arg(copy);
     judge(twice, s, t, QStringLiteral("self-check"));
     QFile::remove(copy);
     QFile::rename(archive, away);
