@@ -5,6 +5,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QMetaProperty>
 #include <QVariant>
@@ -119,6 +120,7 @@ void ProgressReporter::followProgressWindow()
     if (m_style == Style::Quiet)
         return;
     m_timer.start();
+    qApp->installEventFilter(this);
     // A log gets every operation: the text is looked at whenever the run lets events be processed,
     // which it does right after each change.
     if (m_style == Style::Lines && !m_awake) {
@@ -129,6 +131,8 @@ void ProgressReporter::followProgressWindow()
 
 void ProgressReporter::finish()
 {
+    if (qApp)
+        qApp->removeEventFilter(this);
     m_timer.stop();
     if (m_awake)
         disconnect(m_awake);
@@ -160,6 +164,17 @@ void ProgressReporter::findWindow()
             return;
         }
     }
+}
+
+bool ProgressReporter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && !m_window && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow()) {
+        findWindow();
+        if (m_window)
+            sample();
+    }
+    return false;
 }
 
 void ProgressReporter::onEvents()

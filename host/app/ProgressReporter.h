@@ -60,6 +60,11 @@ public:
     // Columns a text takes on a terminal: East Asian wide and full-width characters take two.
     static int displayWidth(const QString& text);
 
+protected:
+    // Catches the progress window the moment it is shown: a small run can be half done before the
+    // first timer tick or the next search.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void findWindow();
     void sample();
