@@ -120,7 +120,8 @@ void ProgressReporter::followProgressWindow()
     if (m_style == Style::Quiet)
         return;
     m_timer.start();
-    qApp->installEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(this);
     // A log gets every operation: the text is looked at whenever the run lets events be processed,
     // which it does right after each change.
     if (m_style == Style::Lines && !m_awake) {
@@ -131,8 +132,9 @@ void ProgressReporter::followProgressWindow()
 
 void ProgressReporter::finish()
 {
-    if (qApp)
-        qApp->removeEventFilter(this);
+    // QCoreApplication: init runs without widgets.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->removeEventFilter(this);
     m_timer.stop();
     if (m_awake)
         disconnect(m_awake);
