@@ -83,11 +83,6 @@ enum BackupMessage
 // outside the known ones reads "未知的检查结果(<n>)", so the user sees which answer the host gave.
 [[nodiscard]] QString PrecheckStatusText(int result);
 
-// Environment variable read by the run, for crash tests only: when it holds a period, the process
-// aborts right after the host library has cleared that month (the kill point "cleared" does the
-// same with SIGKILL).
-inline constexpr const char* kAbortAfterClearEnv = "SJQL_TEST_ABORT_AFTER_CLEAR";
-
 // A year whose cleared months were never packed: its month data files are still in the agent's
 // work folder (packing failed in both folders, or the run was cut short). Clearing the year again
 // packs them into its archive.

@@ -767,19 +767,8 @@ private:
     void booleanVariant(const QVariant& v, Facts* f)
     {
         bool b = false;
-        if (v.typeId() == QMetaType::QString) {
-            const QString s = v.toString().trimmed();
-            bool ok = false;
-            const qint64 n = s.toLongLong(&ok);
-            if (ok)
-                b = n != 0;
-            else if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-                b = true;
-            else if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
-                return unreadable(v, Fault::Other, f);
-        } else {
-            b = v.toBool();
-        }
+        if (!adtg::detail::booleanOfValue(v, &b))
+            return unreadable(v, Fault::Other, f);
         m_bytes.push_back(TagBoolean);
         m_bytes.push_back(b ? 1 : 0);
     }

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QVariant>
 
 #include <cstdint>
 
@@ -43,6 +44,10 @@ bool toFileTime(const QDateTime& dateTime, std::uint64_t* ticks);
 // Lenient date-time parsing for values coming from a database as text:
 // "yyyy-MM-dd", "yyyy-MM-dd hh:mm:ss[.zzz]", ISO 8601 with "T".
 QDateTime parseDateTimeText(const QString& text);
+
+// A Boolean from a database value: a number (non-zero is true), "true" or "false" in any case
+// (blanks around ignored), or the variant's own Boolean. False when a text is none of these.
+bool booleanOfValue(const QVariant& value, bool* result);
 
 // Date and time parts of a value without any time-zone conversion.
 QDateTime plainDateTime(const QDate& date, const QTime& time);

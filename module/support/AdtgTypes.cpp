@@ -291,6 +291,26 @@ bool toFileTime(const QDateTime& dateTime, std::uint64_t* ticks)
     return true;
 }
 
+bool booleanOfValue(const QVariant& value, bool* result)
+{
+    if (value.typeId() != QMetaType::QString) {
+        *result = value.toBool();
+        return true;
+    }
+    const QString s = value.toString().trimmed();
+    bool ok = false;
+    const qint64 n = s.toLongLong(&ok);
+    if (ok)
+        *result = n != 0;
+    else if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        *result = true;
+    else if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+        *result = false;
+    else
+        return false;
+    return true;
+}
+
 QDateTime parseDateTimeText(const QString& text)
 {
     QString t = text.trimmed();

@@ -418,19 +418,8 @@ bool AdtgWriter::encodeValue(const AdtgColumn& c, const QVariant& v, QByteArray*
     }
     case 0x0B: {
         bool b = false;
-        if (v.typeId() == QMetaType::QString) {
-            const QString s = v.toString().trimmed();
-            bool ok = false;
-            const qint64 n = s.toLongLong(&ok);
-            if (ok)
-                b = n != 0;
-            else if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-                b = true;
-            else if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
-                return valueError(c, v, QStringLiteral("is not a boolean"));
-        } else {
-            b = v.toBool();
-        }
+        if (!detail::booleanOfValue(v, &b))
+            return valueError(c, v, QStringLiteral("is not a boolean"));
         putLe<quint16>(out, b ? 0xFFFF : 0x0000);
         return true;
     }

@@ -82,10 +82,8 @@ protected:
     HostRun host(const QStringList& args, const QString& killAfter = QString())
     {
         QProcessEnvironment hooks;
-        if (!killAfter.isEmpty()) {
-            hooks.insert(QStringLiteral("SJQL_TEST_ABORT_AFTER_CLEAR"), killAfter);
+        if (!killAfter.isEmpty())
             hooks.insert(QStringLiteral("SJQL_TEST_KILL_AT"), QStringLiteral("cleared:") + killAfter);
-        }
         return RunHost(args, exeDir.path(), hooks);
     }
 
