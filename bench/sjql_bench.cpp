@@ -16,18 +16,18 @@
 // max_event_gap_ms (the longest stretch without event processing during our two runs).
 #include "archive/CompressUnit.h"
 #include "archive/FileUtils.h"
-#include "cleanup/BackupJob.h"
-#include "cleanup/RestoreJob.h"
+#include "context/ModuleContext.h"
 #include "db/Compaction.h"
 #include "db/SqlLog.h"
-#include "entry/ModuleContext.h"
 #include "host/data/HostDatabase.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/HostConnection.h"
+#include "jobs/BackupJob.h"
+#include "jobs/RestoreJob.h"
+#include "jobs/ResultLines.h"
 #include "support/AdtgReader.h"
-#include "ui/DispResult.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -464,7 +464,7 @@ int main(int argc, char** argv)
     // The jobs' result lists live in the widget library; nothing is shown.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     Options o = parseOptions(app.arguments());
     if (!o.generateInto.isEmpty())
         return generate(o);
@@ -591,7 +591,7 @@ int main(int argc, char** argv)
             compactionStart = Clock::now();
         QCoreApplication::processEvents();
     };
-    callbacks.confirmWarnings = [](ui::TDispResultList&) { return true; };
+    callbacks.confirmWarnings = [](TDispResultList&) { return true; };
     callbacks.compact = [&] {
         const auto start = Clock::now();
         CompactResult r = CompactAccessDatabase();
@@ -600,7 +600,7 @@ int main(int argc, char** argv)
     };
     callbacks.showCompactionError = [](const QString& e) { die(QStringLiteral("compaction: ") + e); };
 
-    ui::TDispResultList results;
+    TDispResultList results;
     clearPhases();
     g_timing = true;
     gaps.begin();

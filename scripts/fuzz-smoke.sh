@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target of the ADTG reader with clang (outside the main build) and runs it
+# Builds the libFuzzer target of the ADTG reader with clang (its own build folder) and runs it
 # for a bounded time, seeded with the ADO-written files of the corpus in tests/data/adtg-corpus.
 #   scripts/fuzz-smoke.sh [BUILD_DIR] [SECONDS]     defaults: build-fuzz, 60
 # The target lands in BUILD_DIR/fuzz/; crashes are written there as crash-* and fail the run.
@@ -17,11 +17,12 @@ if [ -z "$cxx" ]; then
     echo "fuzz-smoke: clang++ not found (apt-get install clang)" >&2
     exit 1
 fi
-"$cxx" -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -DQT_NO_CAST_FROM_ASCII -DQT_NO_CAST_TO_ASCII -DQT_NO_KEYWORDS \
-    -I"$here/module" -I"$here" $(pkg-config --cflags Qt6Core) \
-    "$here/tests/fuzz/adtg_fuzz.cpp" "$here/module/support/AdtgReader.cpp" "$here/module/support/AdtgTypes.cpp" \
-    $(pkg-config --libs Qt6Core) -o "$out/adtg_fuzz"
+cc=${cxx/clang++/clang}
+# The target is the CMake target adtg_fuzz of a clang build with SJQL_FUZZ (only it is built).
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc" \
+    -DSJQL_FUZZ=ON >/dev/null
+cmake --build "$build" --target adtg_fuzz -j"$(nproc)" >/dev/null
+cp "$build/bin/adtg_fuzz" "$out/adtg_fuzz"
 
 seeds=("$corpus")
 cd "$out"

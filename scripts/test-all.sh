@@ -26,7 +26,7 @@ if [ -n "$files" ]; then
 fi
 
 echo "== build (warnings as errors)"
-cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSJQL_WERROR=ON -DSJQL_FUZZ=ON >/dev/null
+cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSJQL_WERROR=ON >/dev/null
 cmake --build build-ci -j"$jobs"
 echo "== tests"
 (cd build-ci && ctest --output-on-failure -j"$jobs") | tee "$work/ctest.log"
@@ -43,7 +43,7 @@ if [ -z "${SJQL_QUICK:-}" ]; then
     QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="suppressions=$here/tests/ui/tsan.supp halt_on_error=1" \
         build-tsan/bin/ui_dialogs_test
     echo "== fuzz smoke run"
-    bash scripts/fuzz-smoke.sh build-ci
+    bash scripts/fuzz-smoke.sh build-fuzz
     echo "== Debian package: install, round trip as a user, remove"
     if [ "$(id -u)" -eq 0 ]; then
         bash scripts/package-test.sh

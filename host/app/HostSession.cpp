@@ -4,7 +4,7 @@
 #include "StopSignals.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/SjqlEntry.h"
-#include "module/cleanup/RunOutcome.h"
+#include "module/jobs/RunOutcome.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

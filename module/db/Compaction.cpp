@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "db/Compaction.h"
 
+#include "context/ModuleContext.h"
 #include "db/SqliteHandle.h"
 #include "db/StatementEventPump.h"
-#include "entry/ModuleContext.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
 #include "hostapi/ModuleLib.h"

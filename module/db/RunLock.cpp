@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "db/RunLock.h"
 
-#include "entry/ModuleContext.h"
+#include "context/ModuleContext.h"
 #include "hostapi/HostConnection.h"
 
 #include <QCryptographicHash>

@@ -5,7 +5,7 @@
 // opens one of its own. GUI thread only: the connection was opened there. Nothing here throws.
 #pragma once
 
-#include "entry/ModuleContext.h"
+#include "context/ModuleContext.h"
 
 #include <QDate>
 #include <QSqlQuery>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "db/SqlLog.h"
 
-#include "entry/ModuleContext.h"
+#include "context/ModuleContext.h"
 #include "hostapi/Gbk.h"
 
 #include <QDir>

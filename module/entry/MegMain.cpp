@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "entry/MegMain.h"
 
-#include "cleanup/f_sjqlMgr.h"
-#include "entry/ModuleContext.h"
-#include "entry/ParamText.h"
+#include "context/ModuleContext.h"
+#include "context/ParamText.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostMessages.h"
 #include "hostapi/SjqlEntry.h"
 #include "ui/HostNotices.h"
+#include "window/f_sjqlMgr.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -95,13 +95,6 @@ struct DialogGuard
 
 } // namespace
 
-void TDispResultList::AddTimedLine(const QString& text, quint32 color, const QDateTime& time)
-{
-    const auto id = reinterpret_cast<quintptr>(QThread::currentThreadId());
-    FLines.push_back(TDispResult{
-        QStringLiteral("%1").arg(static_cast<qulonglong>(id), 6, 16, QLatin1Char('0')).toUpper(), text, time, color});
-}
-
 bool IsLinkWord(const QByteArray& word)
 {
     const QByteArray upper = word.toUpper(); // ASCII letters only, as the rule has always been

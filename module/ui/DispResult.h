@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Result lines of the long operations and the two dialogs that show them.
 //
-// TDispResultList owns copies of its lines and has no lock: lines are added on the GUI thread. The
-// dialogs show the lines read-only, mark web and mail addresses as links (hand cursor, opened with
+// The dialogs show the lines read-only, mark web and mail addresses as links (hand cursor, opened with
 // the desktop's handler on a click) and append the text to a GBK text file. They borrow the list;
 // the caller keeps and frees it. GUI thread only.
 #pragma once
 
+#include "jobs/ResultLines.h"
 #include "ui/CustomDlg.h"
 
 #include <QDateTime>
@@ -18,28 +18,8 @@
 
 namespace sjql::ui {
 
-struct TDispResult
-{
-    QString ThreadTag; // adding thread's identifier, upper-case hexadecimal, at least 6 digits
-    QString Text;
-    QDateTime Time;
-    quint32 Color = 0; // COLORREF; 0 (black) for AddLine
-};
-
-class TDispResultList
-{
-public:
-    void AddLine(const QString& text) { AddColoredLine(text, 0); }
-    void AddColoredLine(const QString& text, quint32 color) { AddTimedLine(text, color, QDateTime::currentDateTime()); }
-    void AddTimedLine(const QString& text, quint32 color, const QDateTime& time);
-    void ClearLines() { FLines.clear(); }
-    int LineCount() const { return static_cast<int>(FLines.size()); }
-    // A copy of the line at a 0-based index; the index must be in range.
-    TDispResult GetLine(int index) const { return FLines.at(static_cast<size_t>(index)); }
-
-private:
-    std::vector<TDispResult> FLines;
-};
+using sjql::TDispResult;
+using sjql::TDispResultList;
 
 // Word rules of the link marking, over the GBK bytes of the text (exposed for tests).
 // A word is a run of bytes 33..172; it is a link when, of "MAILTO:", "HTTP://", "FTP://" and

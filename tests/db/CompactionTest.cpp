@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "db/Compaction.h"
 
-#include "db/ModuleHost.h"
 #include "db/RunQuery.h"
 #include "db/SqliteHandle.h"
+#include "helpers/ModuleHost.h"
 #include "host/data/HostDatabase.h"
 
 #include <QCoreApplication>

@@ -4,8 +4,8 @@
 // ends, lets go or is killed frees the lock.
 #include "db/RunLock.h"
 
-#include "db/ModuleHost.h"
-#include "db/TestDatabase.h"
+#include "helpers/ModuleHost.h"
+#include "helpers/TestDatabase.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "db/RunQuery.h"
 
-#include "db/ModuleHost.h"
-#include "db/TestDatabase.h"
+#include "helpers/ModuleHost.h"
+#include "helpers/TestDatabase.h"
 #include "hostapi/Gbk.h"
 
 using namespace sjql;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "db/ModuleHost.h"
-#include "entry/ModuleContext.h"
-#include "entry/ReadOnlyFolder.h"
+#include "context/ModuleContext.h"
+#include "helpers/ModuleHost.h"
+#include "helpers/ReadOnlyFolder.h"
 #include "hostapi/Gbk.h"
 
 #include <QDir>

@@ -4,10 +4,10 @@
 // month and the rerun that must bring every row of the year into the archive, a run stopped by
 // Ctrl-C, a second run beside a running one, and a database that refuses every change. The exit
 // code and the closing "result=" line must tell how each run ended.
-#include "HostProcess.h"
 #include "archive/CompressUnit.h"
-#include "cleanup/BackupRows.h"
-#include "db/TestDatabase.h"
+#include "helpers/BackupRows.h"
+#include "helpers/HostProcess.h"
+#include "helpers/TestDatabase.h"
 
 #include <QDir>
 #include <QDirIterator>

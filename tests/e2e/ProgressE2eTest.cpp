@@ -3,7 +3,7 @@
 // progress window for a log (every month of a clear and of a restore), a redrawn line on a
 // terminal, nothing with --quiet; stdout, the exit code and the closing line stay as they are,
 // also when the reader of stderr goes away in the middle of the run.
-#include "HostProcess.h"
+#include "helpers/HostProcess.h"
 
 #include <QDir>
 #include <QFile>

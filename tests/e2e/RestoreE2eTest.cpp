@@ -2,8 +2,8 @@
 // Backup-and-clear and restore through sjql-host, as a user runs them: two years of demo data are
 // cleared into archives by the window's clear button and brought back through its restore button
 // and open dialog; every row of the three history tables is back as it was.
-#include "HostProcess.h"
-#include "db/TestDatabase.h"
+#include "helpers/HostProcess.h"
+#include "helpers/TestDatabase.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -2,8 +2,8 @@
 // How sjql-host restore ends when it cannot restore everything: archives damaged after the backup
 // are refused one by one, a run asked to stop rolls back the archive at work; the database keeps
 // exactly the rows it should, and the exit code and the closing "result=" line tell how it ended.
-#include "HostProcess.h"
-#include "db/TestDatabase.h"
+#include "helpers/HostProcess.h"
+#include "helpers/TestDatabase.h"
 
 #include <QDirIterator>
 #include <QFile>

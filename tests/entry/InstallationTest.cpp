@@ -3,8 +3,8 @@
 // so its settings go to the user's configuration folder; init either makes a whole installation or
 // none; --employees reaches the benchmark's size; a clear and a restore leave no empty work folder
 // in the module's sub-application folder.
-#include "HostProcess.h"
-#include "entry/ReadOnlyFolder.h"
+#include "helpers/HostProcess.h"
+#include "helpers/ReadOnlyFolder.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "db/TestDatabase.h"
+#include "helpers/TestDatabase.h"
 
 #include <QCryptographicHash>
 #include <QSqlRecord>

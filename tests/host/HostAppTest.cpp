@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The reference host's scripted mode, run as a user runs it: sjql-host init, info, open.
-#include "HostProcess.h"
-#include "db/TestDatabase.h"
+#include "helpers/HostProcess.h"
+#include "helpers/TestDatabase.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "db/TestDatabase.h"
+#include "helpers/TestDatabase.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/IITIterface.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Base windows: host skin and its re-application, F1, activation and closed notices, tool-page
 // buttons, the input-method rule on XP edits, and "closing frees the window".
-#include "UiTestSupport.h"
+#include "helpers/UiTestSupport.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
 #include "ui/CustomDlg.h"

@@ -3,7 +3,7 @@
 // and its out-of-range error.
 #include "ui/Gauge.h"
 
-#include "UiTestSupport.h"
+#include "helpers/UiTestSupport.h"
 
 #include <QPainter>
 #include <QTest>

@@ -3,7 +3,7 @@
 // right button, disabled buttons, empty images.
 #include "ui/ImageButton.h"
 
-#include "UiTestSupport.h"
+#include "helpers/UiTestSupport.h"
 #include "ui/UiColor.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Progress jobs with real worker threads and real modal loops: the hand-off to the GUI thread,
 // failures, cancel, exceptions, the step line, the gauges and the window layout.
-#include "UiTestSupport.h"
+#include "helpers/UiTestSupport.h"
 #include "ui/CustomProgress.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Result list and result dialogs: link marking and the hand cursor, opening links, saving the text,
 // the extended dialog's buttons.
-#include "UiTestSupport.h"
+#include "helpers/UiTestSupport.h"
 #include "hostapi/Gbk.h"
 #include "ui/DispResult.h"
 #include "ui/HashTable.h"

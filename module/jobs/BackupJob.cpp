@@ -1,0 +1,867 @@
+// SPDX-License-Identifier: MIT
+#include "jobs/BackupJob.h"
+
+#include "archive/CompressUnit.h"
+#include "archive/FileUtils.h"
+#include "context/ErrorText.h"
+#include "context/ModuleContext.h"
+#include "context/ParamText.h"
+#include "db/RunLock.h"
+#include "db/RunQuery.h"
+#include "db/StatementEventPump.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/HostConnection.h"
+#include "hostapi/IITIterface.h"
+#include "hostapi/ModuleLib.h"
+#include "jobs/BackupDataFiles.h"
+#include "jobs/BackupSummary.h"
+#include "jobs/MonthRows.h"
+#include "jobs/ResultLines.h"
+#include "jobs/WorkFolders.h"
+#include "support/AdtgReader.h"
+#include "support/AdtgWriter.h"
+#include "support/BesideEvents.h"
+#include "support/FaultPoint.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlQuery>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+#include <zip.h>
+
+namespace sjql {
+
+namespace {
+
+// Forces a file (or a folder's entries) to the disk; false when it cannot be opened or synced.
+// Pending events, processed while a helper thread syncs or reads back a file.
+void processEvents()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+bool syncFile(const QByteArray& name)
+{
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool syncPath(const QString& path)
+{
+    return RunBesideEvents([name = QFile::encodeName(path)] { return syncFile(name); }, processEvents);
+}
+
+// A month's data file on the disk and read back in full: whether it was synced, and the digests of
+// its rows or why it could not be read.
+struct ReadBack
+{
+    bool synced = false;
+    MonthRowsScan scan;
+};
+
+// Starts the sync and read-back of a data file on a helper thread of its own, so that a month's
+// three files are read back side by side.
+std::future<ReadBack> startReadBack(const QString& path, int index, const QString& period, const QString& agentCode)
+{
+    return std::async(std::launch::async, [path, index, period, agentCode] {
+        ReadBack back;
+        back.synced = syncFile(QFile::encodeName(path));
+        if (back.synced)
+            back.scan = ScanDataFile(path, index, period, agentCode);
+        return back;
+    });
+}
+
+// Waits for a read-back while the calling (GUI) thread processes events.
+ReadBack finishReadBack(std::future<ReadBack>& pending)
+{
+    while (pending.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        processEvents();
+    return pending.get();
+}
+
+// A data file's rows read on a helper thread while events are processed.
+MonthRowsScan scanFileBesideEvents(const QString& path, int index, const QString& period, const QString& agentCode)
+{
+    return RunBesideEvents([path, index, period, agentCode] { return ScanDataFile(path, index, period, agentCode); },
+                           processEvents);
+}
+
+QString yearFolder(const QString& workDir, const QString& year)
+{
+    return AddBackslash(workDir) + year;
+}
+
+QStringList monthDataPaths(const QString& workDir, const QString& period)
+{
+    QStringList paths;
+    for (const BackupDataFileKind& kind : BackupDataFileKinds())
+        paths << BackupDataFilePath(workDir, QLatin1String(kind.fileTemplate), period);
+    return paths;
+}
+
+// Removes files that hold nothing that is not also in the database or in a checked archive.
+void removeFiles(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        QFile::remove(path);
+}
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The name of a month data file ("ZCGZXJMXB_201904.dat"): its period, or empty.
+QString periodOfDataFile(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(?:ZCGZXJMXB|FGZXJB|KJSDSBGB)_(\\d{6})\\.dat$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+struct ZipCloser
+{
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct ZipFileCloser
+{
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+} // namespace
+
+QString BackupMessageText(int number, const QStringList& params)
+{
+    const QByteArray joined = truncateGbk(toGbk(params.join(QChar(1))), 255);
+    return fromGbk(GetMsg(number, joined.constData(), 1));
+}
+
+QString PrecheckStatusText(int result)
+{
+    switch (result) {
+    case 2:
+        return QStringLiteral("当月未申报");
+    case 3:
+        return QStringLiteral("当月未反馈");
+    case 4:
+        return QStringLiteral("当月自查未申报");
+    case 5:
+        return QStringLiteral("当月自查已申报未反馈");
+    case -1:
+        return QStringLiteral("处理失败");
+    default:
+        return QStringLiteral("未知的检查结果(%1)").arg(result);
+    }
+}
+
+QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode)
+{
+    QList<UnfinishedYear> years;
+    const QDir agentDir(AgentWorkDir(workDir, agentCode));
+    static const QRegularExpression yearName(QStringLiteral("^\\d{4}$"));
+    const QStringList folders = agentDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+    for (const QString& folder : folders) {
+        if (!yearName.match(folder).hasMatch())
+            continue;
+        UnfinishedYear year;
+        year.year = folder;
+        year.folder = agentDir.filePath(folder);
+        for (const QString& name : QDir(year.folder).entryList(QDir::Files, QDir::Name)) {
+            const QString period = periodOfDataFile(name);
+            if (period.left(4) == folder && !year.periods.contains(period))
+                year.periods << period;
+        }
+        if (year.periods.isEmpty())
+            continue;
+        year.periods.sort();
+        years << year;
+    }
+    return years;
+}
+
+QString UnfinishedYearCaption(const QString& year)
+{
+    return year + QStringLiteral("年(未完成)");
+}
+
+namespace {
+
+// Reopens an archive and checks that it holds a member for each of `files` (by bare name), readable,
+// CRC right and byte for byte equal to its file; with `exact`, no other member either.
+bool archiveHoldsFiles(const QString& archivePath, const QStringList& files, const QString& password, bool exact,
+                       QString* error)
+{
+    const QString archiveName = QFileInfo(archivePath).fileName();
+    auto failWith = [&](const QString& message) {
+        if (error)
+            *error = QStringLiteral("archive %1: %2").arg(archiveName, message);
+        return false;
+    };
+    int openError = 0;
+    std::unique_ptr<zip_t, ZipCloser> archive(
+        zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &openError));
+    if (!archive)
+        return failWith(QStringLiteral("cannot be opened (libzip error %1)").arg(openError));
+    const QByteArray secret = password.toLatin1();
+    zip_set_default_password(archive.get(), secret.constData());
+
+    QStringList expected;
+    for (const QString& file : files) {
+        if (!file.isEmpty())
+            expected << file;
+    }
+    if (exact && zip_get_num_entries(archive.get(), 0) != expected.size())
+        return failWith(QStringLiteral("holds %1 members, %2 expected")
+                            .arg(zip_get_num_entries(archive.get(), 0))
+                            .arg(expected.size()));
+
+    std::array<char, 64 * 1024> packed{};
+    std::array<char, 64 * 1024> original{};
+    for (const QString& file : expected) {
+        const QString name = QFileInfo(file).fileName();
+        const zip_int64_t index = zip_name_locate(archive.get(), name.toUtf8().constData(), 0);
+        if (index < 0)
+            return failWith(QStringLiteral("member %1: missing").arg(name));
+        std::unique_ptr<zip_file_t, ZipFileCloser> member(zip_fopen_index(archive.get(), zip_uint64_t(index), 0));
+        if (!member)
+            return failWith(QStringLiteral("member %1: cannot be opened: %2")
+                                .arg(name, QString::fromUtf8(zip_strerror(archive.get()))));
+        QFile source(file);
+        if (!source.open(QIODevice::ReadOnly))
+            return failWith(QStringLiteral("member %1: its file %2 cannot be read").arg(name, file));
+        // Reading a member to its end makes libzip check its CRC; the bytes are compared as well.
+        // A year's archive is tens of megabytes: pending events are processed every 16 blocks so
+        // that the progress window keeps painting.
+        for (int block = 1;; ++block) {
+            if (block % 16 == 0 && QCoreApplication::instance())
+                QCoreApplication::processEvents();
+            const zip_int64_t got = zip_fread(member.get(), packed.data(), packed.size());
+            if (got < 0)
+                return failWith(
+                    QStringLiteral("member %1: %2").arg(name, QString::fromUtf8(zip_file_strerror(member.get()))));
+            const qint64 want = source.read(original.data(), got == 0 ? 1 : got);
+            if (got == 0) {
+                if (want != 0)
+                    return failWith(QStringLiteral("member %1: shorter than its file").arg(name));
+                break;
+            }
+            if (want != got || std::memcmp(packed.data(), original.data(), size_t(got)) != 0)
+                return failWith(QStringLiteral("member %1: differs from its file").arg(name));
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, const QString& password, QString* error)
+{
+    return archiveHoldsFiles(archivePath, files, password, true, error);
+}
+
+BackupJob::BackupJob(BackupJobSettings settings, BackupJobCallbacks callbacks)
+    : m_settings(std::move(settings)), m_callbacks(std::move(callbacks))
+{}
+
+void BackupJob::progress(const QString& text)
+{
+    *m_text = text;
+    if (m_callbacks.processEvents)
+        m_callbacks.processEvents();
+}
+
+void BackupJob::progress(int position)
+{
+    *m_position = qint16(qBound(0, position, 100));
+    if (m_callbacks.processEvents)
+        m_callbacks.processEvents();
+}
+
+void BackupJob::pumpEvents()
+{
+    if (m_callbacks.processEvents)
+        m_callbacks.processEvents();
+}
+
+void BackupJob::addLine(int number, const QStringList& params)
+{
+    m_results->AddLine(BackupMessageText(number, params));
+}
+
+void BackupJob::addDbErrorLine()
+{
+    m_results->AddLine(FormatErrorText(QLatin1String(kDbErrorCode)));
+}
+
+bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultList& results)
+{
+    m_text = &operationText;
+    m_position = &itemProgress;
+    m_results = &results;
+    m_skip.clear();
+    m_archives.clear();
+    m_cleared = false;
+    m_outcome = RunOutcome{};
+    m_changed = false;
+    m_monthsCleared = m_monthsNotCleared = 0;
+    m_statementFailed = m_compactionFailed = false;
+    m_stoppedAt.clear();
+    m_onlyInWorkFolder.clear();
+    m_agentDir = AgentWorkDir(m_settings.workDir, m_settings.agentCode);
+
+    // One backup or restore at a time per database and agent: nothing is touched before the lock is
+    // held, and it is held to the end of the run, compaction included.
+    RunLock lock;
+    QString busy;
+    if (!lock.acquire(m_settings.agentCode, &busy)) {
+        // Another run holds it (Busy), or it cannot be taken at all (a failure); either way
+        // nothing was touched.
+        m_results->AddLine(busy);
+        m_outcome = RunOutcome{lock.busy() ? RunEnding::Busy : RunEnding::Failures, busy};
+        return false;
+    }
+
+    progress(5);
+    if (!precheck()) {
+        m_outcome.summary = QStringLiteral("备份清理未进行：提示未被确认，数据未作改动");
+        return false;
+    }
+
+    progress(10);
+    m_step = m_settings.years.isEmpty() ? 0 : 90 / int(m_settings.years.size());
+    bool ended = true;
+    bool interrupted = false;
+    for (qsizetype y = 0; y < m_settings.years.size(); ++y) {
+        const YearEnd end = runYear(m_settings.years[y]);
+        if (end == YearEnd::Done)
+            continue;
+        ended = false;
+        if (end == YearEnd::Stopped) {
+            interrupted = true;
+            addInterruptedLine(m_settings.years.mid(y + 1));
+        }
+        break;
+    }
+    // The year list is refreshed after a run that reached its end, and after any run that changed
+    // the database, so that a year left unfinished shows as such.
+    m_cleared = ended || m_changed;
+
+    if (ended) {
+        progress(QStringLiteral("正在压缩数据库"));
+        FaultPoint("compaction");
+        const CompactResult compacted = m_callbacks.compact ? m_callbacks.compact() : CompactAccessDatabase();
+        if (!compacted.ok()) {
+            m_compactionFailed = true;
+            if (m_callbacks.showCompactionError)
+                m_callbacks.showCompactionError(compacted.error);
+            m_results->AddLine(QStringLiteral("数据库压缩失败：%1").arg(compacted.error));
+        }
+    }
+    finishOutcome(interrupted);
+    return ended;
+}
+
+void BackupJob::finishOutcome(bool interrupted)
+{
+    if (interrupted)
+        m_outcome.ending = RunEnding::Interrupted;
+    if (m_monthsNotCleared > 0 || m_statementFailed || m_compactionFailed || !m_onlyInWorkFolder.isEmpty())
+        m_outcome.fail();
+
+    QStringList parts;
+    parts << (m_archives.isEmpty() ? QStringLiteral("没有生成备份文件")
+                                   : QStringLiteral("%1个年度已备份").arg(m_archives.size()));
+    if (m_monthsNotCleared > 0)
+        parts << QStringLiteral("%1个月份未清理").arg(m_monthsNotCleared);
+    if (m_statementFailed)
+        parts << QStringLiteral("数据库语句执行失败");
+    parts << m_onlyInWorkFolder;
+    if (m_compactionFailed)
+        parts << QStringLiteral("数据库压缩失败");
+    if (interrupted)
+        parts << QStringLiteral("其余数据仍保留在数据库中");
+    const QString head = interrupted                                          ? QStringLiteral("备份清理被中断")
+                         : m_statementFailed || !m_onlyInWorkFolder.isEmpty() ? QStringLiteral("备份清理未完成")
+                                                                              : QStringLiteral("备份清理完成");
+    m_outcome.summary = head + QStringLiteral("：") + parts.join(QStringLiteral("，"));
+}
+
+void BackupJob::addInterruptedLine(const QStringList& yearsLeft)
+{
+    QString rest = QStringLiteral("所属期[%1]起的月份").arg(m_stoppedAt);
+    if (!yearsLeft.isEmpty())
+        rest += QStringLiteral("和%1年度").arg(yearsLeft.join(QStringLiteral("、")));
+    m_results->AddLine(QStringLiteral("运行被中断：在所属期[%1]之前停止，本次清理了%2个月份；%3未处理，其数据仍保留在"
+                                      "数据库中，未作改动")
+                           .arg(m_stoppedAt)
+                           .arg(m_monthsCleared)
+                           .arg(rest));
+}
+
+void BackupJob::reportDataInWorkFolder(const QString& year)
+{
+    const QString folder = native(yearFolder(m_agentDir, year));
+    m_onlyInWorkFolder << QStringLiteral("%1年度已清理的数据只保存在%2中").arg(year, folder);
+    m_results->AddLine(
+        QStringLiteral("%1年度已清理的数据只保存在%2中，再次清理%1年度即可将其打包备份").arg(year, folder));
+}
+
+bool BackupJob::precheck()
+{
+    const QByteArray agent = toGbk(m_settings.agentCode);
+    bool warnings = false;
+    for (const QString& year : m_settings.years) {
+        for (int month = 1; month <= 12; ++month) {
+            const QString period = year + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
+            char buffer[SJQL_IIT_RESULT_BUFFER_SIZE] = {};
+            char* result = buffer;
+            const int answer = bCanClearDkdjData(toGbk(period).constData(), agent.constData(), &result);
+            if (answer == 0)
+                continue;
+            if (answer == 1) {
+                m_skip << period;
+                continue;
+            }
+            addLine(MsgWarning, {period, PrecheckStatusText(answer)});
+            warnings = true;
+        }
+    }
+    if (!warnings)
+        return true;
+    addLine(MsgWarningsEnd);
+    const bool confirmed = !m_callbacks.confirmWarnings || m_callbacks.confirmWarnings(*m_results);
+    m_results->ClearLines();
+    return confirmed;
+}
+
+QStringList BackupJob::existingArchives(const QString& year) const
+{
+    // Archive names differ only in their time stamp after the last "_".
+    QString prefix =
+        BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode, QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+    prefix.truncate(prefix.lastIndexOf(QLatin1Char('_')) + 1);
+    QStringList found;
+    for (const QString& folder : {m_settings.backupDir, AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP")}) {
+        if (folder.isEmpty())
+            continue;
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList({prefix + QStringLiteral("*.zip")}, QDir::Files, QDir::Name))
+            found << dir.filePath(name);
+    }
+    return found;
+}
+
+BackupJob::YearEnd BackupJob::runYear(const QString& year)
+{
+    QString records;
+    QStringList archiveFiles;
+    const QString folder = yearFolder(m_agentDir, year);
+    m_yearArchives.reset();
+    m_alreadyArchived.clear();
+    takeOwnSharedLeftovers(year);
+    if (!DirExists(folder))
+        ForceDirs(folder);
+
+    bool stopped = false;
+    for (int month = 1; month <= 12; ++month) {
+        const QString period = year + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
+        // Month boundaries are the safe points at which the host may stop the run.
+        if (IsStopRequested()) {
+            m_stoppedAt = period;
+            stopped = true;
+            break;
+        }
+        if (runMonth(period, records, archiveFiles) == Step::EndRun) {
+            if (!archiveFiles.isEmpty())
+                reportDataInWorkFolder(year);
+            return YearEnd::EndRun;
+        }
+    }
+
+    for (auto it = m_alreadyArchived.cbegin(); it != m_alreadyArchived.cend(); ++it) {
+        m_results->AddLine(QStringLiteral("所属期%1的数据已在备份文件%2中，工作目录中留下的副本已移除")
+                               .arg(it.value().join(QStringLiteral("、")), native(it.key())));
+    }
+    // Nothing cleared and nothing adopted: no archive, and no line saying the year was backed up.
+    if (archiveFiles.isEmpty()) {
+        if (!stopped && m_alreadyArchived.isEmpty())
+            m_results->AddLine(QStringLiteral("%1年度没有月份被清理，未生成备份文件").arg(year));
+        // A summary left by an earlier run names no rows of its own; files kept for a month stay.
+        QFile::remove(AddBackslash(folder) + BackupSummaryFileName);
+        QDir().rmdir(folder);
+        return stopped ? YearEnd::Stopped : YearEnd::Done;
+    }
+
+    // A summary that cannot be written makes an archive nobody could restore: handled like an
+    // archive written nowhere, so the year's files stay in the work folder.
+    QString error;
+    if (!WriteBackupSummary(year, records, m_settings.agentCode, m_settings.hostAppCode, m_agentDir, archiveFiles,
+                            &error)) {
+        addLine(MsgArchiveFailed, {year});
+        reportDataInWorkFolder(year);
+        return YearEnd::EndRun;
+    }
+    FaultPoint("summary", year);
+    if (!packYear(year, archiveFiles)) {
+        reportDataInWorkFolder(year);
+        return YearEnd::EndRun;
+    }
+    return stopped ? YearEnd::Stopped : YearEnd::Done;
+}
+
+void BackupJob::takeOwnSharedLeftovers(const QString& year)
+{
+    // Older versions gathered every agent's year in one shared folder, <work folder>/<year>. A month
+    // found there moves into the agent's folder only when every row of its files carries this agent
+    // and that month (at least one row says so), and nothing of the month is in the agent's folder
+    // yet; anything else there is left exactly as it is.
+    const QString shared = yearFolder(m_settings.workDir, year);
+    if (!DirExists(shared))
+        return;
+    const QString own = yearFolder(m_agentDir, year);
+    for (int month = 1; month <= 12; ++month) {
+        const QString period = year + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
+        const QStringList from = monthDataPaths(m_settings.workDir, period);
+        const QStringList to = monthDataPaths(m_agentDir, period);
+        bool present = false, ours = true, anyRow = false, inTheWay = false;
+        for (int i = 0; i < 3 && ours; ++i) {
+            inTheWay = inTheWay || QFileInfo::exists(to[i]);
+            if (!QFileInfo::exists(from[i]))
+                continue;
+            present = true;
+            const MonthRowsScan scan = scanFileBesideEvents(from[i], i, period, m_settings.agentCode);
+            ours = scan.ok && scan.problem.isEmpty();
+            anyRow = anyRow || !scan.digests.empty();
+        }
+        if (!present || !ours || !anyRow || inTheWay)
+            continue;
+        ForceDirs(own);
+        for (int i = 0; i < 3; ++i) {
+            if (QFileInfo::exists(from[i]))
+                QFile::rename(from[i], to[i]);
+        }
+    }
+}
+
+BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QStringList& archiveFiles)
+{
+    progress(QStringLiteral("正在备份清理[") + period + QStringLiteral("]数据"));
+    m_declarationId.clear();
+    const QString lookup = QStringLiteral("select WYSBH from SBZB where SBYF='") + period +
+                           QStringLiteral("' and KJYWRBM='") + m_settings.agentCode + QStringLiteral("' ");
+    QSqlQuery query;
+    if (!RunQuery(lookup, query, true)) {
+        addDbErrorLine();
+        m_statementFailed = true;
+        return Step::EndRun;
+    }
+    if (query.next())
+        m_declarationId = query.value(0).toString();
+    query.finish();
+
+    auto record = [&](const QString& flag) { records = AppendBackupRecord(records, flag, period, m_declarationId); };
+    auto cleared = [&](const QStringList& paths) {
+        archiveFiles << paths;
+        record(QStringLiteral("Y"));
+        m_changed = true;
+        ++m_monthsCleared;
+        progress(int(*m_position) + m_step / 12);
+    };
+    auto notCleared = [&](const QString& reason) {
+        addLine(MsgClearFailed, {period, reason});
+        record(QStringLiteral("N"));
+        ++m_monthsNotCleared;
+    };
+    auto endRun = [&] {
+        addDbErrorLine();
+        m_statementFailed = true;
+        return Step::EndRun;
+    };
+
+    // Files of this month left in the agent's year folder by a run that was cut short.
+    QString reason;
+    bool failedStatement = false;
+    const Leftover leftover = inspectLeftovers(period, &reason, &failedStatement);
+    if (failedStatement)
+        return endRun();
+    if (leftover == Leftover::Adopt) {
+        const QStringList files = monthDataPaths(m_agentDir, period);
+        // A run cut short after its archive was checked left the month both in that archive and
+        // here: a second copy in a new archive would double its rows. The copy here goes.
+        if (!m_yearArchives)
+            m_yearArchives = existingArchives(period.left(4));
+        for (const QString& archive : *m_yearArchives) {
+            QString error;
+            if (!archiveHoldsFiles(archive, files, ArchivePassword, false, &error))
+                continue;
+            removeFiles(files);
+            m_alreadyArchived[archive] << period;
+            record(QStringLiteral("N"));
+            m_changed = true;
+            return Step::Next;
+        }
+        cleared(files);
+        return Step::Next;
+    }
+    if (leftover == Leftover::Keep) {
+        notCleared(reason);
+        return Step::Next;
+    }
+
+    if (m_skip.contains(period)) {
+        // Files the database has superseded hold nothing that is not still in the database.
+        removeFiles(monthDataPaths(m_agentDir, period));
+        record(QStringLiteral("N"));
+        return Step::Next;
+    }
+
+    QStringList paths;
+    if (!writeAndVerify(period, &paths, &reason, &failedStatement)) {
+        if (failedStatement)
+            return endRun();
+        // Whatever was written (or superseded) holds only rows that are still in the database.
+        removeFiles(monthDataPaths(m_agentDir, period));
+        notCleared(reason);
+        return Step::Next;
+    }
+    FaultPoint("files-written", period);
+
+    char buffer[SJQL_IIT_RESULT_BUFFER_SIZE] = {};
+    char* result = buffer;
+    int answer = 0;
+    {
+        // The library deletes a large month in a few long statements on the host connection.
+        HostConnection* connection = GetHostConnection();
+        std::optional<StatementEventPump> pump;
+        if (connection && m_callbacks.processEvents)
+            pump.emplace(connection->database());
+        answer = ClearDKDJData(toGbk(period).constData(), toGbk(m_settings.agentCode).constData(), &result);
+    }
+    if (answer != 0) {
+        const QString message = GetParamValue(
+            fromGbk(QByteArrayView(buffer, qsizetype(qstrnlen(buffer, sizeof buffer)))), QStringLiteral("resultMsg"));
+        // A refusal leaves the month as it was. But a clear that failed on a lost connection may
+        // have been committed all the same: the files go only when every row they hold is still
+        // in the database; otherwise they stay, and the next run of the year judges them.
+        if (monthStillInDatabase(period, paths)) {
+            removeFiles(paths);
+            notCleared(message);
+            return Step::Next;
+        }
+        const QString year = period.left(4);
+        const QString folder = native(yearFolder(m_agentDir, year));
+        notCleared(message + QStringLiteral("；无法确认该月数据仍全部在数据库中，其备份数据文件保留在%1中，"
+                                            "再次清理%2年度时将按数据库中的情况处理")
+                                 .arg(folder, year));
+        m_onlyInWorkFolder << QStringLiteral("所属期[%1]的备份数据文件保留在%2中").arg(period, folder);
+        m_changed = true;
+        return Step::Next;
+    }
+    FaultPoint("cleared", period);
+    cleared(paths);
+    return Step::Next;
+}
+
+bool BackupJob::monthStillInDatabase(const QString& period, const QStringList& paths)
+{
+    for (int i = 0; i < 3; ++i) {
+        const MonthRowsScan file = scanFileBesideEvents(paths.value(i), i, period, m_settings.agentCode);
+        if (!file.ok)
+            return false;
+        const MonthRowsScan rows = ScanDatabaseMonth(i, period, m_settings.agentCode, [this] { pumpEvents(); });
+        if (!rows.ok || !DigestsContained(file.digests, rows.digests))
+            return false;
+    }
+    return true;
+}
+
+BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* reason, bool* endRun)
+{
+    const QStringList paths = monthDataPaths(m_agentDir, period);
+    const QString folder = native(yearFolder(m_agentDir, period.left(4)));
+    std::array<std::optional<MonthRowsScan>, 3> files;
+    bool any = false, all = true;
+    for (int i = 0; i < 3; ++i) {
+        if (!QFileInfo::exists(paths[i])) {
+            all = false;
+            continue;
+        }
+        any = true;
+        MonthRowsScan scan = scanFileBesideEvents(paths[i], i, period, m_settings.agentCode);
+        const QString name = QFileInfo(paths[i]).fileName();
+        if (!scan.ok) {
+            *reason = QStringLiteral("工作目录%1中留有该月无法读取的备份数据文件%2，未清理：%3")
+                          .arg(folder, name, scan.error);
+            return Leftover::Keep;
+        }
+        if (!scan.problem.isEmpty()) {
+            *reason = QStringLiteral("工作目录%1中该月的备份数据文件%2含有不属于本扣缴义务人或本月的数据，未清理：%3")
+                          .arg(folder, name, scan.problem);
+            return Leftover::Keep;
+        }
+        files[size_t(i)] = std::move(scan);
+    }
+    if (!any)
+        return Leftover::None;
+
+    // The month's rows in the database, compared row for row; this second selection of the month
+    // happens only when files were left behind.
+    bool databaseEmpty = true, contained = true;
+    for (int i = 0; i < 3; ++i) {
+        const MonthRowsScan database = ScanDatabaseMonth(i, period, m_settings.agentCode, [this] { pumpEvents(); });
+        if (!database.ok) {
+            *endRun = true;
+            return Leftover::None;
+        }
+        databaseEmpty = databaseEmpty && database.digests.empty();
+        if (files[size_t(i)])
+            contained = contained && DigestsContained(files[size_t(i)]->digests, database.digests);
+    }
+    if (contained)
+        return Leftover::Superseded;
+    if (all && databaseEmpty)
+        return Leftover::Adopt;
+    *reason = QStringLiteral("工作目录%1中留有该月的备份数据文件，其中有数据库中没有的数据，未清理").arg(folder);
+    return Leftover::Keep;
+}
+
+bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun)
+{
+    HostConnection* connection = GetHostConnection();
+    const auto& kinds = BackupDataFileKinds();
+    QSqlQuery query;
+    std::array<std::vector<RowDigest>, 3> selected;
+    for (int i = 0; i < 3; ++i) {
+        progress(BackupProgressText(i, period));
+        if (!RunQuery(BackupSelectStatement(i, period, m_settings.agentCode), query, true)) {
+            *endRun = true;
+            return false;
+        }
+        // The rows the selection returned, digested apart from the writer so that the file read back
+        // is checked against the database and not against the writer's own idea of it. A value the
+        // restore could not write back unchanged keeps the month in the database.
+        MonthRowsScan scan = DigestSelectedRows(query, i, [this] { pumpEvents(); });
+        if (!scan.ok || !scan.problem.isEmpty()) {
+            query.finish();
+            *reason = scan.ok ? QStringLiteral("%1，未清理").arg(scan.problem)
+                              : QStringLiteral("%1的数据无法读取，未清理：%2")
+                                    .arg(QLatin1String(kinds[size_t(i)].table), scan.error);
+            return false;
+        }
+        selected[size_t(i)] = std::move(scan.digests);
+        const QString path = BackupDataFilePath(m_agentDir, QLatin1String(kinds[size_t(i)].fileTemplate), period);
+        ForceDirs(QFileInfo(path).absolutePath());
+        QString error;
+        if (!connection ||
+            !adtg::SaveRecordsetAdtg(query, connection->database(), QLatin1String(kinds[size_t(i)].table), path, &error,
+                                     [this] { pumpEvents(); })) {
+            query.finish();
+            *reason = QStringLiteral("备份数据文件写入失败，未清理：%1").arg(error);
+            return false;
+        }
+        query.finish();
+        *paths << path;
+        pumpEvents();
+    }
+
+    // The month is cleared only once its files are on the disk and hold every row selected, value
+    // for value and in the same order.
+    const QString folder = QFileInfo(paths->first()).absolutePath();
+    // Each file takes a sync and a full read, on helper threads beside the event processing (a
+    // pending read-back still running when this returns early is waited for by its future).
+    std::array<std::future<ReadBack>, 3> pending;
+    for (int i = 0; i < 3; ++i)
+        pending[size_t(i)] = startReadBack(paths->at(i), i, period, m_settings.agentCode);
+    for (int i = 0; i < 3; ++i) {
+        const QString name = QFileInfo(paths->at(i)).fileName();
+        const ReadBack back = finishReadBack(pending[size_t(i)]);
+        if (!back.synced) {
+            *reason = QStringLiteral("备份数据文件%1无法写入磁盘，未清理").arg(name);
+            return false;
+        }
+        if (!back.scan.ok) {
+            *reason = QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, back.scan.error);
+            return false;
+        }
+        if (!back.scan.problem.isEmpty() || back.scan.digests != selected[size_t(i)]) {
+            *reason = QStringLiteral("备份数据文件%1读回的%2行与数据库中选出的%3行不一致，未清理")
+                          .arg(name)
+                          .arg(back.scan.digests.size())
+                          .arg(selected[size_t(i)].size());
+            return false;
+        }
+    }
+    if (!syncPath(folder)) {
+        *reason = QStringLiteral("备份目录%1无法写入磁盘，未清理").arg(native(folder));
+        return false;
+    }
+    return true;
+}
+
+bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
+{
+    const QString folder = yearFolder(m_agentDir, year);
+    auto packInto = [&](const QString& archiveFolder) -> QString {
+        const QString path =
+            AddBackslash(archiveFolder) + BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode);
+        QString error;
+        FaultPoint("packing", year);
+        if (!CompressFiles(archiveFiles, path, ArchivePassword, &error))
+            return QString();
+        // An archive that does not read back whole is no backup: it is removed and counts as a
+        // failed packing, so the year's files stay where they are.
+        if (!VerifyBackupArchive(path, archiveFiles, ArchivePassword, &error)) {
+            QFile::remove(path);
+            return QString();
+        }
+        syncPath(path);
+        syncPath(QFileInfo(path).absolutePath());
+        return path;
+    };
+
+    int line = MsgArchived;
+    QString archive = m_settings.backupDir.isEmpty() ? QString() : packInto(m_settings.backupDir);
+    if (archive.isEmpty()) {
+        line = MsgArchivedFallback;
+        archive = packInto(AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP"));
+    }
+    if (archive.isEmpty()) {
+        addLine(MsgArchiveFailed, {year});
+        return false;
+    }
+    FaultPoint("archive-checked", year);
+    m_archives << archive;
+    addLine(line, {year, native(archive)});
+    // Only what the archive holds leaves the work folder: files kept for a month that was not
+    // cleared, and files of months a stop request left unvisited, stay. A year's data files are
+    // hundreds of megabytes to free.
+    RunBesideEvents(
+        [archiveFiles, folder] {
+            removeFiles(archiveFiles);
+            QDir().rmdir(folder);
+            return true;
+        },
+        processEvents);
+    return true;
+}
+
+} // namespace sjql

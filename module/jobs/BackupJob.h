@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: MIT
+// The backup-and-clear run without a window: for every chosen year and each of its months, the
+// month's rows of the current agent are saved into three backup data files, the host's withholding
+// library removes the month, the year is described in its summary and packed into one archive in
+// the backup folder (or the fallback folder), and the host database is compacted at the end.
+//
+// The cleanup window runs it as the single item of its progress job and passes callbacks for what
+// needs a screen (the warnings dialog, the compaction error); tests pass their own. Everything runs
+// on the GUI thread, the thread of the host connection. Nothing here shows a dialog itself.
+//
+// No row is lost, doubled or filed under another agent or month, whatever fails:
+// - each agent gathers its years in a folder of its own below the work folder (WorkFolders.h);
+// - a month is cleared only once its three data files are on disk and read back with exactly the
+//   rows, value for value and in order, that the selections returned, and only when every value can
+//   be written back unchanged by the restore;
+// - data files left by a run that was cut short are judged by the identity of their rows: they are
+//   replaced only when the database still holds every row of them, packed when they are a whole
+//   month the database no longer holds, and otherwise kept untouched with the month not cleared;
+// - only files that are in a checked archive are removed from the work folder.
+// The run holds the run lock from its start to its end, stops at a month boundary when the host
+// asks it to, and tells how it ended (outcome()).
+#pragma once
+
+#include "db/Compaction.h"
+#include "jobs/RunOutcome.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace sjql {
+
+class TDispResultList;
+
+// Everything the run needs to know, taken from the window and the module context when it starts.
+struct BackupJobSettings
+{
+    QString agentCode;   // GetAgentCode
+    QString hostAppCode; // GetHostAppCode: "03" names the withholding client's archives
+    QString backupDir;   // the backup folder text of the window (edtBFLJ)
+    QString workDir;     // FWorkDir: each year's files are gathered in workDir/<agent folder>/<year>/
+    QString subAppDir;   // the module's sub-application folder; fallback archives go to its TEMP/
+    QStringList years;   // chosen years, four characters each, in the order of the year boxes
+};
+
+struct BackupJobCallbacks
+{
+    // Lets the GUI thread process pending events, so that the progress window repaints. May be empty.
+    std::function<void()> processEvents;
+    // Shows the pre-check warnings (the run's result list holds them and the closing line) and
+    // returns whether the user wants to go on. Empty: the run goes on.
+    std::function<bool(TDispResultList& warnings)> confirmWarnings;
+    // The compaction at the end of a completed run. Empty: CompactAccessDatabase.
+    std::function<CompactResult()> compact;
+    // Shows the compaction's error text. May be empty.
+    std::function<void(const QString& error)> showCompactionError;
+};
+
+// Result lines of the run: the host catalogue's message number and the parameters given to it.
+enum BackupMessage
+{
+    MsgNoYearTicked = 14012001,
+    MsgConfirmClear = 14012002,
+    MsgWarningsEnd = 14012003,
+    MsgWarning = 14012004,
+    MsgClearFailed = 14012005,
+    MsgArchived = 14012006,
+    MsgArchivedFallback = 14012007,
+    MsgArchiveFailed = 14012008,
+};
+
+// The host's text of a message: GetMsg(number, parameters joined by the character 0x01 and cut to
+// 255 GBK bytes, 1).
+[[nodiscard]] QString BackupMessageText(int number, const QStringList& params = {});
+
+// The status text shown for a pre-check result (bCanClearDkdjData) that is a warning. A result
+// outside the known ones reads "未知的检查结果(<n>)", so the user sees which answer the host gave.
+[[nodiscard]] QString PrecheckStatusText(int result);
+
+// A year whose cleared months were never packed: its month data files are still in the agent's
+// work folder (packing failed in both folders, or the run was cut short). Clearing the year again
+// packs them into its archive.
+struct UnfinishedYear
+{
+    QString year;        // four digits
+    QStringList periods; // months with at least one data file, ascending
+    QString folder;      // the year's folder below the agent's work folder
+};
+
+// The agent's unfinished years below `workDir` (FWorkDir), newest first. Only the file names are
+// looked at; any thread.
+[[nodiscard]] QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode);
+
+// The caption of a year box for a year that is unfinished: "2019年(未完成)". The first four
+// characters stay the year.
+[[nodiscard]] QString UnfinishedYearCaption(const QString& year);
+
+class BackupJob
+{
+public:
+    BackupJob(BackupJobSettings settings, BackupJobCallbacks callbacks);
+
+    // Runs the whole operation. `operationText` and `itemProgress` are the progress item's in/out
+    // values; result lines are appended to `results`. True when the run reached its end (every
+    // chosen year done; the compaction ran); false when it ended early (run lock held elsewhere,
+    // warnings declined, a failing statement, an archive written nowhere, a stop request).
+    bool Run(QString& operationText, qint16& itemProgress, TDispResultList& results);
+
+    // Set when the run reached its end or changed the database or the work folder on the way, so
+    // the window refreshes its year list (FCleared).
+    bool cleared() const { return m_cleared; }
+    // Archives written by the run, in order.
+    const QStringList& archives() const { return m_archives; }
+    // How the run ended, with its one-line summary; valid after Run.
+    RunOutcome outcome() const { return m_outcome; }
+
+private:
+    enum class Leftover
+    {
+        None,       // no data file of the month in the year's folder
+        Adopt,      // a complete set of the agent's month whose rows the database no longer holds: pack it
+        Superseded, // the database holds every row of the files: they may be replaced
+        Keep,       // anything else: keep the files untouched, do not clear the month
+    };
+    enum class Step
+    {
+        Next,   // go on with the next month
+        EndRun, // a statement failed; the coded line was added
+    };
+    enum class YearEnd
+    {
+        Done,    // go on with the next year
+        Stopped, // a stop was requested; what was cleared is packed
+        EndRun,  // the run ends here
+    };
+
+    void progress(const QString& text);
+    void progress(int position);
+    // Processes pending events through the caller's callback, changing no progress.
+    void pumpEvents();
+    void addLine(int number, const QStringList& params = {});
+    void addDbErrorLine();
+    bool precheck();
+    YearEnd runYear(const QString& year);
+    Step runMonth(const QString& period, QString& records, QStringList& archiveFiles);
+    void takeOwnSharedLeftovers(const QString& year);
+    // Archives of the year and agent already in the backup or fallback folder.
+    QStringList existingArchives(const QString& year) const;
+    Leftover inspectLeftovers(const QString& period, QString* reason, bool* endRun);
+    bool writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun);
+    // True when every row of the month's data files is still in the database (read again now);
+    // false when it is not, or when that cannot be told (an unreadable file, a failing statement).
+    bool monthStillInDatabase(const QString& period, const QStringList& paths);
+    bool packYear(const QString& year, const QStringList& archiveFiles);
+    // The year's cleared months were not packed: says where they are and how to finish the year.
+    void reportDataInWorkFolder(const QString& year);
+    void addInterruptedLine(const QStringList& yearsLeft);
+    void finishOutcome(bool interrupted);
+
+    BackupJobSettings m_settings;
+    BackupJobCallbacks m_callbacks;
+    QString m_agentDir; // the agent's own folder below the work folder
+    QString* m_text = nullptr;
+    qint16* m_position = nullptr;
+    TDispResultList* m_results = nullptr;
+    QStringList m_skip;
+    int m_step = 0;
+    bool m_cleared = false;
+    QStringList m_archives;
+    QString m_declarationId;
+    RunOutcome m_outcome;
+
+    // What the run did, for its summary.
+    bool m_changed = false; // a month cleared or a leftover adopted
+    int m_monthsCleared = 0;
+    int m_monthsNotCleared = 0;
+    bool m_statementFailed = false;
+    bool m_compactionFailed = false;
+    QString m_stoppedAt;                       // the period before which a stop request ended the run
+    QStringList m_onlyInWorkFolder;            // "2019年度…<folder>" for years whose cleared data were not packed
+    std::optional<QStringList> m_yearArchives; // the current year's existing archives, looked up once
+    QMap<QString, QStringList> m_alreadyArchived; // existing archive -> months found in it whole
+};
+
+// Reopens an archive with the password and checks that it holds exactly the members named by the
+// bare names of `files`, each readable, CRC right and byte for byte equal to its file. False with
+// *error naming the archive and member otherwise.
+[[nodiscard]] bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, const QString& password,
+                                       QString* error);
+
+} // namespace sjql

@@ -1,0 +1,820 @@
+// SPDX-License-Identifier: MIT
+#include "jobs/RestoreJob.h"
+
+#include "archive/CompressUnit.h"
+#include "archive/FileUtils.h"
+#include "context/ErrorText.h"
+#include "context/ModuleContext.h"
+#include "context/ParamText.h"
+#include "db/RunLock.h"
+#include "db/RunQuery.h"
+#include "db/TransactionFlush.h"
+#include "hostapi/Gbk.h"
+#include "hostapi/HostConnection.h"
+#include "hostapi/IITIterface.h"
+#include "hostapi/ModuleLib.h"
+#include "jobs/BackupSummary.h"
+#include "jobs/RowBuilders.h"
+#include "support/AdtgReader.h"
+#include "support/BesideEvents.h"
+#include "support/FaultPoint.h"
+#include "support/XmlDocument.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace sjql {
+
+namespace {
+
+// Message codes of the restore's result lines.
+enum RestoreCode : int
+{
+    kUnpackFailed = 14012009,
+    kNoSummary = 14012010,
+    kSummaryUnreadable = 14012011,
+    kOtherAgent = 14012012,
+    kNoYear = 14012013,
+    kOtherEdition = 14012014,
+    kDeclarationChanged = 14012015,
+    kClearRefused = 14012005,
+    kWageFileMissing = 14012017,
+    kNonWageFileMissing = 14012018,
+    kReportFileMissing = 14012019,
+    kArchiveDone = 14012020,
+    kEmptyMonth = 14012021,
+};
+
+using Builder = bool (*)(const adtg::AdtgRecordset&, TDBKind, QString&, QString*);
+
+// The three data files of a month, in the order they are re-inserted.
+struct DataFileStep
+{
+    const char* attribute; // summary attribute naming the file
+    int missingCode;
+    const char* progressLabel; // "正在还原[month]<label>。(k/N)"
+    Builder build;
+};
+
+const DataFileStep kSteps[] = {
+    {"GZFILENAME", kWageFileMissing, "工资表数据", &BuildWageInsert},
+    {"FGZFILENAME", kNonWageFileMissing, "非工资表数据", &BuildNonWageInsert},
+    {"BGBFILENAME", kReportFileMissing, "报告表数据", &BuildReportInsert},
+};
+
+// Limits of an archive's unpacking. A year holds at most twelve months of three files and the
+// summary; the sizes only keep a crafted archive from filling the disk (the free space is checked
+// as well).
+constexpr qint64 kMaxArchiveEntries = 1000;
+constexpr qint64 kMaxUnpackedBytes = qint64(16) * 1024 * 1024 * 1024;
+
+// The savepoint around the host library's clearing of a month inside the archive's transaction.
+const QLatin1String kSavepoint("sjql_month");
+
+// Six digits, a month 01 to 12.
+bool isValidMonth(const QString& month)
+{
+    if (month.size() != 6)
+        return false;
+    for (const QChar c : month) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int m = QStringView(month).mid(4).toInt();
+    return m >= 1 && m <= 12;
+}
+
+// Opens a month's data file and checks it before anything of the month is touched: it decodes, the
+// table's statement can be built from it, and every row carries `agent` and `month`. Leaves the
+// recordset open on its first row; otherwise closes it and says what is wrong. Any thread: files
+// and the recordset only.
+QString openAndCheckDataFile(adtg::AdtgRecordset& rows, const QString& path, const QString& fileName, Builder build,
+                             TDBKind kind, const QString& month, const QString& agent)
+{
+    rows.close();
+    if (!rows.open(path))
+        return QStringLiteral("备份数据文件%1无法读取（%2）").arg(fileName, rows.errorString());
+    if (rows.eof())
+        return {};
+    QString sql, error;
+    if (!build(rows, kind, sql, &error)) {
+        rows.close();
+        return QStringLiteral("备份数据文件%1无法转换（%2）").arg(fileName, error);
+    }
+    // The builder has just read both columns, so they exist.
+    const int agentColumn = rows.fieldIndex(u"KJYWRBM");
+    const int monthColumn = rows.fieldIndex(u"FFYF");
+    for (; !rows.eof(); rows.moveNext()) {
+        const QString rowAgent = rows.field(agentColumn).toText();
+        const QString rowMonth = rows.field(monthColumn).toText();
+        if (rowAgent != agent || rowMonth != month) {
+            const QString problem = QStringLiteral("备份数据文件%1第%2行属于扣缴义务人%3的所属期%4，与备份摘要不符")
+                                        .arg(fileName)
+                                        .arg(rows.position() + 1)
+                                        .arg(rowAgent, rowMonth);
+            rows.close();
+            return problem;
+        }
+    }
+    rows.moveFirst();
+    return {};
+}
+
+// A data file must be named as a bare file in the unpack folder: the summary comes from the
+// archive, and a name with a folder part would reach files outside it.
+bool isBareFileName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
+
+// The statements of one data file, built on a helper thread and handed over in batches, so that
+// reading and building the next rows overlaps the database's work on the current ones. The helper
+// owns the recordset until the feed is destroyed (which stops and joins it); the statements come
+// out in row order, and a row that cannot be built ends the feed with its error after the rows
+// before it.
+class StatementFeed
+{
+public:
+    StatementFeed(adtg::AdtgRecordset& rows, Builder build, TDBKind kind)
+        : m_rows(rows), m_build(build), m_kind(kind), m_worker([this] { produce(); })
+    {}
+
+    ~StatementFeed()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_worker.join();
+    }
+
+    StatementFeed(const StatementFeed&) = delete;
+    StatementFeed& operator=(const StatementFeed&) = delete;
+
+    // The next statement, valid until the following call; null at the end, with *error set when a
+    // row could not be built.
+    const QString* next(QString* error)
+    {
+        while (m_position >= m_current.statements.size()) {
+            if (m_current.last) {
+                *error = m_current.error;
+                return nullptr;
+            }
+            std::unique_lock<std::mutex> lock(m_mutex);
+            // The used batch goes back to the helper, which builds into its strings again: their
+            // memory is reused instead of being freed on this thread and allocated on the other.
+            if (!m_current.statements.empty())
+                m_spare.push_back(std::move(m_current));
+            m_changed.wait(lock, [this] { return !m_queue.empty(); });
+            m_current = std::move(m_queue.front());
+            m_queue.pop_front();
+            // Wake the helper only once the queue is half empty, so that it builds several batches
+            // in one go instead of one batch per wake-up.
+            const bool wake = m_queue.size() == kQueuedBatches / 2;
+            lock.unlock();
+            if (wake)
+                m_changed.notify_all();
+            m_position = 0;
+        }
+        return &m_current.statements[m_position++];
+    }
+
+private:
+    struct Batch
+    {
+        std::vector<QString> statements;
+        QString error;
+        bool last = false;
+    };
+    // Batches keep the hand-over cheap and the memory bounded (at most a few hundred statements
+    // queued, in reused strings).
+    static constexpr size_t kBatchRows = 32;
+    static constexpr size_t kQueuedBatches = 8;
+
+    void produce()
+    {
+        Batch batch;
+        size_t used = 0; // statements of batch filled so far; the rest are spare strings
+        for (;;) {
+            bool end = m_rows.eof();
+            if (!end) {
+                if (used == batch.statements.size())
+                    batch.statements.emplace_back();
+                QString& sql = batch.statements[used];
+                sql.truncate(0); // keeps the capacity of a reused string
+                QString error;
+                try {
+                    if (m_build(m_rows, m_kind, sql, &error)) {
+                        ++used;
+                        m_rows.moveNext();
+                    } else {
+                        end = true;
+                    }
+                } catch (const std::exception& e) {
+                    error = QString::fromLocal8Bit(e.what());
+                    end = true;
+                }
+                if (end)
+                    batch.error = error.isEmpty() ? QStringLiteral("第%1行无法转换").arg(m_rows.position() + 1) : error;
+            }
+            if (!end && used < kBatchRows)
+                continue;
+            batch.statements.resize(used);
+            batch.last = end;
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stop || m_queue.size() < kQueuedBatches; });
+            if (m_stop)
+                return;
+            m_queue.push_back(std::move(batch));
+            const bool wake = m_queue.size() == 1; // the reader may be waiting for it
+            batch = Batch();
+            if (!end && !m_spare.empty()) {
+                batch = std::move(m_spare.back());
+                m_spare.pop_back();
+                batch.error.clear();
+                batch.last = false;
+            }
+            lock.unlock();
+            if (wake || end)
+                m_changed.notify_all();
+            if (end)
+                return;
+            used = 0;
+        }
+    }
+
+    adtg::AdtgRecordset& m_rows;
+    const Builder m_build;
+    const TDBKind m_kind;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Batch> m_queue;
+    std::vector<Batch> m_spare; // used batches, back from the reader
+    bool m_stop = false;
+
+    Batch m_current; // consumer side only
+    size_t m_position = 0;
+
+    std::thread m_worker; // last: starts once everything above exists
+};
+
+// How the archives of a run fared, for the run's summary line.
+struct ArchiveTally
+{
+    int full = 0;    // committed, no line reports a failure
+    int partial = 0; // committed with some months restored, but a line reports a failure
+};
+
+// One run over the chosen archives. Owns the query objects, the library's result buffer and the
+// transaction of the archive being restored, which it rolls back whenever it ends before the
+// archive is finished, however it ends.
+class RestoreRun
+{
+public:
+    RestoreRun(const RestoreSettings& settings, const std::function<void()>& pump, bool& cleared,
+               QString& operationText, qint16& itemProgress, TDispResultList& results, RunOutcome& outcome,
+               ArchiveTally& tally)
+        : m_settings(settings), m_pump(pump), m_cleared(cleared), m_text(operationText), m_progress(itemProgress),
+          m_results(results), m_outcome(outcome), m_tally(tally)
+    {}
+
+    ~RestoreRun()
+    {
+        if (m_transactionOpen)
+            (void)RollbackHostTrans();
+    }
+
+    RestoreRun(const RestoreRun&) = delete;
+    RestoreRun& operator=(const RestoreRun&) = delete;
+
+    bool execute();
+
+private:
+    enum class Outcome
+    {
+        Done,
+        Skip,   // next record (or archive)
+        EndRun, // the line is added; end of run
+        Stop,   // a stop was requested; the caller rolls back and says so
+    };
+
+    void pump()
+    {
+        if (m_pump)
+            m_pump();
+        else
+            QCoreApplication::processEvents();
+    }
+    void line(int code, const QStringList& params = {}) { m_results.AddLine(RestoreMessageLine(code, params)); }
+    // A line that reports something not restored.
+    void failLine(int code, const QStringList& params = {})
+    {
+        line(code, params);
+        markFailure();
+    }
+    void failText(const QString& text)
+    {
+        m_results.AddLine(text);
+        markFailure();
+    }
+    void dbErrorLine() { failText(FormatErrorText(QLatin1String(kDbErrorCode))); }
+    void markFailure()
+    {
+        m_archiveFailed = true;
+        m_outcome.fail();
+    }
+    void skipMonth(const QString& month, const QString& reason)
+    {
+        failText(QStringLiteral("所属期%1未恢复：%2。").arg(month, reason));
+    }
+
+    bool unpack(const QString& archive, const QStringList& names);
+    Outcome restoreArchive(const QString& archive, qint16 step);
+    Outcome restoreRecord(const XmlNode& record, const QString& year);
+    Outcome openMonthFiles(const XmlNode& record, const QString& month);
+    Outcome clearMonth(const QString& month);
+    Outcome insertFile(const DataFileStep& step, const QString& month, const QString& fileName,
+                       adtg::AdtgRecordset& rows);
+    bool finishArchive(const QString& monthsText);
+    void stopLine(qsizetype untouched, bool rolledBack);
+
+    const RestoreSettings& m_settings;
+    const std::function<void()>& m_pump;
+    bool& m_cleared;
+    QString& m_text;
+    qint16& m_progress;
+    TDispResultList& m_results;
+    RunOutcome& m_outcome;
+    ArchiveTally& m_tally;
+
+    TDBKind m_kind = dbkAccess;
+    std::optional<QSqlQuery> m_query;
+    adtg::AdtgRecordset m_files[std::size(kSteps)]; // the month's data files, open and checked
+    QByteArray m_buffer = QByteArray(SJQL_IIT_RESULT_BUFFER_SIZE, '\0');
+    bool m_transactionOpen = false;
+
+    QString m_archiveName; // the archive being restored, without folder
+    bool m_archiveFailed = false;
+    int m_archiveMonths = 0; // months of the archive restored so far
+    QStringList m_committed; // archives committed in this run, without folder
+};
+
+bool RestoreRun::execute()
+{
+    m_cleared = false;
+    pump();
+    const qsizetype n = m_settings.archives.size();
+    if (n > 0) {
+        const auto step = static_cast<qint16>(90 / n);
+        for (qsizetype i = 0; i < n; ++i) {
+            m_progress = static_cast<qint16>(static_cast<qint16>(i) * step + 5);
+            pump();
+            if (IsStopRequested()) {
+                stopLine(n - i, false);
+                return false;
+            }
+            m_archiveName = QFileInfo(m_settings.archives.at(i)).fileName();
+            m_archiveFailed = false;
+            m_archiveMonths = 0;
+            const Outcome outcome = restoreArchive(m_settings.archives.at(i), step);
+            if (outcome == Outcome::Stop) {
+                (void)RollbackHostTrans();
+                m_transactionOpen = false;
+                stopLine(n - i - 1, true);
+                return false;
+            }
+            if (outcome == Outcome::EndRun)
+                return false;
+        }
+    }
+    m_progress = 100;
+    pump();
+    return true;
+}
+
+void RestoreRun::stopLine(qsizetype untouched, bool rolledBack)
+{
+    m_outcome.ending = RunEnding::Interrupted;
+    QStringList parts;
+    parts << (m_committed.isEmpty()
+                  ? QStringLiteral("没有已恢复并提交的备份文件")
+                  : QStringLiteral("已恢复并提交的备份文件：") + m_committed.join(QStringLiteral("、")));
+    // The archive's transaction holds the host's clearing of its months too, so rolling it back
+    // leaves those months as they were before the run.
+    if (rolledBack)
+        parts
+            << QStringLiteral("正在恢复的备份文件%1已全部回滚，其中各所属期的数据保持恢复前的状态").arg(m_archiveName);
+    if (untouched > 0)
+        parts << QStringLiteral("其余%1个备份文件未处理").arg(untouched);
+    m_results.AddLine(QStringLiteral("运行被中断：") + parts.join(QStringLiteral("；")) + QStringLiteral("。"));
+}
+
+bool RestoreRun::unpack(const QString& archive, const QStringList& names)
+{
+    UnpackOptions options;
+    options.onlyNames = names;
+    options.maxEntries = kMaxArchiveEntries;
+    options.maxTotalSize = kMaxUnpackedBytes;
+    QString error;
+    UnpackProblem problem = UnpackProblem::None;
+    if (UncompressFile(archive, m_settings.unpackFolder, false, QString(ArchivePassword), options, &error, &problem))
+        return true;
+    failLine(kUnpackFailed, {archive});
+    QString reason;
+    switch (problem) {
+    case UnpackProblem::NoSpace:
+        reason = QStringLiteral("解压目录所在的磁盘空间不足");
+        break;
+    case UnpackProblem::WrongPassword:
+        reason = QStringLiteral("密码不对，不是本系统生成的备份文件");
+        break;
+    case UnpackProblem::Refused:
+        reason = QStringLiteral("内容不可信（成员过多、过大或名称不安全），未解压");
+        break;
+    case UnpackProblem::WriteFailed:
+        reason = QStringLiteral("解压目录无法写入");
+        break;
+    case UnpackProblem::Unreadable:
+    case UnpackProblem::None:
+        reason = QStringLiteral("文件已损坏或无法读取");
+        break;
+    }
+    m_results.AddLine(QStringLiteral("无法解压的原因：%1（%2）").arg(reason, error));
+    return false;
+}
+
+RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 step)
+{
+    m_text = QStringLiteral("开始解析") + QFileInfo(archive).fileName() + QStringLiteral("文件");
+    const QString& unpackFolder = m_settings.unpackFolder;
+    if (DirExists(unpackFolder))
+        (void)DeleteTree(unpackFolder);
+    (void)ForceDirs(m_settings.backupFolder);
+
+    // The summary first, alone: what else is unpacked depends on it.
+    if (!unpack(archive, {BackupSummaryFileName}))
+        return Outcome::Skip;
+    const QString summaryPath = AddBackslash(unpackFolder) + BackupSummaryFileName;
+    if (!QFileInfo(summaryPath).isFile()) {
+        failLine(kNoSummary, {archive});
+        return Outcome::Skip;
+    }
+    QString error;
+    std::unique_ptr<XmlDocument> doc = XmlDocument::fromFile(summaryPath, &error);
+    XmlNode root = doc ? doc->root() : XmlNode();
+    if (root.isNull()) {
+        failLine(kSummaryUnreadable);
+        return Outcome::EndRun;
+    }
+    // A missing agent or edition attribute counts as a different one; a missing year as empty.
+    if (root.attribute(QStringLiteral("KJYWRBM")) != m_settings.agentCode) {
+        failLine(kOtherAgent);
+        return Outcome::EndRun;
+    }
+    const QString year = root.attribute(QStringLiteral("YEAR")).value_or(QString());
+    if (year.isEmpty()) {
+        failLine(kNoYear);
+        return Outcome::EndRun;
+    }
+    if (root.attribute(QStringLiteral("CODE")) != m_settings.hostAppCode) {
+        failLine(kOtherEdition);
+        return Outcome::EndRun;
+    }
+
+    XmlNode records = root.childElement(QStringLiteral("RECORDS"));
+    const int m = records.childCount();
+    // Then the data files the cleared months name, and nothing else of the archive.
+    QStringList wanted;
+    for (int j = 0; j < m; ++j) {
+        const XmlNode record = records.child(j);
+        if (record.name() != QLatin1String("RECORD") || record.attribute(QStringLiteral("SFQL")) != QLatin1String("Y"))
+            continue;
+        for (const DataFileStep& fileStep : kSteps) {
+            const QString name = record.attribute(QLatin1String(fileStep.attribute)).value_or(QString());
+            if (isBareFileName(name) && !wanted.contains(name, Qt::CaseInsensitive))
+                wanted << name;
+        }
+    }
+    if (!wanted.isEmpty() && !unpack(archive, wanted))
+        return Outcome::Skip;
+    FaultPoint("unpacked");
+
+    if (!m_query) {
+        m_query.emplace();
+        m_kind = GetDBKind();
+    }
+    // Without a transaction nothing could be rolled back: nothing is touched then.
+    if (!BeginHostTrans()) {
+        dbErrorLine();
+        return Outcome::EndRun;
+    }
+    m_transactionOpen = true;
+
+    RestoreJob::MonthRuns months;
+    for (int j = 0; j < m; ++j) {
+        // A summary without month records simply has nothing to add to the progress.
+        m_progress = static_cast<qint16>(m_progress + step / m);
+        pump();
+        if (IsStopRequested())
+            return Outcome::Stop;
+        const XmlNode record = records.child(j);
+        if (record.name() != QLatin1String("RECORD"))
+            continue;
+        const Outcome outcome = restoreRecord(record, year);
+        if (outcome == Outcome::EndRun)
+            return outcome;
+        if (outcome == Outcome::Done) {
+            months.add(record.attribute(QStringLiteral("SDYF")).value_or(QString()));
+            ++m_archiveMonths;
+        }
+    }
+    return finishArchive(months.text()) ? Outcome::Done : Outcome::EndRun;
+}
+
+RestoreRun::Outcome RestoreRun::restoreRecord(const XmlNode& record, const QString& year)
+{
+    const QString month = record.attribute(QStringLiteral("SDYF")).value_or(QString());
+    if (month.isEmpty()) {
+        failLine(kEmptyMonth);
+        return Outcome::EndRun;
+    }
+    if (record.attribute(QStringLiteral("SFQL")) != QLatin1String("Y"))
+        return Outcome::Skip;
+    if (!isValidMonth(month)) {
+        skipMonth(month, QStringLiteral("不是有效的年月"));
+        return Outcome::Skip;
+    }
+    if (month.left(4) != year.left(4)) {
+        skipMonth(month, QStringLiteral("不在备份文件的年度%1内").arg(year));
+        return Outcome::Skip;
+    }
+    const QString declaration = record.attribute(QStringLiteral("WYSBH")).value_or(QString());
+
+    // The month's declaration must still be the one the backup was made from. Values from the
+    // archive are quoted like every other text literal.
+    const QString check = QStringLiteral("select WYSBH from SBZB where SBYF='") + SqlTextLiteralBody(month, m_kind) +
+                          QStringLiteral("' and KJYWRBM='") + SqlTextLiteralBody(m_settings.agentCode, m_kind) +
+                          QStringLiteral("' ");
+    if (!RunQuery(check, *m_query, true)) {
+        dbErrorLine();
+        return Outcome::EndRun;
+    }
+    const bool changed = m_query->next() && m_query->value(0).toString() != declaration;
+    m_query->finish();
+    if (changed) {
+        failLine(kDeclarationChanged, {month});
+        return Outcome::Skip;
+    }
+
+    // All three files must be there and sound before the month's current rows are removed.
+    Outcome outcome = openMonthFiles(record, month);
+    if (outcome != Outcome::Done)
+        return outcome;
+    outcome = clearMonth(month);
+    if (outcome != Outcome::Done)
+        return outcome;
+    FaultPoint("record-cleared", month);
+    for (size_t k = 0; k < std::size(kSteps); ++k) {
+        outcome = insertFile(kSteps[k], month, record.attribute(QLatin1String(kSteps[k].attribute)).value_or(QString()),
+                             m_files[k]);
+        if (outcome != Outcome::Done)
+            return outcome;
+    }
+    FaultPoint("rows-inserted", month);
+    return Outcome::Done;
+}
+
+RestoreRun::Outcome RestoreRun::openMonthFiles(const XmlNode& record, const QString& month)
+{
+    QString names[std::size(kSteps)];
+    QString paths[std::size(kSteps)];
+    for (size_t k = 0; k < std::size(kSteps); ++k) {
+        names[k] = record.attribute(QLatin1String(kSteps[k].attribute)).value_or(QString());
+        paths[k] = AddBackslash(m_settings.unpackFolder) + names[k];
+        if (!isBareFileName(names[k]) || !QFileInfo(paths[k]).isFile()) {
+            failLine(kSteps[k].missingCode, {month});
+            return Outcome::Skip;
+        }
+    }
+    m_text = QStringLiteral("正在检查[") + month + QStringLiteral("]的备份数据。");
+    // Reading and checking files of tens of megabytes happens beside the event processing, the
+    // three files side by side.
+    QString problems[std::size(kSteps)];
+    RunBesideEvents(
+        [&] {
+            auto check = [&](size_t k) {
+                problems[k] = openAndCheckDataFile(m_files[k], paths[k], names[k], kSteps[k].build, m_kind, month,
+                                                   m_settings.agentCode);
+            };
+            auto second = std::async(std::launch::async, check, 1);
+            auto third = std::async(std::launch::async, check, 2);
+            check(0);
+            second.get();
+            third.get();
+            return true;
+        },
+        [this] { pump(); });
+    for (const QString& problem : problems) {
+        if (!problem.isEmpty()) {
+            for (adtg::AdtgRecordset& file : m_files)
+                file.close();
+            skipMonth(month, problem);
+            return Outcome::Skip;
+        }
+    }
+    // A backup only clears a month that has rows, so three empty files prove nothing about the
+    // month; restoring them would only delete what the month holds now.
+    if (std::all_of(std::begin(m_files), std::end(m_files), [](const adtg::AdtgRecordset& f) { return f.eof(); })) {
+        for (adtg::AdtgRecordset& file : m_files)
+            file.close();
+        skipMonth(month, QStringLiteral("三个备份数据文件中都没有数据"));
+        return Outcome::Skip;
+    }
+    return Outcome::Done;
+}
+
+RestoreRun::Outcome RestoreRun::clearMonth(const QString& month)
+{
+    // The library deletes the month table by table, inside this transaction. The savepoint makes
+    // its deletes all or nothing: a failure half-way leaves the tables it had deleted as they were.
+    if (!RunQuery(QStringLiteral("SAVEPOINT ") + kSavepoint, *m_query, false)) {
+        dbErrorLine();
+        return Outcome::EndRun;
+    }
+    m_buffer.fill('\0');
+    char* result = m_buffer.data();
+    const QByteArray gbkMonth = toGbk(month), gbkAgent = toGbk(m_settings.agentCode);
+    if (ClearDKDJData(gbkMonth.constData(), gbkAgent.constData(), &result) != 0) {
+        const QString message = GetParamValue(fromGbk(m_buffer.constData()), QStringLiteral("resultMsg"));
+        for (adtg::AdtgRecordset& file : m_files)
+            file.close();
+        failLine(kClearRefused, {month, message});
+        if (!RunQuery(QStringLiteral("ROLLBACK TO SAVEPOINT ") + kSavepoint, *m_query, false) ||
+            !RunQuery(QStringLiteral("RELEASE SAVEPOINT ") + kSavepoint, *m_query, false)) {
+            dbErrorLine();
+            return Outcome::EndRun;
+        }
+        return Outcome::Skip;
+    }
+    if (!RunQuery(QStringLiteral("RELEASE SAVEPOINT ") + kSavepoint, *m_query, false)) {
+        dbErrorLine();
+        return Outcome::EndRun;
+    }
+    return Outcome::Done;
+}
+
+RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QString& month, const QString& fileName,
+                                           adtg::AdtgRecordset& rows)
+{
+    const int total = rows.recordCount();
+    // "正在还原[month]label。(k/N)": the parts around k are made once per file, not per row.
+    const QString head = QStringLiteral("正在还原[") + month + QLatin1Char(']') +
+                         QString::fromUtf8(step.progressLabel) + QStringLiteral("。(");
+    const QString tail = QLatin1Char('/') + QString::number(total) + QLatin1Char(')');
+    {
+        StatementFeed feed(rows, step.build, m_kind);
+        QString error;
+        int k = 0;
+        // The progress text is only seen while events are processed, so it is composed for those
+        // moments and for the last row, not for every row.
+        const auto showRow = [&] { m_text = head + QString::number(k) + tail; };
+        while (const QString* sql = feed.next(&error)) {
+            if (++k % 20 == 0) {
+                showRow();
+                pump();
+            }
+            if (!RunQuery(*sql, *m_query, false)) {
+                showRow();
+                dbErrorLine();
+                return Outcome::EndRun;
+            }
+        }
+        if (k > 0)
+            showRow();
+        if (!error.isEmpty()) {
+            failText(QStringLiteral("备份数据文件%1无法读取，恢复已中止：%2").arg(fileName, error));
+            return Outcome::EndRun;
+        }
+    }
+    rows.close();
+    // The pages this file's rows changed go to the disk now, not all at once in the commit.
+    if (HostConnection* conn = GetHostConnection(); conn && !FlushTransactionWrites(conn->database())) {
+        dbErrorLine();
+        return Outcome::EndRun;
+    }
+    pump();
+    return Outcome::Done;
+}
+
+bool RestoreRun::finishArchive(const QString& monthsText)
+{
+    FaultPoint("before-commit");
+    // The archive's line is only added once its rows are really in the database: a commit that
+    // fails rolls everything back and is reported like any failed statement.
+    HostConnection* conn = GetHostConnection();
+    const bool active = conn && conn->inTransaction();
+    m_transactionOpen = false;
+    m_cleared = true;
+    if (active && !CommitHostTrans()) {
+        (void)RollbackHostTrans();
+        dbErrorLine();
+        return false;
+    }
+    line(kArchiveDone, {monthsText});
+    m_committed << m_archiveName;
+    if (!m_archiveFailed)
+        ++m_tally.full;
+    else if (m_archiveMonths > 0)
+        ++m_tally.partial;
+    return true;
+}
+
+} // namespace
+
+QString RestoreMessageLine(int code, const QStringList& params)
+{
+    const QByteArray gbk = truncateGbk(toGbk(params.join(QChar(1))), 255);
+    return fromGbk(GetMsg(code, gbk.constData(), 1));
+}
+
+void RestoreJob::MonthRuns::add(const QString& month)
+{
+    bool numeric = false;
+    const qint64 value = month.toLongLong(&numeric);
+    if (numeric) {
+        if (m_text.isEmpty())
+            m_text = month;
+        else if (QString::number(value - 1) != m_last)
+            m_text += QLatin1Char('-') + m_last + QStringLiteral("；") + month;
+    }
+    m_last = month;
+}
+
+QString RestoreJob::MonthRuns::text() const
+{
+    return m_text.isEmpty() ? QString() : m_text + QLatin1Char('-') + m_last;
+}
+
+RestoreJob::RestoreJob(RestoreSettings settings) : m_settings(std::move(settings)) {}
+
+bool RestoreJob::Run(QString& operationText, qint16& itemProgress, TDispResultList& results)
+{
+    m_cleared = false;
+    m_outcome = RunOutcome();
+    // One backup or restore at a time per database and agent; a refused run touches nothing.
+    RunLock lock;
+    QString why;
+    if (!lock.acquire(m_settings.agentCode, &why)) {
+        results.AddLine(why);
+        m_outcome.ending = RunEnding::Busy;
+        m_outcome.summary = why;
+        return false;
+    }
+    ArchiveTally tally;
+    bool ok = false;
+    try {
+        RestoreRun run(m_settings, processEvents, m_cleared, operationText, itemProgress, results, m_outcome, tally);
+        ok = run.execute();
+    } catch (const std::exception& e) {
+        // Anything unforeseen ends the run; the run's destructor has rolled the archive back.
+        results.AddLine(QStringLiteral("数据恢复异常中止：") + QString::fromLocal8Bit(e.what()));
+        m_outcome.fail();
+    }
+    if (!ok)
+        m_outcome.fail(); // an early end leaves archives unrestored (an interruption stays one)
+    const qsizetype total = m_settings.archives.size();
+    const QString counts = QStringLiteral("共%1个备份文件，完全恢复%2个，部分恢复%3个，未恢复%4个。")
+                               .arg(total)
+                               .arg(tally.full)
+                               .arg(tally.partial)
+                               .arg(total - tally.full - tally.partial);
+    switch (m_outcome.ending) {
+    case RunEnding::Clean:
+        m_outcome.summary = QStringLiteral("数据恢复完成：") + counts;
+        break;
+    case RunEnding::Interrupted:
+        m_outcome.summary = QStringLiteral("数据恢复被中断：") + counts;
+        break;
+    case RunEnding::Failures:
+    case RunEnding::Busy:
+        m_outcome.summary = QStringLiteral("数据恢复未全部完成：") + counts;
+        break;
+    }
+    return ok;
+}
+
+} // namespace sjql

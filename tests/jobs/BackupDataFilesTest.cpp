@@ -1,0 +1,244 @@
+// SPDX-License-Identifier: MIT
+// A month of demo data saved into its three backup data files and read back, on SQLite and on
+// MariaDB: every row of the agent, every column, every value (texts with Chinese characters and
+// quotes, amounts to the cent, 4-decimal rates, dates, NULLs).
+#include "jobs/BackupDataFiles.h"
+
+#include "helpers/ModuleHost.h"
+#include "helpers/TestDatabase.h"
+#include "support/AdtgReader.h"
+#include "support/AdtgWriter.h"
+#include "support/MysqlTextRows.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace sjql;
+using sjql::test::TestDatabase;
+
+TEST(BackupDataFileNames, StatementsNamesAndPaths)
+{
+    EXPECT_EQ(BackupSelectStatement(0, QStringLiteral("200803"), QStringLiteral("A1")),
+              QStringLiteral("select * from ZCGZXJMXB where FFYF='200803' and KJYWRBM='A1'  "));
+    EXPECT_EQ(BackupSelectStatement(1, QStringLiteral("200803"), QStringLiteral("A1")),
+              QStringLiteral("select * from FGZXJB where FFYF='200803' and KJYWRBM='A1' "));
+    EXPECT_EQ(BackupSelectStatement(2, QStringLiteral("200803"), QStringLiteral("A1")),
+              QStringLiteral("select * from KJSDSBGB where FFYF='200803' and KJYWRBM='A1'  "));
+    EXPECT_EQ(BackupDataFileName(QStringLiteral("FGZXJB_YYYYMM.dat"), QStringLiteral("200801")),
+              QStringLiteral("FGZXJB_200801.dat"));
+    EXPECT_EQ(BackupDataFileName(QStringLiteral("yyyymm_YYYYMM"), QStringLiteral("200801")),
+              QStringLiteral("yyyymm_200801"));
+    EXPECT_EQ(BackupDataFilePath(QStringLiteral("/w/TEMP/TMPBFMU"), QStringLiteral("KJSDSBGB_YYYYMM.dat"),
+                                 QStringLiteral("200812")),
+              QStringLiteral("/w/TEMP/TMPBFMU/2008/KJSDSBGB_200812.dat"));
+    EXPECT_EQ(BackupProgressText(1, QStringLiteral("200803")),
+              QStringLiteral("正在备份清理[200803]非正常工资薪金数据"));
+    EXPECT_STREQ(BackupDataFileKinds()[2].summaryAttribute, "BGBFILENAME");
+}
+
+class BackupDataFilesDb : public testing::TestWithParam<const char*>
+{
+protected:
+    void SetUp() override
+    {
+        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
+        ASSERT_TRUE(db->ok()) << db->error().toStdString();
+        host::DemoOptions options;
+        options.agents = 2;
+        options.employees = 6;
+        options.firstYear = 2008;
+        options.lastYear = 2008;
+        options.period = QStringLiteral("200812");
+        host::DemoResult demo;
+        QString error;
+        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
+            << error.toStdString();
+        agent = demo.agentCodes.at(0);
+        other = demo.agentCodes.at(1);
+        test::publishHost(db->connectionPtr(), db->kind(), agent);
+    }
+    void TearDown() override { host::state().valueObject.clear(); }
+
+    // Every value of the agent's month in `table`, compared with the file row by row.
+    void expectFileMatchesTable(const QString& path, const QString& table, const QString& period)
+    {
+        adtg::AdtgRecordset rs;
+        ASSERT_TRUE(rs.open(path)) << rs.errorString().toStdString();
+        QSqlQuery q =
+            db->exec(QStringLiteral("select * from %1 where FFYF='%2' and KJYWRBM='%3'").arg(table, period, agent));
+        const QSqlRecord rec = q.record();
+        ASSERT_EQ(rs.fieldCount(), rec.count());
+        for (int i = 0; i < rec.count(); ++i)
+            EXPECT_EQ(rs.column(i).name, rec.fieldName(i));
+        int rows = 0;
+        for (; q.next(); rs.moveNext(), ++rows) {
+            ASSERT_FALSE(rs.eof());
+            for (int i = 0; i < rec.count(); ++i) {
+                const QVariant v = q.value(i);
+                // Fields are found by name without regard to case.
+                const adtg::AdtgField f = rs.field(rec.fieldName(i).toLower());
+                ASSERT_TRUE(f.isValid());
+                const std::string where = table.toStdString() + " row " + std::to_string(rows) + " " +
+                                          rec.fieldName(i).toStdString() + " = " + v.toString().toStdString();
+                if (v.isNull()) {
+                    EXPECT_TRUE(f.isNull()) << where;
+                    continue;
+                }
+                ASSERT_FALSE(f.isNull()) << where;
+                switch (f.column().adoType()) {
+                case adtg::adVarWChar:
+                case adtg::adLongVarWChar:
+                    EXPECT_EQ(f.toText(), v.toString()) << where;
+                    break;
+                case adtg::adNumeric:
+                    // Amounts and rates exactly, to the fourth decimal.
+                    EXPECT_EQ(f.toCurrency(), qRound64(v.toDouble() * 10000)) << where;
+                    EXPECT_NEAR(f.toAmount(), v.toDouble(), 1e-9) << where;
+                    break;
+                case adtg::adDate:
+                    EXPECT_EQ(f.toDateTime().date(), v.typeId() == QMetaType::QString
+                                                         ? QDate::fromString(v.toString().left(10), Qt::ISODate)
+                                                         : v.toDate())
+                        << where;
+                    break;
+                default:
+                    EXPECT_EQ(f.toInteger(), v.toLongLong()) << where;
+                    break;
+                }
+            }
+        }
+        EXPECT_TRUE(rs.eof());
+        EXPECT_EQ(rs.recordCount(), rows);
+    }
+
+    std::unique_ptr<TestDatabase> db;
+    QString agent;
+    QString other;
+    QTemporaryDir work;
+};
+
+TEST_P(BackupDataFilesDb, MonthRoundTripKeepsEveryValue)
+{
+    const QString period = QStringLiteral("200806");
+    // Awkward values: Chinese text with quotes, NULLs, a 4-decimal rate.
+    db->exec(QStringLiteral("update ZCGZXJMXB set XM='王''小\"二', GH=NULL, SL=0.0345 where FFYF='%1' and KJYWRBM='%2'")
+                 .arg(period, agent));
+    db->exec(
+        QStringLiteral("update FGZXJB set GZDW='北京''某\"单位', QSRQ=NULL, YNSE=NULL where FFYF='%1' and KJYWRBM='%2'")
+            .arg(period, agent));
+    db->exec(QStringLiteral("update KJSDSBGB set BZ=NULL, BZSSD=1234.5678 where FFYF='%1' and KJYWRBM='%2'")
+                 .arg(period, agent));
+    ASSERT_GT(
+        db->count(QStringLiteral("select count(*) from ZCGZXJMXB where FFYF='%1' and KJYWRBM='%2'").arg(period, agent)),
+        0);
+    // A row of another agent in the same month must stay out of the file.
+    db->exec(QStringLiteral("insert into ZCGZXJMXB (KJYWRBM, FFYF, XM) values ('%1', '%2', 'x')").arg(other, period));
+    ASSERT_EQ(
+        db->count(QStringLiteral("select count(*) from ZCGZXJMXB where FFYF='%1' and KJYWRBM='%2'").arg(period, other)),
+        1)
+        << db->error().toStdString();
+
+    // A stale file of the same name is replaced.
+    const QString wagePath = BackupDataFilePath(work.path(), QStringLiteral("ZCGZXJMXB_YYYYMM.dat"), period);
+    QDir().mkpath(QFileInfo(wagePath).absolutePath());
+    QFile stale(wagePath);
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("stale");
+    stale.close();
+
+    QSqlQuery query;
+    std::vector<int> announced;
+    const MonthDataFilesResult r =
+        WriteMonthDataFiles(work.path(), period, agent, query, [&](int index) { announced.push_back(index); });
+    ASSERT_EQ(r.outcome, MonthDataFilesResult::Written) << r.error.toStdString();
+    EXPECT_EQ(announced, (std::vector<int>{0, 1, 2}));
+    ASSERT_EQ(r.paths.size(), 3);
+    EXPECT_EQ(r.paths.at(0), wagePath);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(BackupDataFileKinds()[i].table);
+        expectFileMatchesTable(r.paths.at(i), QLatin1String(BackupDataFileKinds()[i].table), period);
+    }
+    // The quoted text arrives as it was written.
+    adtg::AdtgRecordset rs;
+    ASSERT_TRUE(rs.open(r.paths.at(0)));
+    EXPECT_EQ(rs.field(u"xm").toText(), QStringLiteral("王'小\"二"));
+    EXPECT_TRUE(rs.field(u"GH").isNull());
+    EXPECT_EQ(rs.field(u"SL").toCurrency(), 345);
+}
+
+TEST_P(BackupDataFilesDb, ResultReadDirectlyGivesTheSameBytesAsThroughTheDriver)
+{
+    // A scrollable result is read from the client library's own rows on MariaDB, a forward-only one
+    // value by value through Qt's driver: the files must not differ by a byte. Awkward values:
+    // NULLs, negative and large amounts, a 4-decimal rate, long and non-ASCII texts, dates.
+    const QString period = QStringLiteral("200807");
+    db->exec(QStringLiteral("update ZCGZXJMXB set XM='王''小\"二 ü', GH=NULL, SL=0.0345, YNSE=-12345678.91 "
+                            "where FFYF='%1' and KJYWRBM='%2'")
+                 .arg(period, agent));
+    db->exec(QStringLiteral("update FGZXJB set GZDW='%3', QSRQ=NULL where FFYF='%1' and KJYWRBM='%2'")
+                 .arg(period, agent, QString(120, QChar(0x4E2D))));
+    db->exec(QStringLiteral("update KJSDSBGB set BZ=NULL, BZSSD=9999999999.9999 where FFYF='%1' and KJYWRBM='%2'")
+                 .arg(period, agent));
+    for (int i = 0; i < 3; ++i) {
+        const char* table = BackupDataFileKinds()[i].table;
+        SCOPED_TRACE(table);
+        const QString select = QStringLiteral("select * from %1 where FFYF='%2' and KJYWRBM='%3'")
+                                   .arg(QLatin1String(table), period, agent);
+        QByteArray bytes[2];
+        for (int forwardOnly = 0; forwardOnly < 2; ++forwardOnly) {
+            QSqlQuery q(db->connection().database());
+            q.setForwardOnly(forwardOnly == 1);
+            ASSERT_TRUE(q.exec(select)) << q.lastError().text().toStdString();
+            // The direct reading is really taken where it applies.
+            EXPECT_EQ(adtg::MysqlTextRows::attach(q) != nullptr, forwardOnly == 0 && !db->sqlite());
+            const QString path = work.filePath(QStringLiteral("%1-%2.dat").arg(QLatin1String(table)).arg(forwardOnly));
+            QString error;
+            ASSERT_TRUE(adtg::SaveRecordsetAdtg(q, db->connection().database(), QLatin1String(table), path, &error))
+                << error.toStdString();
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            bytes[forwardOnly] = f.readAll();
+        }
+        EXPECT_GT(bytes[0].size(), 1000);
+        EXPECT_TRUE(bytes[0] == bytes[1]);
+    }
+}
+
+TEST_P(BackupDataFilesDb, MonthWithoutRowsGivesFilesWithColumnsOnly)
+{
+    QSqlQuery query;
+    const MonthDataFilesResult r = WriteMonthDataFiles(work.path(), QStringLiteral("200101"), agent, query);
+    ASSERT_EQ(r.outcome, MonthDataFilesResult::Written) << r.error.toStdString();
+    ASSERT_EQ(r.paths.size(), 3);
+    EXPECT_TRUE(r.paths.at(1).endsWith(QLatin1String("/2001/FGZXJB_200101.dat")));
+    const int columns[3] = {33, 29, 30};
+    for (int i = 0; i < 3; ++i) {
+        adtg::AdtgRecordset rs;
+        ASSERT_TRUE(rs.open(r.paths.at(i))) << rs.errorString().toStdString();
+        EXPECT_EQ(rs.recordCount(), 0);
+        EXPECT_TRUE(rs.eof());
+        EXPECT_EQ(rs.fieldCount(), columns[i]);
+        EXPECT_GE(rs.fieldIndex(u"KJYWRBM"), 0);
+    }
+}
+
+TEST_P(BackupDataFilesDb, FailingStatementStopsBeforeLaterTables)
+{
+    db->exec(QStringLiteral("drop table FGZXJB"));
+    QSqlQuery query;
+    const MonthDataFilesResult r = WriteMonthDataFiles(work.path(), QStringLiteral("200806"), agent, query);
+    EXPECT_EQ(r.outcome, MonthDataFilesResult::QueryFailed);
+    EXPECT_EQ(r.failedIndex, 1);
+    ASSERT_EQ(r.paths.size(), 1);
+    EXPECT_TRUE(QFile::exists(r.paths.at(0)));
+    EXPECT_FALSE(QFile::exists(
+        BackupDataFilePath(work.path(), QStringLiteral("KJSDSBGB_YYYYMM.dat"), QStringLiteral("200806"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, BackupDataFilesDb, SJQL_DATABASE_KINDS);
