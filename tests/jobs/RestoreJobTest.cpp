@@ -9,8 +9,7 @@
 #include "context/ModuleContext.h"
 #include "db/RunLock.h"
 #include "db/SqlLog.h"
-#include "helpers/ModuleHost.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoDatabase.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/IITIterface.h"
 #include "jobs/BackupDataFiles.h"
@@ -72,27 +71,13 @@ struct RestoreOutcome
 
 } // namespace
 
-class RestoreDb : public testing::TestWithParam<const char*>
+class RestoreDb : public test::DemoDatabaseSuite
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(tmp.isValid());
-        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
-        ASSERT_TRUE(db->ok()) << db->error().toStdString();
-        host::DemoOptions options;
-        options.agents = 2;
-        options.employees = 4;
-        options.firstYear = 2008;
-        options.lastYear = 2009;
-        options.period = QStringLiteral("201003");
-        host::DemoResult demo;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
-            << error.toStdString();
-        agent = demo.agentCodes.at(0);
-        other = demo.agentCodes.at(1);
-        test::publishHost(db->connectionPtr(), db->kind(), agent);
+        ASSERT_NO_FATAL_FAILURE(openDemo({2, 4, 2008, 2009, QStringLiteral("201003")}));
         SetSqlLogFolderOverride(path(QStringLiteral("log")));
         SetHostExeDirOverride(tmp.path());
         QDir().mkpath(path(QStringLiteral("backup")));
@@ -293,9 +278,6 @@ protected:
     // Called with the item progress whenever the run processes events.
     std::function<void(qint16)> onPump;
     QTemporaryDir tmp;
-    std::unique_ptr<TestDatabase> db;
-    QString agent;
-    QString other;
 };
 
 TEST_P(RestoreDb, TwoYearsComeBackValueForValue)
