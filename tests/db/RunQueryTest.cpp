@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "db/RunQuery.h"
 
+#include "db/SqlLiteral.h"
+
 #include "helpers/ModuleHost.h"
 #include "helpers/TestDatabase.h"
 #include "hostapi/Gbk.h"
