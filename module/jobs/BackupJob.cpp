@@ -6,6 +6,7 @@
 #include "context/ErrorText.h"
 #include "context/ModuleContext.h"
 #include "context/ParamText.h"
+#include "db/ModuleLog.h"
 #include "db/RunLock.h"
 #include "db/RunQuery.h"
 #include "db/SqlLiteral.h"
@@ -279,9 +280,19 @@ void BackupJob::addLine(int number, const QStringList& params)
     m_results->AddLine(MessageLine(number, params));
 }
 
-void BackupJob::addDbErrorLine()
+void BackupJob::addDbErrorLine(const QString& period)
 {
-    m_results->AddLine(FormatErrorText(QLatin1String(kDbErrorCode)));
+    const QString line = FormatErrorText(QLatin1String(kDbErrorCode));
+    m_results->AddLine(line);
+    logError(period, StatementFailedLogText(line));
+}
+
+void BackupJob::logError(const QString& periodOrYear, const QString& text) const
+{
+    LogSubject subject;
+    subject.agent = m_settings.agentCode;
+    (periodOrYear.size() == 4 ? subject.year : subject.month) = periodOrYear;
+    WriteModuleLog(subject, text);
 }
 
 bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultList& results)
@@ -308,6 +319,7 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultLis
         // Another run holds it (Busy), or it cannot be taken at all (a failure); either way
         // nothing was touched.
         m_results->AddLine(busy);
+        logError(QString(), busy);
         m_outcome = RunOutcome{lock.busy() ? RunEnding::Busy : RunEnding::Failures, busy};
         return false;
     }
@@ -346,9 +358,12 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultLis
             if (m_callbacks.showCompactionError)
                 m_callbacks.showCompactionError(compacted.error);
             m_results->AddLine(CompactionFailedLine(compacted.error));
+            logError(QString(), CompactionFailedLine(compacted.error));
         }
     }
     finishOutcome(interrupted);
+    if (m_outcome.ending != RunEnding::Clean)
+        logError(QString(), m_outcome.summary);
     return ended;
 }
 
@@ -379,6 +394,7 @@ void BackupJob::reportDataInWorkFolder(const QString& year)
     const QString folder = native(yearFolder(m_agentDir, year));
     m_onlyInWorkFolder << YearOnlyInWorkFolderText(year, folder);
     m_results->AddLine(YearOnlyInWorkFolderLine(year, folder));
+    logError(year, YearOnlyInWorkFolderLine(year, folder));
 }
 
 bool BackupJob::precheck()
@@ -471,6 +487,7 @@ BackupJob::YearEnd BackupJob::runYear(const QString& year)
     QString error;
     if (!WriteBackupSummary(year, records, m_settings.agentCode, m_settings.hostAppCode, m_agentDir, archiveFiles,
                             &error)) {
+        logError(year, SummaryNotWrittenText(error));
         addLine(MsgArchiveFailed, {year});
         reportDataInWorkFolder(year);
         return YearEnd::EndRun;
@@ -525,7 +542,7 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
                            QStringLiteral(" and KJYWRBM=") + SqlTextLiteral(m_settings.agentCode) + QStringLiteral(" ");
     QSqlQuery query;
     if (!RunQuery(lookup, query, true)) {
-        addDbErrorLine();
+        addDbErrorLine(period);
         m_statementFailed = true;
         return Step::EndRun;
     }
@@ -543,11 +560,12 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     };
     auto notCleared = [&](const QString& reason) {
         addLine(MsgClearFailed, {period, reason});
+        logError(period, reason); // whole, where the line is cut to the host's 255 bytes
         record(QStringLiteral("N"));
         ++m_monthsNotCleared;
     };
     auto endRun = [&] {
-        addDbErrorLine();
+        addDbErrorLine(period);
         m_statementFailed = true;
         return Step::EndRun;
     };
@@ -773,11 +791,14 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
             AddBackslash(archiveFolder) + BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode);
         QString error;
         FaultPoint("packing", year);
-        if (!CompressFiles(archiveFiles, path, ArchivePassword, &error))
+        if (!CompressFiles(archiveFiles, path, ArchivePassword, &error)) {
+            logError(year, ArchiveNotWrittenText(path, error));
             return QString();
+        }
         // An archive that does not read back whole is no backup: it is removed and counts as a
         // failed packing, so the year's files stay where they are.
         if (!VerifyBackupArchive(path, archiveFiles, ArchivePassword, &error)) {
+            logError(year, ArchiveCheckFailedText(path, error));
             QFile::remove(path);
             return QString();
         }
@@ -793,6 +814,7 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
         archive = packInto(AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP"));
     }
     if (archive.isEmpty()) {
+        logError(year, MessageLine(MsgArchiveFailed, {year}));
         addLine(MsgArchiveFailed, {year});
         return false;
     }

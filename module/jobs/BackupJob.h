@@ -119,7 +119,12 @@ private:
     // Processes pending events through the caller's callback, changing no progress.
     void pumpEvents();
     void addLine(int number, const QStringList& params = {});
-    void addDbErrorLine();
+    // The coded line of a failed statement; the run log gets it with the month (the SQL log holds
+    // the statement and the database's reason).
+    void addDbErrorLine(const QString& period = {});
+    // An error text of the run, whole, into the module's run log with the agent and the period
+    // ("YYYYMM") or year ("YYYY") it concerns (empty: the run as a whole).
+    void logError(const QString& periodOrYear, const QString& text) const;
     bool precheck();
     YearEnd runYear(const QString& year);
     Step runMonth(const QString& period, QString& records, QStringList& archiveFiles);

@@ -137,6 +137,26 @@ QString CompactionFailedLine(const QString& error)
     return QStringLiteral("数据库压缩失败：%1").arg(error);
 }
 
+QString SummaryNotWrittenText(const QString& error)
+{
+    return QStringLiteral("备份摘要文件无法写入：%1").arg(error);
+}
+
+QString ArchiveNotWrittenText(const QString& archive, const QString& error)
+{
+    return QStringLiteral("备份文件%1无法写入：%2").arg(archive, error);
+}
+
+QString ArchiveCheckFailedText(const QString& archive, const QString& error)
+{
+    return QStringLiteral("备份文件%1读回检查不通过，已删除：%2").arg(archive, error);
+}
+
+QString StatementFailedLogText(const QString& line)
+{
+    return line + QStringLiteral("（数据库语句执行失败，语句和原因见SQL错误日志）");
+}
+
 QString YearOnlyInWorkFolderText(const QString& year, const QString& folder)
 {
     return QStringLiteral("%1年度已清理的数据只保存在%2中").arg(year, folder);
@@ -271,6 +291,11 @@ QString RestoreInterruptedLine(const QStringList& committed, const QString& roll
 QString RestoreAbortedLine(const QString& what)
 {
     return QStringLiteral("数据恢复异常中止：") + what;
+}
+
+QString SummaryUnreadableText(const QString& error)
+{
+    return QStringLiteral("备份摘要信息无法读取：%1").arg(error);
 }
 
 QString RestoreSummaryText(RunEnding ending, qsizetype total, int full, int partial)

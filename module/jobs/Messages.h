@@ -83,6 +83,12 @@ enum MessageCode : int
 [[nodiscard]] QString BackupInterruptedLine(const QString& stoppedAt, int monthsCleared, const QStringList& yearsLeft);
 [[nodiscard]] QString CompactionFailedLine(const QString& error);
 
+// Details that only the run log receives (the result line says less).
+[[nodiscard]] QString SummaryNotWrittenText(const QString& error);
+[[nodiscard]] QString ArchiveNotWrittenText(const QString& archive, const QString& error);
+[[nodiscard]] QString ArchiveCheckFailedText(const QString& archive, const QString& error);
+[[nodiscard]] QString StatementFailedLogText(const QString& line);
+
 // Parts of the run's summary that say where data wait in the work folder.
 [[nodiscard]] QString YearOnlyInWorkFolderText(const QString& year, const QString& folder);
 [[nodiscard]] QString MonthFilesKeptText(const QString& period, const QString& folder);
@@ -124,6 +130,7 @@ struct BackupTally
 [[nodiscard]] QString RestoreInterruptedLine(const QStringList& committed, const QString& rolledBack,
                                              qsizetype untouched);
 [[nodiscard]] QString RestoreAbortedLine(const QString& what);
+[[nodiscard]] QString SummaryUnreadableText(const QString& error);
 [[nodiscard]] QString RestoreSummaryText(RunEnding ending, qsizetype total, int full, int partial);
 
 } // namespace sjql

@@ -6,6 +6,7 @@
 #include "context/ErrorText.h"
 #include "context/ModuleContext.h"
 #include "context/ParamText.h"
+#include "db/ModuleLog.h"
 #include "db/RunLock.h"
 #include "db/RunQuery.h"
 #include "db/SqlLiteral.h"
@@ -301,16 +302,23 @@ private:
             QCoreApplication::processEvents();
     }
     void line(int code, const QStringList& params = {}) { m_results.AddLine(MessageLine(code, params)); }
-    // A line that reports something not restored.
-    void failLine(int code, const QStringList& params = {})
-    {
-        line(code, params);
-        markFailure();
-    }
+    // A line that reports something not restored; the run log gets it too.
+    void failLine(int code, const QStringList& params = {}) { failText(MessageLine(code, params)); }
     void failText(const QString& text)
     {
         m_results.AddLine(text);
+        log(text);
         markFailure();
+    }
+    // An error text, whole, into the run log with the archive, year and month being restored.
+    void log(const QString& text) const
+    {
+        LogSubject subject;
+        subject.agent = m_settings.agentCode;
+        subject.archive = m_archiveName;
+        subject.year = m_logYear;
+        subject.month = m_logMonth;
+        WriteModuleLog(subject, text);
     }
     void dbErrorLine() { failText(FormatErrorText(QLatin1String(kDbErrorCode))); }
     void markFailure()
@@ -346,6 +354,8 @@ private:
     bool m_transactionOpen = false;
 
     QString m_archiveName; // the archive being restored, without folder
+    QString m_logYear;     // its summary's year, once read
+    QString m_logMonth;    // the month record being restored
     bool m_archiveFailed = false;
     int m_archiveMonths = 0; // months of the archive restored so far
     QStringList m_committed; // archives committed in this run, without folder
@@ -366,6 +376,8 @@ bool RestoreRun::execute()
                 return false;
             }
             m_archiveName = QFileInfo(m_settings.archives.at(i)).fileName();
+            m_logYear.clear();
+            m_logMonth.clear();
             m_archiveFailed = false;
             m_archiveMonths = 0;
             const Outcome outcome = restoreArchive(m_settings.archives.at(i), step);
@@ -402,6 +414,7 @@ bool RestoreRun::unpack(const QString& archive, const QStringList& names)
         return true;
     failLine(MsgUnpackFailed, {archive});
     m_results.AddLine(UnpackReasonLine(problem, error));
+    log(UnpackReasonLine(problem, error));
     return false;
 }
 
@@ -425,6 +438,7 @@ RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 st
     std::unique_ptr<XmlDocument> doc = XmlDocument::fromFile(summaryPath, &error);
     XmlNode root = doc ? doc->root() : XmlNode();
     if (root.isNull()) {
+        log(SummaryUnreadableText(error));
         failLine(MsgSummaryUnreadable);
         return Outcome::EndRun;
     }
@@ -434,6 +448,7 @@ RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 st
         return Outcome::EndRun;
     }
     const QString year = root.attribute(QStringLiteral("YEAR")).value_or(QString());
+    m_logYear = year.left(4);
     if (year.isEmpty()) {
         failLine(MsgNoYear);
         return Outcome::EndRun;
@@ -496,6 +511,7 @@ RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 st
 RestoreRun::Outcome RestoreRun::restoreRecord(const XmlNode& record, const QString& year)
 {
     const QString month = record.attribute(QStringLiteral("SDYF")).value_or(QString());
+    m_logMonth = month;
     if (month.isEmpty()) {
         failLine(MsgEmptyMonth);
         return Outcome::EndRun;
@@ -721,6 +737,7 @@ bool RestoreJob::Run(QString& operationText, qint16& itemProgress, TDispResultLi
     QString why;
     if (!lock.acquire(m_settings.agentCode, &why)) {
         results.AddLine(why);
+        WriteModuleLog({m_settings.agentCode, {}, {}, {}}, why);
         m_outcome.ending = RunEnding::Busy;
         m_outcome.summary = why;
         return false;
@@ -733,12 +750,15 @@ bool RestoreJob::Run(QString& operationText, qint16& itemProgress, TDispResultLi
     } catch (const std::exception& e) {
         // Anything unforeseen ends the run; the run's destructor has rolled the archive back.
         results.AddLine(RestoreAbortedLine(QString::fromLocal8Bit(e.what())));
+        WriteModuleLog({m_settings.agentCode, {}, {}, {}}, RestoreAbortedLine(QString::fromLocal8Bit(e.what())));
         m_outcome.fail();
     }
     if (!ok)
         m_outcome.fail(); // an early end leaves archives unrestored (an interruption stays one)
     const qsizetype total = m_settings.archives.size();
     m_outcome.summary = RestoreSummaryText(m_outcome.ending, total, tally.full, tally.partial);
+    if (m_outcome.ending != RunEnding::Clean)
+        WriteModuleLog({m_settings.agentCode, {}, {}, {}}, m_outcome.summary);
     return ok;
 }
 

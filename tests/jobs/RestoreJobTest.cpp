@@ -15,6 +15,7 @@
 #include "hostapi/IITIterface.h"
 #include "jobs/BackupDataFiles.h"
 #include "jobs/BackupSummary.h"
+#include "jobs/Messages.h"
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 
