@@ -25,7 +25,8 @@ void WriteModuleLog(const LogSubject& subject, const QString& text)
         about << QStringLiteral("month=") + subject.month;
     if (!subject.archive.isEmpty())
         about << QStringLiteral("archive=") + subject.archive;
-    AppendDailyLog(kModuleLogPrefix, about.join(QLatin1Char(' ')) + QStringLiteral("  ") + text);
+    AppendDailyLog(kModuleLogPrefix,
+                   about.isEmpty() ? text : about.join(QLatin1Char(' ')) + QStringLiteral("  ") + text);
 }
 
 QString ModuleLogFilePath(const QDate& day)

@@ -24,7 +24,7 @@ struct LogSubject
 };
 
 // Appends one entry: time stamp, two blanks, "agent=<code> year=<yyyy> month=<yyyymm>
-// archive=<name>", two blanks, the text, CR LF.
+// archive=<name>" (what is known of it), two blanks, the text, CR LF.
 void WriteModuleLog(const LogSubject& subject, const QString& text);
 
 // The run log file of a day.
