@@ -8,8 +8,10 @@
 // - a line starting with ';' is a comment; '#' is an ordinary character ("#k=v" is the key "#k");
 // - "[name]" starts a section: the name ends at the first ']' (or the line's end), blanks around it
 //   are dropped, and anything after the ']' is ignored; keys before the first section belong to none;
-// - "name=value" divides at the first '='; blanks around name and value are dropped, nothing else:
-//   quotes and a ';' inside the value stay; a line without '=' is a key with an empty value;
+// - "name=value" divides at the first '='; blanks around name and value are dropped; a value
+//   enclosed in a pair of equal quotation marks (single or double) is read without them, as the
+//   Windows documentation of GetPrivateProfileString says; other quotes and a ';' inside the value
+//   stay; a line without '=' is a key with an empty value;
 // - section and key names match without regard to ASCII case; a GBK character's second byte is
 //   never folded, so two Chinese names differ whenever their bytes do;
 // - the first of two equal keys in a section wins, and only the first of two equal sections is read.
@@ -180,7 +182,10 @@ public:
         const detail::Place place = detail::find(m_bytes, detail::callerName(section), detail::callerName(key));
         if (!place.key)
             return std::nullopt;
-        return place.key->value.toByteArray();
+        QByteArrayView value = place.key->value;
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.sliced(1, value.size() - 2);
+        return value.toByteArray();
     }
 
     // Stores `value` under `key` of `section`. False, and nothing changed, when a name or the value

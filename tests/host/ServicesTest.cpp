@@ -162,7 +162,7 @@ TEST_F(ServicesTest, UserIniIsReadAsTheProfileFunctionsReadIt)
     EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "HideNsr", "?"), "0");
     EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "#HideNsr", "?"), "1");
     EXPECT_EQ(QByteArray(GetSubAppUserConfigParam("03", "SysConfig", "BFPATH", "")), folder);
-    EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "Quoted", ""), "\"x y\"");
+    EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "Quoted", ""), "x y");
     EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "Later", "none"), "none");
 
     // The switch writes the key it reads; every other line stays as it was.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Settings files read and written the way the Windows profile functions do it: the first of two
 // equal keys and sections wins, names match without regard to ASCII case, ';' starts a comment
-// line and '#' does not, values keep their quotes, GBK bytes stay as they are.
+// line and '#' does not, a pair of quotes around a value is dropped, GBK bytes stay as they are.
 #include "support/IniFile.h"
 
 #include "hostapi/Gbk.h"
@@ -69,12 +69,17 @@ TEST(IniRead, SemicolonLinesAreCommentsHashLinesAreKeys)
     EXPECT_EQ(valueIn("[;S]\r\nk=v\r\n", ";S", "k"), "v");
 }
 
-TEST(IniRead, QuotesAroundValuesAreKept)
+TEST(IniRead, APairOfQuotesAroundAValueIsDropped)
 {
-    const QByteArray text = "[S]\r\nDouble=\"400 800\"\r\nSingle='x'\r\nPadded=  \"a\"  \r\n\"Key\"=q\r\n";
-    EXPECT_EQ(valueIn(text, "S", "Double"), "\"400 800\"");
-    EXPECT_EQ(valueIn(text, "S", "Single"), "'x'");
-    EXPECT_EQ(valueIn(text, "S", "Padded"), "\"a\"");
+    const QByteArray text = "[S]\r\nDouble=\"400 800\"\r\nSingle='x'\r\nPadded=  \"a\"  \r\n\"Key\"=q\r\n"
+                            "Mixed=\"x'\r\nOne=\"\r\nInside=a\"b\"\r\nEmpty=\"\"\r\n";
+    EXPECT_EQ(valueIn(text, "S", "Double"), "400 800");
+    EXPECT_EQ(valueIn(text, "S", "Single"), "x");
+    EXPECT_EQ(valueIn(text, "S", "Padded"), "a");
+    EXPECT_EQ(valueIn(text, "S", "Mixed"), "\"x'");
+    EXPECT_EQ(valueIn(text, "S", "One"), "\"");
+    EXPECT_EQ(valueIn(text, "S", "Inside"), "a\"b\"");
+    EXPECT_EQ(valueIn(text, "S", "Empty"), "");
     EXPECT_EQ(valueIn(text, "S", "\"Key\""), "q");
     EXPECT_EQ(valueIn(text, "S", "Key"), kMissing);
 }
