@@ -73,16 +73,17 @@ QByteArray singleValueFile(const AdtgColumn& column, const QVariant& value, qsiz
     return w.toBytes();
 }
 
-// An SQLite database file in a folder of its own, open under a connection name of its own; the
-// connection goes with the object (queries and copies of the handle must be gone by then).
+// An SQLite database file in a folder of its own, open under a connection name of its own, with
+// the table that `schema` creates; the connection goes with the object (queries and copies of the
+// handle must be gone by then).
 class ScratchSqlite
 {
 public:
-    explicit ScratchSqlite(const QString& name) : m_name(name)
+    ScratchSqlite(const QString& name, const QString& schema) : m_name(name)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(m_dir.filePath(QStringLiteral("t.db")));
-        m_ok = m_dir.isValid() && db.open();
+        m_ok = m_dir.isValid() && db.open() && QSqlQuery(db).exec(schema);
     }
     ~ScratchSqlite()
     {
@@ -321,12 +322,12 @@ TEST(AdtgWriterTest, AmountsAreExactOrRefused)
 // cannot hold; saving it fails and names table, column and value, and no file is left.
 TEST(AdtgWriterTest, SavedAmountsOutsideTheDeclaredTypeFailTheSave)
 {
-    ScratchSqlite dir(QStringLiteral("adtg-amounts"));
+    ScratchSqlite dir(QStringLiteral("adtg-amounts"),
+                      QStringLiteral("create table T (ID INTEGER, YFGZ DECIMAL(16,2))"));
     ASSERT_TRUE(dir.ok());
     {
         QSqlDatabase db = dir.database();
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("create table T (ID INTEGER, YFGZ DECIMAL(16,2))")));
         for (const char* amount : {"1e20", "1.23456789"}) {
             SCOPED_TRACE(amount);
             ASSERT_TRUE(q.exec(QStringLiteral("delete from T")));
@@ -379,12 +380,12 @@ TEST(AdtgWriterTest, SavedResultKeepsNullsAndProcessesEventsOnTheWay)
 {
     // A declared table: NULLs of number columns are noted without reading their values, texts are
     // measured, and the caller's pump runs while the rows are read.
-    ScratchSqlite dir(QStringLiteral("adtg-save"));
+    ScratchSqlite dir(QStringLiteral("adtg-save"),
+                      QStringLiteral("create table T (ID INTEGER, NAME VARCHAR(4), AMOUNT DECIMAL(16,2))"));
     ASSERT_TRUE(dir.ok());
     {
         QSqlDatabase db = dir.database();
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("create table T (ID INTEGER, NAME VARCHAR(4), AMOUNT DECIMAL(16,2))")));
         ASSERT_TRUE(db.transaction());
         for (int i = 1; i <= 1000; ++i) {
             const QString amount = i % 100 == 0 ? QStringLiteral("NULL") : QStringLiteral("%1.25").arg(i);
