@@ -156,7 +156,7 @@ protected:
         return AppendBackupRecord(QString(), QStringLiteral("Y"), period, declaration(period));
     }
     // The summary of `year` for the current agent of the host application "03".
-    QString summaryOf(const QString& year, const QString& records) const
+    QByteArray summaryOf(const QString& year, const QString& records) const
     {
         return BuildBackupSummary(year, records, agent, QStringLiteral("03"));
     }
