@@ -10,14 +10,13 @@
 // 202003. Our run goes first (backup and clear of 2019, then the restore of its archive); the
 // tools then work on the restored rows. Every step is checked by counting the year's rows.
 //
-// Phases of our run are taken from the run itself: the building blocks it calls are wrapped at
-// link time (see sjql_bench.cmake), and their time is added up while a run is being timed.
+// Phases of our run are taken from the run itself: a phase observer is installed while a run is
+// timed, and the jobs, the archive code and the statement runner report their work to it.
 // Output: one "ratio PHASE OURS_S THEIRS_S RATIO" line per compared phase, then peak_rss_mb and
 // max_event_gap_ms (the longest stretch without event processing during our two runs).
 #include "archive/CompressUnit.h"
 #include "archive/FileUtils.h"
 #include "context/ModuleContext.h"
-#include "db/Compaction.h"
 #include "db/SqlLog.h"
 #include "host/data/HostDatabase.h"
 #include "host/services/HostServicesAdmin.h"
@@ -25,7 +24,7 @@
 #include "jobs/BackupJob.h"
 #include "jobs/RestoreJob.h"
 #include "jobs/ResultLines.h"
-#include "support/AdtgReader.h"
+#include "support/PhaseObserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -43,9 +42,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
-#include <iterator>
 #include <optional>
 #include <sys/resource.h>
 
@@ -58,50 +54,48 @@ using Clock = std::chrono::steady_clock;
 constexpr int kYear = 2019;
 const char* const kTables[3] = {"ZCGZXJMXB", "FGZXJB", "KJSDSBGB"};
 
-// Time spent per phase while `g_timing` is set; filled by the link-time wrappers below. The restore
-// reads and builds rows on a helper thread while statements run on the main thread, so the
-// counters are atomics: a shared lock here would make the two threads wait for each other on every
-// row and slow down the very thing being measured.
-constexpr const char* kPhases[] = {"select", "statement", "save", "open", "move", "clear", "pack", "unpack", "build"};
-struct alignas(64) PhaseCounter
+// Time spent per phase while the observer is installed. The restore reads and builds rows on a
+// helper thread while statements run on the main thread, so the counters are atomics: a shared
+// lock here would make the two threads wait for each other on every row and slow down the very
+// thing being measured.
+class PhaseTotals : public PhaseObserver
 {
-    std::atomic<std::int64_t> ns{0};
-};
-PhaseCounter g_phaseNs[std::size(kPhases)];
-std::atomic<bool> g_timing = false;
-
-size_t phaseIndex(const char* name)
-{
-    for (size_t i = 0; i < std::size(kPhases); ++i) {
-        if (std::strcmp(kPhases[i], name) == 0)
-            return i;
-    }
-    std::fprintf(stderr, "sjql-bench: unknown phase %s\n", name);
-    std::abort();
-}
-
-struct PhaseTimer
-{
-    explicit PhaseTimer(const char* phase) : index(phaseIndex(phase)), start(Clock::now()) {}
-    ~PhaseTimer()
+public:
+    void phaseDone(Phase phase, std::chrono::steady_clock::duration took) override
     {
-        if (g_timing)
-            g_phaseNs[index].ns.fetch_add((Clock::now() - start).count(), std::memory_order_relaxed);
+        m_ns[size_t(phase)].ns.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count(),
+                                         std::memory_order_relaxed);
     }
-    size_t index;
-    Clock::time_point start;
+    void clear()
+    {
+        for (Counter& c : m_ns)
+            c.ns.store(0, std::memory_order_relaxed);
+    }
+    double operator()(Phase phase) const
+    {
+        return double(m_ns[size_t(phase)].ns.load(std::memory_order_relaxed)) / 1e9;
+    }
+
+private:
+    struct alignas(64) Counter
+    {
+        std::atomic<std::int64_t> ns{0};
+    };
+    Counter m_ns[kPhaseCount];
 };
 
-void clearPhases()
+// Installs the observer for the lifetime of one timed run.
+struct Observing
 {
-    for (PhaseCounter& c : g_phaseNs)
-        c.ns.store(0, std::memory_order_relaxed);
-}
-
-double phase(const char* name)
-{
-    return double(g_phaseNs[phaseIndex(name)].ns.load(std::memory_order_relaxed)) / 1e9;
-}
+    explicit Observing(PhaseTotals& totals)
+    {
+        totals.clear();
+        SetPhaseObserver(&totals);
+    }
+    ~Observing() { SetPhaseObserver(nullptr); }
+    Observing(const Observing&) = delete;
+    Observing& operator=(const Observing&) = delete;
+};
 
 double seconds(Clock::time_point from)
 {
@@ -365,100 +359,6 @@ void printRatio(const char* name, double ours, double theirs)
 
 } // namespace
 
-// Link-time wrappers: the linker sends the calls of our libraries to these (-Wl,--wrap=SYMBOL),
-// which time them and call the real function. The asm labels name the mangled symbols.
-#define SJQL_WRAP(ret, sym, params)                                                                                    \
-    ret real_##sym params asm("__real_" #sym);                                                                         \
-    ret wrap_##sym params asm("__wrap_" #sym);
-
-class QSqlQuery;
-SJQL_WRAP(bool, _ZN4sjql8RunQueryERK7QStringR9QSqlQueryb, (const QString&, QSqlQuery&, bool))
-SJQL_WRAP(bool, _ZN9QSqlQuery4lastEv, (QSqlQuery*))
-SJQL_WRAP(bool, _ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE,
-          (QSqlQuery&, const QSqlDatabase&, const QString&, const QString&, QString*, const std::function<void()>&))
-SJQL_WRAP(bool, _ZN4sjql4adtg13AdtgRecordset4openERK7QString, (adtg::AdtgRecordset*, const QString&))
-SJQL_WRAP(void, _ZN4sjql4adtg13AdtgRecordset8moveNextEv, (adtg::AdtgRecordset*))
-SJQL_WRAP(int, ClearDKDJData, (const char*, const char*, char**))
-SJQL_WRAP(bool, _ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_,
-          (const QStringList&, const QString&, const std::optional<QString>&, QString*))
-SJQL_WRAP(bool, _ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_,
-          (const QString&, const QString&, bool, const std::optional<QString>&, QString*))
-SJQL_WRAP(bool, _ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
-          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
-SJQL_WRAP(bool, _ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
-          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
-SJQL_WRAP(bool, _ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
-          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
-
-bool wrap__ZN4sjql8RunQueryERK7QStringR9QSqlQueryb(const QString& sql, QSqlQuery& q, bool isSelect)
-{
-    PhaseTimer t(isSelect ? "select" : "statement");
-    return real__ZN4sjql8RunQueryERK7QStringR9QSqlQueryb(sql, q, isSelect);
-}
-bool wrap__ZN9QSqlQuery4lastEv(QSqlQuery* q)
-{
-    PhaseTimer t("select");
-    return real__ZN9QSqlQuery4lastEv(q);
-}
-bool wrap__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE(
-    QSqlQuery& q, const QSqlDatabase& db, const QString& table, const QString& path, QString* error,
-    const std::function<void()>& pump)
-{
-    PhaseTimer t("save");
-    return real__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE(
-        q, db, table, path, error, pump);
-}
-bool wrap__ZN4sjql4adtg13AdtgRecordset4openERK7QString(adtg::AdtgRecordset* rs, const QString& path)
-{
-    PhaseTimer t("open");
-    return real__ZN4sjql4adtg13AdtgRecordset4openERK7QString(rs, path);
-}
-void wrap__ZN4sjql4adtg13AdtgRecordset8moveNextEv(adtg::AdtgRecordset* rs)
-{
-    PhaseTimer t("move");
-    real__ZN4sjql4adtg13AdtgRecordset8moveNextEv(rs);
-}
-int wrap_ClearDKDJData(const char* p, const char* a, char** r)
-{
-    PhaseTimer t("clear");
-    return real_ClearDKDJData(p, a, r);
-}
-bool wrap__ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_(const QStringList& files,
-                                                                                const QString& archive,
-                                                                                const std::optional<QString>& pw,
-                                                                                QString* error)
-{
-    PhaseTimer t("pack");
-    return real__ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_(files, archive, pw, error);
-}
-bool wrap__ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_(const QString& archive, const QString& dest,
-                                                                        bool folders, const std::optional<QString>& pw,
-                                                                        QString* error)
-{
-    PhaseTimer t("unpack");
-    return real__ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_(archive, dest, folders, pw, error);
-}
-bool wrap__ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(const adtg::AdtgRecordset& rs,
-                                                                                        TDBKind kind, QString& sql,
-                                                                                        QString* error)
-{
-    PhaseTimer t("build");
-    return real__ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
-}
-bool wrap__ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(
-    const adtg::AdtgRecordset& rs, TDBKind kind, QString& sql, QString* error)
-{
-    PhaseTimer t("build");
-    return real__ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
-}
-bool wrap__ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(const adtg::AdtgRecordset& rs,
-                                                                                          TDBKind kind, QString& sql,
-                                                                                          QString* error)
-{
-    PhaseTimer t("build");
-    return real__ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
-}
-
 int main(int argc, char** argv)
 {
     // The jobs' result lists live in the widget library; nothing is shown.
@@ -579,37 +479,25 @@ int main(int argc, char** argv)
     settings.workDir = home + QStringLiteral("/Apps/16/TEMP/TMPBFMU");
     settings.subAppDir = home + QStringLiteral("/Apps/16/");
     settings.years = {QString::number(kYear)};
-    Clock::time_point packingStart{}, compactionStart{};
-    double compaction = 0;
     qint16 progress = 0;
+    // Events are processed the jobs' own way (ProcessPendingEvents), as in the window.
     BackupJobCallbacks callbacks;
-    callbacks.processEvents = [&] {
-        // The year's months are done once the year's packing begins; the text marks the compaction.
-        if (progress >= 10 + 12 * (90 / 12) && packingStart == Clock::time_point{})
-            packingStart = Clock::now();
-        if (operationText == QStringLiteral("正在压缩数据库") && compactionStart == Clock::time_point{})
-            compactionStart = Clock::now();
-        QCoreApplication::processEvents();
-    };
     callbacks.confirmWarnings = [](TDispResultList&) { return true; };
-    callbacks.compact = [&] {
-        const auto start = Clock::now();
-        CompactResult r = CompactAccessDatabase();
-        compaction = seconds(start);
-        return r;
-    };
     callbacks.showCompactionError = [](const QString& e) { die(QStringLiteral("compaction: ") + e); };
 
     TDispResultList results;
-    clearPhases();
-    g_timing = true;
-    gaps.begin();
-    auto start = Clock::now();
+    PhaseTotals phase;
+    bool backedUp = false;
+    double backupTotal = 0;
     BackupJob backup(settings, callbacks);
-    const bool backedUp = backup.Run(operationText, progress, results);
-    const double backupTotal = seconds(start);
-    gaps.end();
-    g_timing = false;
+    {
+        const Observing observing(phase);
+        gaps.begin();
+        const auto start = Clock::now();
+        backedUp = backup.Run(operationText, progress, results);
+        backupTotal = seconds(start);
+        gaps.end();
+    }
     if (!backedUp || backup.archives().size() != 1) {
         QStringList lines;
         for (int i = 0; i < results.LineCount(); ++i)
@@ -621,16 +509,14 @@ int main(int argc, char** argv)
     expectRows(*conn, agent, 0, "our clear");
     const QString archive = backup.archives().first();
     const qint64 archiveBytes = QFileInfo(archive).size();
-    const double packing = compactionStart > packingStart && packingStart != Clock::time_point{}
-                               ? std::chrono::duration<double>(compactionStart - packingStart).count()
-                               : phase("pack");
-    const double selectS = phase("select"), clearS = phase("clear");
-    const double writingS = phase("save") + phase("open");
+    const double packing = phase(Phase::Packing), compaction = phase(Phase::Compaction);
+    const double selectS = phase(Phase::Selection), clearS = phase(Phase::Clearing);
+    const double writingS = phase(Phase::Saving) + phase(Phase::ReadingBack);
     std::printf("ours backup_clear %.2f s, %.0f rows/s: selection %.2f, writing %.2f (saving %.2f, reading back "
                 "%.2f), clearing %.2f, packing %.2f (zip %.2f), compaction %.2f, rest %.2f; archive %lld bytes\n",
-                backupTotal, double(yearTotal) / backupTotal, selectS, writingS, phase("save"), phase("open"), clearS,
-                packing, phase("pack"), compaction, backupTotal - selectS - writingS - clearS - packing - compaction,
-                static_cast<long long>(archiveBytes));
+                backupTotal, double(yearTotal) / backupTotal, selectS, writingS, phase(Phase::Saving),
+                phase(Phase::ReadingBack), clearS, packing, phase(Phase::Compressing), compaction,
+                backupTotal - selectS - writingS - clearS - packing - compaction, static_cast<long long>(archiveBytes));
     std::fflush(stdout);
 
     // Our restore of that archive.
@@ -641,18 +527,17 @@ int main(int argc, char** argv)
     rs.agentCode = agent;
     rs.hostAppCode = QStringLiteral("03");
     RestoreJob restore(rs);
-    restore.processEvents = [] { QCoreApplication::processEvents(); };
     results.ClearLines();
-    clearPhases();
-    g_timing = true;
-    const double gapBefore = gaps.maxGapMs();
-    gaps.begin();
-    start = Clock::now();
-    const bool restored = restore.Run(operationText, progress, results);
-    const double restoreTotal = seconds(start);
-    gaps.end();
-    g_timing = false;
-    (void)gapBefore;
+    bool restored = false;
+    double restoreTotal = 0;
+    {
+        const Observing observing(phase);
+        gaps.begin();
+        const auto start = Clock::now();
+        restored = restore.Run(operationText, progress, results);
+        restoreTotal = seconds(start);
+        gaps.end();
+    }
     DeleteTree(rs.unpackFolder);
     if (!restored) {
         QStringList lines;
@@ -661,12 +546,13 @@ int main(int argc, char** argv)
         die(QStringLiteral("restore ended early: ") + lines.join(QStringLiteral(" | ")));
     }
     expectRows(*conn, agent, yearTotal, "our restore");
-    const double unpackS = phase("unpack"), readS = phase("open") + phase("move"), buildS = phase("build"),
-                 insertS = phase("statement");
+    const double unpackS = phase(Phase::Unpacking), readS = phase(Phase::Reading), buildS = phase(Phase::Building),
+                 insertS = phase(Phase::Statement), checkS = phase(Phase::Selection),
+                 clearingS = phase(Phase::Clearing);
     std::printf("ours restore %.2f s, %.0f rows/s: unpacking %.2f, reading %.2f, building %.2f, inserting %.2f, "
                 "checks %.2f, clearing %.2f, rest %.2f\n",
-                restoreTotal, double(yearTotal) / restoreTotal, unpackS, readS, buildS, insertS, phase("select"),
-                phase("clear"), restoreTotal - unpackS - readS - buildS - insertS - phase("select") - phase("clear"));
+                restoreTotal, double(yearTotal) / restoreTotal, unpackS, readS, buildS, insertS, checkS, clearingS,
+                restoreTotal - unpackS - readS - buildS - insertS - checkS - clearingS);
     std::printf("event processing: %lld passes, longest gap %.0f ms in the backup\n",
                 static_cast<long long>(gaps.ticks()), backupGap);
     std::fflush(stdout);
