@@ -357,6 +357,27 @@ void printRatio(const char* name, double ours, double theirs)
     std::printf("ratio %s %.2f %.2f %.2f\n", name, ours, theirs, theirs > 0 ? ours / theirs : 0.0);
 }
 
+// Runs a job with the phase observer installed and the event gaps measured; its time in seconds.
+// A run that ends early ends the benchmark with the run's lines.
+template <typename Job>
+double timedRun(Job& job, PhaseTotals& phases, EventGapMeter& gaps, QString& operationText, qint16& progress,
+                TDispResultList& results, const char* what)
+{
+    const Observing observing(phases);
+    gaps.begin();
+    const auto start = Clock::now();
+    const bool ended = job.Run(operationText, progress, results);
+    const double took = seconds(start);
+    gaps.end();
+    if (!ended) {
+        QStringList lines;
+        for (int i = 0; i < results.LineCount(); ++i)
+            lines << results.GetLine(i).Text;
+        die(QStringLiteral("%1 ended early: ").arg(QLatin1String(what)) + lines.join(QStringLiteral(" | ")));
+    }
+    return took;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -487,23 +508,10 @@ int main(int argc, char** argv)
 
     TDispResultList results;
     PhaseTotals phase;
-    bool backedUp = false;
-    double backupTotal = 0;
     BackupJob backup(settings, callbacks);
-    {
-        const Observing observing(phase);
-        gaps.begin();
-        const auto start = Clock::now();
-        backedUp = backup.Run(operationText, progress, results);
-        backupTotal = seconds(start);
-        gaps.end();
-    }
-    if (!backedUp || backup.archives().size() != 1) {
-        QStringList lines;
-        for (int i = 0; i < results.LineCount(); ++i)
-            lines << results.GetLine(i).Text;
-        die(QStringLiteral("backup and clear ended early: ") + lines.join(QStringLiteral(" | ")));
-    }
+    const double backupTotal = timedRun(backup, phase, gaps, operationText, progress, results, "backup and clear");
+    if (backup.archives().size() != 1)
+        die(QStringLiteral("backup and clear wrote %1 archives").arg(backup.archives().size()));
     const double backupGap = gaps.maxGapMs();
     const double backupRss = peakRssMb();
     expectRows(*conn, agent, 0, "our clear");
@@ -528,23 +536,8 @@ int main(int argc, char** argv)
     rs.hostAppCode = QStringLiteral("03");
     RestoreJob restore(rs);
     results.ClearLines();
-    bool restored = false;
-    double restoreTotal = 0;
-    {
-        const Observing observing(phase);
-        gaps.begin();
-        const auto start = Clock::now();
-        restored = restore.Run(operationText, progress, results);
-        restoreTotal = seconds(start);
-        gaps.end();
-    }
+    const double restoreTotal = timedRun(restore, phase, gaps, operationText, progress, results, "restore");
     DeleteTree(rs.unpackFolder);
-    if (!restored) {
-        QStringList lines;
-        for (int i = 0; i < results.LineCount(); ++i)
-            lines << results.GetLine(i).Text;
-        die(QStringLiteral("restore ended early: ") + lines.join(QStringLiteral(" | ")));
-    }
     expectRows(*conn, agent, yearTotal, "our restore");
     const double unpackS = phase(Phase::Unpacking), readS = phase(Phase::Reading), buildS = phase(Phase::Building),
                  insertS = phase(Phase::Statement), checkS = phase(Phase::Selection),

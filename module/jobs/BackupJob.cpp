@@ -71,6 +71,37 @@ QString periodOfDataFile(const QString& name)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
+// Why a month's data files did not come out whole (the result line's reason; the month stays).
+QString notWrittenReason(const MonthDataFilesResult& written, const QString& period, const QString& folder)
+{
+    const BackupDataFileKind* kind =
+        written.failedIndex >= 0 ? &BackupDataFileKinds().at(size_t(written.failedIndex)) : nullptr;
+    const QString name = kind ? BackupDataFileName(QLatin1String(kind->fileTemplate), period) : QString();
+    switch (written.outcome) {
+    case MonthDataFilesResult::Unrestorable:
+        return QStringLiteral("%1，未清理").arg(written.error);
+    case MonthDataFilesResult::SelectionUnreadable:
+        return QStringLiteral("%1的数据无法读取，未清理：%2").arg(QLatin1String(kind->table), written.error);
+    case MonthDataFilesResult::SaveFailed:
+        return QStringLiteral("备份数据文件写入失败，未清理：%1").arg(written.error);
+    case MonthDataFilesResult::NotSynced:
+        return QStringLiteral("备份数据文件%1无法写入磁盘，未清理").arg(name);
+    case MonthDataFilesResult::ReadBackFailed:
+        return QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, written.error);
+    case MonthDataFilesResult::ReadBackDiffers:
+        return QStringLiteral("备份数据文件%1读回的%2行与数据库中选出的%3行不一致，未清理")
+            .arg(name)
+            .arg(written.readBackRows)
+            .arg(written.selectedRows);
+    case MonthDataFilesResult::FolderNotSynced:
+        return QStringLiteral("备份目录%1无法写入磁盘，未清理").arg(folder);
+    case MonthDataFilesResult::Written:
+    case MonthDataFilesResult::QueryFailed:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 QString BackupMessageText(int number, const QStringList& params)
@@ -608,40 +639,12 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
     QSqlQuery query;
     const MonthDataFilesResult written = WriteMonthDataFiles(m_agentDir, period, m_settings.agentCode, query, options);
     *paths = written.paths;
-    const BackupDataFileKind* kind =
-        written.failedIndex >= 0 ? &BackupDataFileKinds().at(size_t(written.failedIndex)) : nullptr;
-    const QString name = kind ? BackupDataFileName(QLatin1String(kind->fileTemplate), period) : QString();
-    switch (written.outcome) {
-    case MonthDataFilesResult::Written:
+    if (written.outcome == MonthDataFilesResult::Written)
         return true;
-    case MonthDataFilesResult::QueryFailed:
+    if (written.outcome == MonthDataFilesResult::QueryFailed)
         *endRun = true;
-        return false;
-    case MonthDataFilesResult::Unrestorable:
-        *reason = QStringLiteral("%1，未清理").arg(written.error);
-        return false;
-    case MonthDataFilesResult::SelectionUnreadable:
-        *reason = QStringLiteral("%1的数据无法读取，未清理：%2").arg(QLatin1String(kind->table), written.error);
-        return false;
-    case MonthDataFilesResult::SaveFailed:
-        *reason = QStringLiteral("备份数据文件写入失败，未清理：%1").arg(written.error);
-        return false;
-    case MonthDataFilesResult::NotSynced:
-        *reason = QStringLiteral("备份数据文件%1无法写入磁盘，未清理").arg(name);
-        return false;
-    case MonthDataFilesResult::ReadBackFailed:
-        *reason = QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, written.error);
-        return false;
-    case MonthDataFilesResult::ReadBackDiffers:
-        *reason = QStringLiteral("备份数据文件%1读回的%2行与数据库中选出的%3行不一致，未清理")
-                      .arg(name)
-                      .arg(written.readBackRows)
-                      .arg(written.selectedRows);
-        return false;
-    case MonthDataFilesResult::FolderNotSynced:
-        *reason = QStringLiteral("备份目录%1无法写入磁盘，未清理").arg(native(yearFolder(m_agentDir, period.left(4))));
-        return false;
-    }
+    else
+        *reason = notWrittenReason(written, period, native(yearFolder(m_agentDir, period.left(4))));
     return false;
 }
 
