@@ -93,10 +93,7 @@ SJQL_HOST_COMMAND({
     .usage = QStringLiteral("IN OUT"),
     .summary = QStringLiteral("用宿主的加密算法加密明文的设置文件（例如 sysconfig.dat）"),
     .details = QStringLiteral("IN 是明文的 ini 文件，OUT 是加密后写出的文件；成功时输出 encrypted=<OUT 的完整路径>。"),
-    .valueOptions = {},
-    .flagOptions = {},
     .maxPositional = 2,
-    .gui = false,
     .run = runEncryptConfig,
 })
 

@@ -57,16 +57,19 @@ void printState(const SwitchState& s)
                                                                 : QStringLiteral("未启用"));
 }
 
+QString buttonCaption(bool hide)
+{
+    return hide ? QStringLiteral("隐藏非正常纳税人") : QStringLiteral("显示非正常纳税人");
+}
+
 int press(const CommandLine& cl, bool hide)
 {
     HostSession session;
     QString error;
-    if (!session.start(cl, &error))
-        return fail(error);
-    QWidget* form = session.openScriptedModule(&error);
+    QWidget* form = session.startScripted(cl, &error);
     if (!form)
         return fail(error);
-    const QString caption = hide ? QStringLiteral("隐藏非正常纳税人") : QStringLiteral("显示非正常纳税人");
+    const QString caption = buttonCaption(hide);
     auto* button = form->findChild<QWidget*>(hide ? QStringLiteral("btnHINT") : QStringLiteral("btnShow"));
     if (!button)
         return fail(QStringLiteral("模块窗口中没有“%1”按钮").arg(caption));
@@ -90,35 +93,28 @@ int press(const CommandLine& cl, bool hide)
     return 0;
 }
 
-const QString kDetails = QStringLiteral("像用户一样打开历史数据清理窗口并按下按钮，然后输出开关的状态：\n"
-                                        "  HideNsr=1|0                        用户设置中保存的标志\n"
-                                        "  hide_switch=available|unavailable  当前版本是否提供此开关\n"
-                                        "  abnormal_taxpayers=hidden|shown    窗口显示的当前状态\n"
-                                        "  隐藏非正常纳税人=已启用|未启用|不可用\n"
-                                        "开关不可用、或已处于所要的状态时，不做任何改动，退出码为 1。");
+// The command that presses one of the two buttons.
+Command pressCommand(bool hide)
+{
+    const QString caption = buttonCaption(hide);
+    return {
+        .name = hide ? QStringLiteral("hide") : QStringLiteral("show"),
+        .usage = QStringLiteral("--home DIR"),
+        .summary = QStringLiteral("按下窗口的“%1”，输出开关的状态").arg(caption),
+        .details = QStringLiteral("像用户一样打开历史数据清理窗口并按下按钮，然后输出开关的状态：\n"
+                                  "  HideNsr=1|0                        用户设置中保存的标志\n"
+                                  "  hide_switch=available|unavailable  当前版本是否提供此开关\n"
+                                  "  abnormal_taxpayers=hidden|shown    窗口显示的当前状态\n"
+                                  "  隐藏非正常纳税人=已启用|未启用|不可用\n"
+                                  "开关不可用、或已处于所要的状态时，不做任何改动，退出码为 1。"),
+        .gui = true,
+        .run = [hide](const CommandLine& cl) { return press(cl, hide); },
+    };
+}
 
 } // namespace
 
-SJQL_HOST_COMMAND({
-    .name = QStringLiteral("hide"),
-    .usage = QStringLiteral("--home DIR"),
-    .summary = QStringLiteral("按下窗口的“隐藏非正常纳税人”，输出开关的状态"),
-    .details = kDetails,
-    .valueOptions = {},
-    .flagOptions = {},
-    .gui = true,
-    .run = [](const CommandLine& cl) { return press(cl, true); },
-})
-
-SJQL_HOST_COMMAND({
-    .name = QStringLiteral("show"),
-    .usage = QStringLiteral("--home DIR"),
-    .summary = QStringLiteral("按下窗口的“显示非正常纳税人”，输出开关的状态"),
-    .details = kDetails,
-    .valueOptions = {},
-    .flagOptions = {},
-    .gui = true,
-    .run = [](const CommandLine& cl) { return press(cl, false); },
-})
+SJQL_HOST_COMMAND(pressCommand(true))
+SJQL_HOST_COMMAND(pressCommand(false))
 
 } // namespace sjql::host

@@ -85,9 +85,6 @@ SJQL_HOST_COMMAND({
     .details = QStringLiteral("路径：home、hostIni、hostExeDir、sysConfigIni、qtTranslations（Qt 的中文翻译文件）、\n"
                               "GetAppPath、GetCurSubAppPath 等；值对象：QVR_KJYWRBM、QVR_SDFY、QVR_DKDJDBType、\n"
                               "QVR_DKDJADOConnection（数据库连接的简短说明）等。"),
-    .valueOptions = {},
-    .flagOptions = {},
-    .gui = false,
     .run = runInfo,
 })
 

@@ -145,7 +145,6 @@ SJQL_HOST_COMMAND({
     .valueOptions = {QStringLiteral("agents"), QStringLiteral("employees"), QStringLiteral("years"),
                      QStringLiteral("period"), QStringLiteral("seed"), QStringLiteral("db")},
     .flagOptions = {QStringLiteral("no-hide-switch"), QStringLiteral("quiet")},
-    .gui = false,
     .run = runInit,
 })
 

@@ -132,7 +132,6 @@ SJQL_HOST_COMMAND({
     .name = QStringLiteral("restore"),
     .usage = QStringLiteral("--home DIR [--quiet] ARCHIVE..."),
     .summary = QStringLiteral("通过模块窗口恢复备份文件（在窗口的打开对话框中选中它们），输出结果行"),
-    .valueOptions = {},
     .flagOptions = {QStringLiteral("quiet")},
     .maxPositional = -1,
     .gui = true,

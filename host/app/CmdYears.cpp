@@ -19,10 +19,8 @@ int runYears(const CommandLine& cl)
 {
     HostSession session;
     QString error;
-    if (!session.start(cl, &error))
-        return fail(error);
     // Headless: boxes are recorded and answered with OK instead of waiting for a user.
-    QWidget* form = session.openScriptedModule(&error);
+    QWidget* form = session.startScripted(cl, &error);
     if (!form)
         return fail(error);
 
@@ -51,8 +49,6 @@ SJQL_HOST_COMMAND({
     .details = QStringLiteral("像用户一样打开历史数据清理窗口，按年度框的顺序输出其标题：years=2023年,2022年,...；\n"
                               "没有历史数据时为 years=无历史数据。工作文件夹中还有已清理、未打包的月份的年度\n"
                               "标为“2019年(未完成)”。窗口途中显示的提示框输出为 box=<提示文字>。"),
-    .valueOptions = {},
-    .flagOptions = {},
     .gui = true,
     .run = runYears,
 })

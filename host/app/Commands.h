@@ -37,11 +37,11 @@ struct CommandLine
 struct Command
 {
     QString name;
-    QString usage;            // the options, as shown in the help text
-    QString summary;          // one line, in Chinese
-    QString details = {};     // further lines for "sjql-host <command> --help" (Chinese; may be empty)
-    QStringList valueOptions; // options taking a value ("home" is accepted by every command)
-    QStringList flagOptions;
+    QString usage;                 // the options, as shown in the help text
+    QString summary;               // one line, in Chinese
+    QString details = {};          // further lines for "sjql-host <command> --help" (Chinese; may be empty)
+    QStringList valueOptions = {}; // options taking a value ("home" is accepted by every command)
+    QStringList flagOptions = {};
     int maxPositional = 0; // arguments that are not options: how many at most (-1: any number)
     bool gui = false;      // needs a QApplication (windows); else a QCoreApplication is enough
     std::function<int(const CommandLine&)> run;

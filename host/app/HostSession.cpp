@@ -74,6 +74,11 @@ bool HostSession::screenshot(const QString& file, QString* error) const
     return true;
 }
 
+QWidget* HostSession::startScripted(const CommandLine& cl, QString* error)
+{
+    return start(cl, error) ? openScriptedModule(error) : nullptr;
+}
+
 QWidget* HostSession::openScriptedModule(QString* error)
 {
     setBoxScript([](const ShownBox& box) {

@@ -33,6 +33,8 @@ public:
     // with OK/yes, then the module window is opened embedded and given time to show. Null with
     // *error set when the module opened no window.
     QWidget* openScriptedModule(QString* error);
+    // start(), then openScriptedModule(): the scripted module window, or null with *error set.
+    QWidget* startScripted(const CommandLine& cl, QString* error);
 
     // Saves a PNG of the main frame as it is painted now.
     bool screenshot(const QString& file, QString* error) const;

@@ -2,6 +2,7 @@
 #include "Installation.h"
 
 #include "host/services/HostServicesAdmin.h"
+#include "hostapi/HostFolders.h"
 #include "hostapi/SjqlEntry.h"
 
 #include <QCoreApplication>
@@ -14,14 +15,9 @@
 
 namespace sjql::host {
 
-namespace {
+using folders::withSlash;
 
-QString withSlash(QString path)
-{
-    if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path;
-}
+namespace {
 
 const QString kSection = QStringLiteral("Host");
 
@@ -59,10 +55,8 @@ bool folderIsWritable(const QString& folder)
 
 QString hostExeDir()
 {
-    const QByteArray env = qgetenv("SJQL_HOST_EXE_DIR");
-    if (!env.isEmpty())
-        return withSlash(QFile::decodeName(env));
-    return withSlash(QCoreApplication::applicationDirPath());
+    const QString seam = folders::hostExeDirFromEnvironment();
+    return seam.isEmpty() ? withSlash(QCoreApplication::applicationDirPath()) : seam;
 }
 
 QString hostLibraryDir()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The host state behind the services, the host folders and the scripted message boxes.
 #include "HostServicesAdmin.h"
+#include "hostapi/HostFolders.h"
 
 #include <QDir>
 
@@ -26,13 +27,6 @@ BoxRecorder& boxes()
     return b;
 }
 
-QString withSlash(QString path)
-{
-    if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path;
-}
-
 } // namespace
 
 HostState& state()
@@ -50,7 +44,7 @@ QString subAppPath(const QString& code)
     const HostState& s = state();
     if (s.homeDir.isEmpty())
         return QString();
-    return withSlash(QDir::cleanPath(withSlash(s.homeDir) + QStringLiteral("Apps/") + code));
+    return folders::withSlash(QDir::cleanPath(folders::withSlash(s.homeDir) + QStringLiteral("Apps/") + code));
 }
 
 QString subAppUserConfigFile(const QString& code)
@@ -58,8 +52,8 @@ QString subAppUserConfigFile(const QString& code)
     const HostState& s = state();
     if (s.homeDir.isEmpty())
         return QString();
-    return QDir::cleanPath(withSlash(s.homeDir) + QStringLiteral("Users/") + s.userName + QLatin1Char('/') + code +
-                           QStringLiteral(".ini"));
+    return QDir::cleanPath(folders::withSlash(s.homeDir) + QStringLiteral("Users/") + s.userName + QLatin1Char('/') +
+                           code + QStringLiteral(".ini"));
 }
 
 QString userConfigFile()

@@ -123,14 +123,9 @@ bool run(QSqlQuery& q, const QString& sql, const QString& period, const QString&
     return q.exec();
 }
 
-} // namespace
-
-extern "C" int bCanClearDkdjData(const char* period, const char* agentCode, char** result)
+// bCanClearDkdjData for a checked call: the month's status (see the table above).
+int canClear(HostConnection* conn, const QString& p, const QString& agent, char** result)
 {
-    QString p, agent;
-    HostConnection* conn = prepare(period, agentCode, result, &p, &agent);
-    if (!conn)
-        return kFailed;
     QSqlQuery q(conn->database());
     bool hasRows = false;
     for (const char* table : kTables) {
@@ -170,12 +165,9 @@ extern "C" int bCanClearDkdjData(const char* period, const char* agentCode, char
     return kCanClear;
 }
 
-extern "C" int ClearDKDJData(const char* period, const char* agentCode, char** result)
+// ClearDKDJData for a checked call.
+int clearMonth(HostConnection* conn, const QString& p, const QString& agent, char** result)
 {
-    QString p, agent;
-    HostConnection* conn = prepare(period, agentCode, result, &p, &agent);
-    if (!conn)
-        return kFailed;
     QSqlQuery q(conn->database());
     if (!run(q, QStringLiteral("select SDBZ from SBZB where SBYF=? and KJYWRBM=?"), p, agent)) {
         writeResult(result, QStringLiteral("读取申报表失败：%1").arg(q.lastError().text()));
@@ -218,4 +210,25 @@ extern "C" int ClearDKDJData(const char* period, const char* agentCode, char** r
         return kFailed;
     }
     return 0;
+}
+
+// Runs `body` for a call whose period, agent and connection passed the common checks.
+int withCheckedCall(const char* period, const char* agentCode, char** result,
+                    int (*body)(HostConnection*, const QString&, const QString&, char**))
+{
+    QString p, agent;
+    HostConnection* conn = prepare(period, agentCode, result, &p, &agent);
+    return conn ? body(conn, p, agent, result) : kFailed;
+}
+
+} // namespace
+
+extern "C" int bCanClearDkdjData(const char* period, const char* agentCode, char** result)
+{
+    return withCheckedCall(period, agentCode, result, canClear);
+}
+
+extern "C" int ClearDKDJData(const char* period, const char* agentCode, char** result)
+{
+    return withCheckedCall(period, agentCode, result, clearMonth);
 }

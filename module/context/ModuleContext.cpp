@@ -3,6 +3,7 @@
 
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
+#include "hostapi/HostFolders.h"
 #include "hostapi/ModuleLib.h"
 
 #include <QByteArray>
@@ -17,18 +18,13 @@
 
 namespace sjql {
 
+using folders::withSlash;
+
 namespace {
 
 QString& hostExeDirOverride()
 {
     static QString folder;
-    return folder;
-}
-
-QString withSlash(QString folder)
-{
-    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
     return folder;
 }
 
@@ -155,9 +151,9 @@ QString GetHostExeDir()
 {
     if (!hostExeDirOverride().isEmpty())
         return withSlash(hostExeDirOverride());
-    const QByteArray env = qgetenv("SJQL_HOST_EXE_DIR");
-    if (!env.isEmpty())
-        return withSlash(QFile::decodeName(env));
+    const QString seam = folders::hostExeDirFromEnvironment();
+    if (!seam.isEmpty())
+        return seam;
     const QString exe = GetHostExePath();
     return exe.isEmpty() ? QString() : withSlash(QFileInfo(exe).absolutePath());
 }

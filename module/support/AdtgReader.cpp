@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QLocale>
 #include <QStringDecoder>
+#include <QStringList>
 #include <QUuid>
 #include <QtEndian>
 
 #include <charconv>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 
 namespace sjql::adtg {
@@ -144,6 +146,32 @@ public:
 
 private:
     bool variableLength(const AdtgColumn& c, quint32* length);
+    // A date or a time read from its three parts: stored when valid, else a failure that names them.
+    bool threeParts(const AdtgColumn& c, bool valid, const QVariant& value, const char* kind, char separator,
+                    std::initializer_list<int> parts, QVariant* out)
+    {
+        if (!valid) {
+            QStringList texts;
+            for (int part : parts)
+                texts << QString::number(part);
+            return fail(QStringLiteral("column %1: invalid %2 %3")
+                            .arg(c.name, QLatin1String(kind), texts.join(QLatin1Char(separator))));
+        }
+        if (out)
+            *out = value;
+        return true;
+    }
+    // A decimal or numeric value: its scale checked against the kind's `maxScale`, then the text.
+    bool scaled(const AdtgColumn& c, const char* kind, int scale, int maxScale, Magnitude magnitude, bool negative,
+                QVariant* out)
+    {
+        if (scale > maxScale)
+            return fail(QStringLiteral("column %1: %2 scale %3 above %4")
+                            .arg(c.name, QLatin1String(kind), QString::number(scale), QString::number(maxScale)));
+        if (out)
+            *out = detail::formatScaled(magnitude, scale, negative);
+        return true;
+    }
 
     AdtgRecordset& m_rs;
     const unsigned char* m_p;
@@ -262,19 +290,11 @@ bool Parser::value(const AdtgColumn& c, QVariant* out)
             const int d = qFromLittleEndian<quint16>(q + 4);
             if (c.wireType == 0x85) {
                 const QDate date(a, b, d);
-                if (!date.isValid())
-                    return fail(QStringLiteral("column %1: invalid date %2-%3-%4").arg(c.name).arg(a).arg(b).arg(d));
-                if (out)
-                    *out = date;
-                return true;
+                return threeParts(c, date.isValid(), QVariant(date), "date", '-', {a, b, d}, out);
             }
             if (c.wireType == 0x86) {
                 const QTime time(a, b, d);
-                if (!time.isValid())
-                    return fail(QStringLiteral("column %1: invalid time %2:%3:%4").arg(c.name).arg(a).arg(b).arg(d));
-                if (out)
-                    *out = time;
-                return true;
+                return threeParts(c, time.isValid(), QVariant(time), "time", ':', {a, b, d}, out);
             }
             const QDate date(a, b, d);
             const int hh = qFromLittleEndian<quint16>(q + 6);
@@ -295,28 +315,14 @@ bool Parser::value(const AdtgColumn& c, QVariant* out)
                 *out = detail::plainDateTime(date, time);
             return true;
         }
-        case 0x0E: {
-            const int scale = q[2];
-            if (scale > 28)
-                return fail(QStringLiteral("column %1: decimal scale %2 above 28").arg(c.name).arg(scale));
-            if (out) {
-                const Magnitude m =
-                    (Magnitude(qFromLittleEndian<quint32>(q + 4)) << 64) | qFromLittleEndian<quint64>(q + 8);
-                *out = detail::formatScaled(m, scale, (q[3] & 0x80) != 0);
-            }
-            return true;
-        }
-        case 0x83: {
-            const int scale = q[1];
-            if (scale > 38)
-                return fail(QStringLiteral("column %1: numeric scale %2 above 38").arg(c.name).arg(scale));
-            if (out) {
-                const Magnitude m =
-                    (Magnitude(qFromLittleEndian<quint64>(q + 11)) << 64) | qFromLittleEndian<quint64>(q + 3);
-                *out = detail::formatScaled(m, scale, q[2] == 0);
-            }
-            return true;
-        }
+        case 0x0E: // DECIMAL: scale, sign bit, 96-bit magnitude (high 32 bits first)
+            return scaled(c, "decimal", q[2], 28,
+                          (Magnitude(qFromLittleEndian<quint32>(q + 4)) << 64) | qFromLittleEndian<quint64>(q + 8),
+                          (q[3] & 0x80) != 0, out);
+        case 0x83: // NUMERIC: scale, sign (0 negative), 128-bit magnitude (low half first)
+            return scaled(c, "numeric", q[1], 38,
+                          (Magnitude(qFromLittleEndian<quint64>(q + 11)) << 64) | qFromLittleEndian<quint64>(q + 3),
+                          q[2] == 0, out);
         default:
             return fail(QStringLiteral("column %1: unsupported type %2").arg(c.name).arg(c.wireType));
         }

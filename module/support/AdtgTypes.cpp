@@ -72,6 +72,34 @@ std::uint64_t AdtgColumn::maxBytes() const
     return maxLength;
 }
 
+namespace {
+
+// How the text and binary kinds are stored: wire type and length rule.
+enum class Sizing
+{
+    Variable,
+    Fixed,
+    Long,
+    Unlimited
+};
+
+struct SizedKind
+{
+    int type;
+    std::uint16_t wireType;
+    Sizing sizing;
+};
+
+constexpr SizedKind kSizedKinds[] = {
+    {adVarWChar, kWireWStr, Sizing::Variable}, {adVarChar, kWireStr, Sizing::Variable},
+    {adWChar, kWireWStr, Sizing::Fixed},       {adChar, kWireStr, Sizing::Fixed},
+    {adBSTR, kWireWStr, Sizing::Unlimited},    {adLongVarWChar, kWireWStr, Sizing::Long},
+    {adLongVarChar, kWireStr, Sizing::Long},   {adVarBinary, kWireBytes, Sizing::Variable},
+    {adBinary, kWireBytes, Sizing::Fixed},     {adLongVarBinary, kWireBytes, Sizing::Long},
+};
+
+} // namespace
+
 AdtgColumn AdtgColumn::fromAdoType(const QString& name, int type, std::uint32_t maxLength, bool nullable,
                                    std::uint32_t precision, std::int32_t scale)
 {
@@ -102,7 +130,7 @@ AdtgColumn AdtgColumn::fromAdoType(const QString& name, int type, std::uint32_t 
         c.wireType = static_cast<std::uint16_t>(type);
         c.maxLength = static_cast<std::uint32_t>(fixedWireSize(c.wireType));
         c.flags = fixedFlags;
-        break;
+        return c;
     case adDecimal:
     case adNumeric:
         c.wireType = static_cast<std::uint16_t>(type);
@@ -110,52 +138,33 @@ AdtgColumn AdtgColumn::fromAdoType(const QString& name, int type, std::uint32_t 
         c.precision = precision;
         c.scale = scale;
         c.flags = fixedFlags;
-        break;
-    case adVarWChar:
-        c.wireType = kWireWStr;
-        c.maxLength = maxLength;
-        c.flags = varFlags;
-        break;
-    case adVarChar:
-        c.wireType = kWireStr;
-        c.maxLength = maxLength;
-        c.flags = varFlags;
-        break;
-    case adWChar:
-    case adChar:
-        c.wireType = type == adWChar ? kWireWStr : kWireStr;
-        c.maxLength = maxLength;
-        c.flags = fixedFlags;
-        break;
-    case adBSTR:
-        c.wireType = kWireWStr;
-        c.maxLength = kUnlimitedLength;
-        c.flags = varFlags | FlagIsLong;
-        break;
-    case adLongVarWChar:
-    case adLongVarChar:
-        c.wireType = type == adLongVarWChar ? kWireWStr : kWireStr;
-        c.maxLength = maxLength ? maxLength : kUnlimitedLength;
-        c.flags = varFlags | FlagIsLong;
-        break;
-    case adVarBinary:
-        c.wireType = kWireBytes;
-        c.maxLength = maxLength;
-        c.flags = varFlags;
-        break;
-    case adBinary:
-        c.wireType = kWireBytes;
-        c.maxLength = maxLength;
-        c.flags = fixedFlags;
-        break;
-    case adLongVarBinary:
-        c.wireType = kWireBytes;
-        c.maxLength = maxLength ? maxLength : kUnlimitedLength;
-        c.flags = varFlags | FlagIsLong;
-        break;
+        return c;
     default:
-        c.wireType = 0; // not writable
         break;
+    }
+    c.wireType = 0; // not writable, unless a text or binary kind
+    for (const SizedKind& kind : kSizedKinds) {
+        if (kind.type != type)
+            continue;
+        c.wireType = kind.wireType;
+        switch (kind.sizing) {
+        case Sizing::Variable:
+            c.maxLength = maxLength;
+            c.flags = varFlags;
+            break;
+        case Sizing::Fixed:
+            c.maxLength = maxLength;
+            c.flags = fixedFlags;
+            break;
+        case Sizing::Long: // no length limit unless the source gives one
+            c.maxLength = maxLength ? maxLength : kUnlimitedLength;
+            c.flags = varFlags | FlagIsLong;
+            break;
+        case Sizing::Unlimited:
+            c.maxLength = kUnlimitedLength;
+            c.flags = varFlags | FlagIsLong;
+            break;
+        }
     }
     return c;
 }

@@ -78,12 +78,19 @@ struct ByteText
     }
 };
 
-void styleResultButton(TModalSpeedButton* b)
+// One of the result dialogs' buttons, in their colours; `click` runs when it is pressed.
+TModalSpeedButton* makeResultButton(QWidget* parent, const QString& name, const QString& text,
+                                    std::function<void()> click)
 {
+    auto* b = new TModalSpeedButton(parent);
+    b->setObjectName(name);
+    b->setText(text);
     b->SetColor(colorFromRef(0xFCDBC9));
     b->SetColorDown(colorFromRef(0xFAC0A2));
     b->SetHotTrackColor(colorFromRef(0xFAC0A2));
     b->SetShadowColor(colorFromRef(0xFDE5D7));
+    b->OnClick = [click = std::move(click)](QObject*) { click(); };
+    return b;
 }
 
 // Deletes a dialog at the end of a scope unless something else deleted it first.
@@ -126,17 +133,9 @@ Tfrm_DispResult::Tfrm_DispResult(QWidget* parent) : Tfrm_CustomDlgEx(parent)
     FDefaultCursor = edit_result->viewport()->cursor().shape();
     connect(edit_result, &QTextEdit::textChanged, this, &Tfrm_DispResult::edit_resultChange);
 
-    sBtnSave = new TModalSpeedButton(this);
-    sBtnSave->setObjectName(QStringLiteral("sBtnSave"));
-    sBtnSave->setText(QStringLiteral("保存"));
-    styleResultButton(sBtnSave);
-    sBtnSave->OnClick = [this](QObject*) { sBtnSaveClick(); };
-
-    sBtnConfirm = new TModalSpeedButton(this);
-    sBtnConfirm->setObjectName(QStringLiteral("sBtnConfirm"));
-    sBtnConfirm->setText(QStringLiteral("确定"));
-    styleResultButton(sBtnConfirm);
-    sBtnConfirm->OnClick = [this](QObject*) { sBtnConfirmClick(); };
+    sBtnSave = makeResultButton(this, QStringLiteral("sBtnSave"), QStringLiteral("保存"), [this] { sBtnSaveClick(); });
+    sBtnConfirm =
+        makeResultButton(this, QStringLiteral("sBtnConfirm"), QStringLiteral("确定"), [this] { sBtnConfirmClick(); });
 
     SetupLayout(503, 473, 342, 419);
 }
@@ -347,11 +346,8 @@ void Tfrm_DispResult::sBtnConfirmClick()
 
 Tfrm_DispResultEx::Tfrm_DispResultEx(QWidget* parent) : Tfrm_DispResult(parent)
 {
-    btnCancel = new TModalSpeedButton(this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setText(QStringLiteral("取消"));
-    styleResultButton(btnCancel);
-    btnCancel->OnClick = [this](QObject*) { btnCancelClick(); };
+    btnCancel =
+        makeResultButton(this, QStringLiteral("btnCancel"), QStringLiteral("取消"), [this] { btnCancelClick(); });
     SetupLayout(581, 554, 14, 427);
     btnCancel->setGeometry(504, 281, 67, 22);
 }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -131,6 +132,45 @@ TEST_F(ServicesTest, UserIniIsWrittenAsWindowsWritesItAndReadBack)
     WriteIniValueString(text(GetSubAppUserConfigFile("User")).toUtf8().constData(), "User", "Name", "admin");
     EXPECT_STREQ(GetUserConfigParam("User", "Name", ""), "admin");
     EXPECT_STREQ(GetUserConfigParam("User", "Missing", "dflt"), "dflt");
+}
+
+TEST_F(ServicesTest, UserIniIsReadAsTheProfileFunctionsReadIt)
+{
+    const QByteArray file = GetSubAppUserConfigFile("03");
+    const QString path = fromGbk(file.constData());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    const QByteArray folder = gbk(QStringLiteral("/数据/备份"));
+    // A file edited by hand: a comment, a '#' line, a duplicate key, a quoted value, blanks, and
+    // the section once more further down.
+    const QByteArray before = "; edited by hand\n"
+                              "[SYSCONFIG]\n"
+                              "#HideNsr=1\n"
+                              "  hidensr = 0 \n"
+                              "HideNsr=1\n"
+                              "BFPATH=" +
+                              folder +
+                              "\n"
+                              "Quoted=\"x y\"\n"
+                              "[SysConfig]\n"
+                              "HideNsr=1\n"
+                              "Later=1\n";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "HideNsr", "?"), "0");
+    EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "#HideNsr", "?"), "1");
+    EXPECT_EQ(QByteArray(GetSubAppUserConfigParam("03", "SysConfig", "BFPATH", "")), folder);
+    EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "Quoted", ""), "x y");
+    EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "Later", "none"), "none");
+
+    // The switch writes the key it reads; every other line stays as it was.
+    WriteIniValueInt(file.constData(), "SysConfig", "HideNsr", 1);
+    EXPECT_STREQ(GetSubAppUserConfigParam("03", "SysConfig", "HideNsr", "?"), "1");
+    QByteArray expected = before;
+    expected.replace("  hidensr = 0 \n", "hidensr=1\r\n");
+    EXPECT_EQ(readAll(path), expected);
 }
 
 TEST_F(ServicesTest, GetMsgPutsTheParametersIn)
