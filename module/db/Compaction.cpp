@@ -2,6 +2,7 @@
 #include "db/Compaction.h"
 
 #include "context/ModuleContext.h"
+#include "db/SqlLiteral.h"
 #include "db/SqliteHandle.h"
 #include "db/StatementEventPump.h"
 #include "hostapi/Gbk.h"
@@ -76,9 +77,7 @@ bool tableRowCounts(const QSqlDatabase& db, std::map<QString, qint64>* counts, Q
     while (q.next())
         tables << q.value(0).toString();
     for (const QString& t : tables) {
-        QString quoted = t;
-        quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-        if (!q.exec(QStringLiteral("select count(*) from \"%1\"").arg(quoted)) || !q.next()) {
+        if (!q.exec(QStringLiteral("select count(*) from ") + SqlQuotedIdentifier(t)) || !q.next()) {
             *error = QStringLiteral("表 %1：%2").arg(t, q.lastError().text());
             return false;
         }
@@ -329,8 +328,6 @@ CompactResult compactSqlite(HostConnection* conn)
         if (!tableRowCounts(conn->database(), &counts, &error))
             result.error = QStringLiteral("压缩数据库时无法统计数据库“%1”的行数，未压缩（%2）").arg(dbFile, error);
         QSqlQuery q(conn->database());
-        QString quotedTmp = tmpFile;
-        quotedTmp.replace(QLatin1Char('\''), QLatin1String("''"));
         // The copy is synced when it is written into the database file; syncing the temporary
         // file as well would only stall the run for a moment no event can be processed in.
         QString synchronous;
@@ -341,7 +338,7 @@ CompactResult compactSqlite(HostConnection* conn)
             (void)q.exec(QStringLiteral("PRAGMA synchronous=OFF"));
         if (result.ok() && !stepAllowed("vacuum")) {
             result.error = injected("vacuum");
-        } else if (result.ok() && !q.exec(QStringLiteral("VACUUM INTO '%1'").arg(quotedTmp))) {
+        } else if (result.ok() && !q.exec(QStringLiteral("VACUUM INTO ") + SqlTextLiteral(tmpFile, dbkSQLite))) {
             result.error = QStringLiteral("数据库“%1”无法压缩到临时文件“%2”，数据库保持原样（%3）")
                                .arg(dbFile, tmpFile, q.lastError().text());
         }

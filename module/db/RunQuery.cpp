@@ -150,29 +150,4 @@ bool RollbackHostTrans()
     return conn->rollbackTrans();
 }
 
-QString DateToSqlLiteral(const QDate& date, TDBKind kind)
-{
-    const QString text = QStringLiteral("%1-%2-%3")
-                             .arg(date.year(), 4, 10, QLatin1Char('0'))
-                             .arg(date.month(), 2, 10, QLatin1Char('0'))
-                             .arg(date.day(), 2, 10, QLatin1Char('0'));
-    switch (kind) {
-    case dbkAccess:
-        return QLatin1Char('#') + text + QLatin1Char('#');
-    case dbkOracle:
-        return QStringLiteral("TO_DATE('") + text + QStringLiteral("', 'YYYY-MM-DD')");
-    case dbkMSDE:
-    case dbkSQLServer:
-    case dbkMySQL:
-    case dbkSQLite:
-        break;
-    }
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
-
-QString DateToSqlLiteral(const QDate& date)
-{
-    return DateToSqlLiteral(date, GetDBKind());
-}
-
 } // namespace sjql

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Statements on the host's connection, its transactions, and date literals by database kind.
+// Statements on the host's connection and its transactions. Values go into statement texts through
+// db/SqlLiteral.h.
 //
 // The connection is the one the host publishes (GetHostConnection); the module borrows it and never
 // opens one of its own. GUI thread only: the connection was opened there. Nothing here throws.
@@ -7,7 +8,6 @@
 
 #include "context/ModuleContext.h"
 
-#include <QDate>
 #include <QSqlQuery>
 #include <QString>
 
@@ -29,11 +29,5 @@ namespace sjql {
 // transaction was active, there is no connection, or the database refused.
 bool CommitHostTrans();
 bool RollbackHostTrans();
-
-// The date as an SQL literal for a database kind, time of day ignored:
-// Access #YYYY-MM-DD#; Oracle TO_DATE('YYYY-MM-DD', 'YYYY-MM-DD'); every other kind 'YYYY-MM-DD'.
-QString DateToSqlLiteral(const QDate& date, TDBKind kind);
-// The same for the kind of the host connection (GetDBKind).
-QString DateToSqlLiteral(const QDate& date);
 
 } // namespace sjql

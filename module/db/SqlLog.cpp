@@ -51,15 +51,17 @@ QString fallbackFolder()
     return GetUserDataDir() + QStringLiteral("logs/");
 }
 
-QString fileName(const QDate& day)
+const QLatin1String kSqlLogPrefix("Vorlem");
+
+QString fileName(const QString& prefix, const QDate& day)
 {
-    return QStringLiteral("Vorlem") + day.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
+    return prefix + day.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
 }
 
-QString logFolder(const QDate& day)
+QString logFolder(const QString& prefix, const QDate& day)
 {
     const QString preferred = preferredFolder();
-    if (QFileInfo::exists(preferred + fileName(day)) || IsFolderWritable(preferred))
+    if (QFileInfo::exists(preferred + fileName(prefix, day)) || IsFolderWritable(preferred))
         return preferred;
     return fallbackFolder();
 }
@@ -76,9 +78,14 @@ void SetSqlLogFolderOverride(const QString& folder)
     folderOverride() = folder;
 }
 
+QString DailyLogFilePath(const QString& prefix, const QDate& day)
+{
+    return logFolder(prefix, day) + fileName(prefix, day);
+}
+
 QString SqlLogFilePath(const QDate& day)
 {
-    return logFolder(day) + fileName(day);
+    return DailyLogFilePath(kSqlLogPrefix, day);
 }
 
 QString SqlLogTimeStamp(const QDateTime& when)
@@ -91,19 +98,24 @@ QString SqlLogTimeStamp(const QDateTime& when)
     return date + QLatin1Char(' ') + when.time().toString(QStringLiteral("H:mm:ss"));
 }
 
-void WriteSqlLog(const QString& message)
+void AppendDailyLog(const QString& prefix, const QString& message)
 {
     const QDateTime stamp = now();
-    const QString folder = logFolder(stamp.date());
+    const QString folder = logFolder(prefix, stamp.date());
     if (folder == fallbackFolder())
         QDir().mkpath(folder);
-    QFile file(folder + fileName(stamp.date()));
+    QFile file(folder + fileName(prefix, stamp.date()));
     // Opened and closed per entry, so other processes may read the log between entries.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
     const QByteArray entry = toGbk(SqlLogTimeStamp(stamp) + QStringLiteral("  ") + message + QStringLiteral("\r\n"));
     file.write(entry);
     file.close();
+}
+
+void WriteSqlLog(const QString& message)
+{
+    AppendDailyLog(kSqlLogPrefix, message);
 }
 
 } // namespace sjql

@@ -23,14 +23,21 @@ void WriteSqlLog(const QString& message);
 // GetUserDataDir() + "logs/".
 QString SqlLogFilePath(const QDate& day);
 
+// The same for every daily log of the module (the SQL error log, the run log of ModuleLog.h), told
+// apart by the prefix of their file names: <folder><prefix><yyyyMMdd>.log in the same folder, with
+// the same fallback, clock and time stamps.
+void AppendDailyLog(const QString& prefix, const QString& message);
+QString DailyLogFilePath(const QString& prefix, const QDate& day);
+
 // The time stamp of an entry: short date, a blank, long time, in the forms of a Chinese desktop
 // ("2024/3/5 9:07:03"); at exactly midnight the time is left out ("2024/3/5").
 QString SqlLogTimeStamp(const QDateTime& when);
 
-// Test seams. The clock gives "now" for the time stamp and the file name (null: the system clock).
-// The folder replaces GetModuleDir() (empty: SJQL_SQL_LOG_DIR if set, else the module folder); it
-// must end with a separator or one is added. The fallback to the user's data folder applies to it
-// as to the module folder.
+// Test seams, for every daily log. The clock gives "now" for the time stamp and the file name
+// (null: the system clock). The folder replaces GetModuleDir() (empty: the environment variable
+// SJQL_SQL_LOG_DIR if set, which test programs give the host they start, else the module folder);
+// a separator is added when it has none. The fallback to the user's data folder applies to it as
+// to the module folder.
 void SetSqlLogClock(std::function<QDateTime()> clock);
 void SetSqlLogFolderOverride(const QString& folder);
 

@@ -4,6 +4,7 @@
 #include "archive/FileUtils.h"
 #include "context/ModuleContext.h"
 #include "db/RunQuery.h"
+#include "db/SqlLiteral.h"
 #include "hostapi/HostConnection.h"
 #include "jobs/MonthRows.h"
 #include "support/AdtgWriter.h"
@@ -42,10 +43,11 @@ QString BackupDataFilePath(const QString& workDir, const QString& fileTemplate, 
 QString BackupSelectStatement(int index, const QString& period, const QString& agentCode)
 {
     // The trailing blanks are part of the statements as the system has always sent them.
-    static const char* const tails[3] = {"'  ", "' ", "'  "};
+    static const char* const tails[3] = {"  ", " ", "  "};
     const BackupDataFileKind& kind = BackupDataFileKinds().at(static_cast<size_t>(index));
-    return QStringLiteral("select * from ") + QLatin1String(kind.table) + QStringLiteral(" where FFYF='") + period +
-           QStringLiteral("' and KJYWRBM='") + agentCode + QLatin1String(tails[index]);
+    return QStringLiteral("select * from ") + QLatin1String(kind.table) + QStringLiteral(" where FFYF=") +
+           SqlTextLiteral(period) + QStringLiteral(" and KJYWRBM=") + SqlTextLiteral(agentCode) +
+           QLatin1String(tails[index]);
 }
 
 QString BackupProgressText(int index, const QString& period)

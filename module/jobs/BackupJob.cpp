@@ -7,8 +7,10 @@
 #include "context/ErrorText.h"
 #include "context/ModuleContext.h"
 #include "context/ParamText.h"
+#include "db/ModuleLog.h"
 #include "db/RunLock.h"
 #include "db/RunQuery.h"
+#include "db/SqlLiteral.h"
 #include "db/StatementEventPump.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
@@ -79,22 +81,19 @@ QString notWrittenReason(const MonthDataFilesResult& written, const QString& per
     const QString name = kind ? BackupDataFileName(QLatin1String(kind->fileTemplate), period) : QString();
     switch (written.outcome) {
     case MonthDataFilesResult::Unrestorable:
-        return QStringLiteral("%1，未清理").arg(written.error);
+        return ValueNotRestorableText(written.error);
     case MonthDataFilesResult::SelectionUnreadable:
-        return QStringLiteral("%1的数据无法读取，未清理：%2").arg(QLatin1String(kind->table), written.error);
+        return TableUnreadableText(QLatin1String(kind->table), written.error);
     case MonthDataFilesResult::SaveFailed:
-        return QStringLiteral("备份数据文件写入失败，未清理：%1").arg(written.error);
+        return DataFileWriteFailedText(written.error);
     case MonthDataFilesResult::NotSynced:
-        return QStringLiteral("备份数据文件%1无法写入磁盘，未清理").arg(name);
+        return DataFileNotSyncedText(name);
     case MonthDataFilesResult::ReadBackFailed:
-        return QStringLiteral("备份数据文件%1无法读回，未清理：%2").arg(name, written.error);
+        return DataFileNotReadBackText(name, written.error);
     case MonthDataFilesResult::ReadBackDiffers:
-        return QStringLiteral("备份数据文件%1读回的%2行与数据库中选出的%3行不一致，未清理")
-            .arg(name)
-            .arg(written.readBackRows)
-            .arg(written.selectedRows);
+        return DataFileRowsDifferText(name, written.readBackRows, written.selectedRows);
     case MonthDataFilesResult::FolderNotSynced:
-        return QStringLiteral("备份目录%1无法写入磁盘，未清理").arg(folder);
+        return FolderNotSyncedText(folder);
     case MonthDataFilesResult::Written:
     case MonthDataFilesResult::QueryFailed:
         break;
@@ -103,30 +102,6 @@ QString notWrittenReason(const MonthDataFilesResult& written, const QString& per
 }
 
 } // namespace
-
-QString BackupMessageText(int number, const QStringList& params)
-{
-    const QByteArray joined = truncateGbk(toGbk(params.join(QChar(1))), 255);
-    return fromGbk(GetMsg(number, joined.constData(), 1));
-}
-
-QString PrecheckStatusText(int result)
-{
-    switch (result) {
-    case 2:
-        return QStringLiteral("当月未申报");
-    case 3:
-        return QStringLiteral("当月未反馈");
-    case 4:
-        return QStringLiteral("当月自查未申报");
-    case 5:
-        return QStringLiteral("当月自查已申报未反馈");
-    case -1:
-        return QStringLiteral("处理失败");
-    default:
-        return QStringLiteral("未知的检查结果(%1)").arg(result);
-    }
-}
 
 QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode)
 {
@@ -151,11 +126,6 @@ QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString&
         years << year;
     }
     return years;
-}
-
-QString UnfinishedYearCaption(const QString& year)
-{
-    return year + QStringLiteral("年(未完成)");
 }
 
 BackupJob::BackupJob(BackupJobSettings settings, BackupJobCallbacks callbacks)
@@ -189,12 +159,22 @@ MonthRowsScan BackupJob::scanFile(const QString& path, int index, const QString&
 
 void BackupJob::addLine(int number, const QStringList& params)
 {
-    m_results->AddLine(BackupMessageText(number, params));
+    m_results->AddLine(MessageLine(number, params));
 }
 
-void BackupJob::addDbErrorLine()
+void BackupJob::addDbErrorLine(const QString& period)
 {
-    m_results->AddLine(FormatErrorText(QLatin1String(kDbErrorCode)));
+    const QString line = FormatErrorText(QLatin1String(kDbErrorCode));
+    m_results->AddLine(line);
+    logError(period, StatementFailedLogText(line));
+}
+
+void BackupJob::logError(const QString& periodOrYear, const QString& text) const
+{
+    LogSubject subject;
+    subject.agent = m_settings.agentCode;
+    (periodOrYear.size() == 4 ? subject.year : subject.month) = periodOrYear;
+    WriteModuleLog(subject, text);
 }
 
 bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultList& results)
@@ -221,13 +201,14 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultLis
         // Another run holds it (Busy), or it cannot be taken at all (a failure); either way
         // nothing was touched.
         m_results->AddLine(busy);
+        logError(QString(), busy);
         m_outcome = RunOutcome{lock.busy() ? RunEnding::Busy : RunEnding::Failures, busy};
         return false;
     }
 
     progress(5);
     if (!precheck()) {
-        m_outcome.summary = QStringLiteral("备份清理未进行：提示未被确认，数据未作改动");
+        m_outcome.summary = BackupDeclinedSummaryText();
         return false;
     }
 
@@ -251,7 +232,7 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultLis
     m_cleared = ended || m_changed;
 
     if (ended) {
-        progress(QStringLiteral("正在压缩数据库"));
+        progress(CompactionProgressText());
         FaultPoint("compaction");
         const CompactResult compacted = Timed(
             Phase::Compaction, [&] { return m_callbacks.compact ? m_callbacks.compact() : CompactAccessDatabase(); });
@@ -259,10 +240,13 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultLis
             m_compactionFailed = true;
             if (m_callbacks.showCompactionError)
                 m_callbacks.showCompactionError(compacted.error);
-            m_results->AddLine(QStringLiteral("数据库压缩失败：%1").arg(compacted.error));
+            m_results->AddLine(CompactionFailedLine(compacted.error));
+            logError(QString(), CompactionFailedLine(compacted.error));
         }
     }
     finishOutcome(interrupted);
+    if (m_outcome.ending != RunEnding::Clean)
+        logError(QString(), m_outcome.summary);
     return ended;
 }
 
@@ -273,42 +257,27 @@ void BackupJob::finishOutcome(bool interrupted)
     if (m_monthsNotCleared > 0 || m_statementFailed || m_compactionFailed || !m_onlyInWorkFolder.isEmpty())
         m_outcome.fail();
 
-    QStringList parts;
-    parts << (m_archives.isEmpty() ? QStringLiteral("没有生成备份文件")
-                                   : QStringLiteral("%1个年度已备份").arg(m_archives.size()));
-    if (m_monthsNotCleared > 0)
-        parts << QStringLiteral("%1个月份未清理").arg(m_monthsNotCleared);
-    if (m_statementFailed)
-        parts << QStringLiteral("数据库语句执行失败");
-    parts << m_onlyInWorkFolder;
-    if (m_compactionFailed)
-        parts << QStringLiteral("数据库压缩失败");
-    if (interrupted)
-        parts << QStringLiteral("其余数据仍保留在数据库中");
-    const QString head = interrupted                                          ? QStringLiteral("备份清理被中断")
-                         : m_statementFailed || !m_onlyInWorkFolder.isEmpty() ? QStringLiteral("备份清理未完成")
-                                                                              : QStringLiteral("备份清理完成");
-    m_outcome.summary = head + QStringLiteral("：") + parts.join(QStringLiteral("，"));
+    BackupTally tally;
+    tally.interrupted = interrupted;
+    tally.archives = m_archives.size();
+    tally.monthsNotCleared = m_monthsNotCleared;
+    tally.statementFailed = m_statementFailed;
+    tally.compactionFailed = m_compactionFailed;
+    tally.onlyInWorkFolder = m_onlyInWorkFolder;
+    m_outcome.summary = BackupSummaryText(tally);
 }
 
 void BackupJob::addInterruptedLine(const QStringList& yearsLeft)
 {
-    QString rest = QStringLiteral("所属期[%1]起的月份").arg(m_stoppedAt);
-    if (!yearsLeft.isEmpty())
-        rest += QStringLiteral("和%1年度").arg(yearsLeft.join(QStringLiteral("、")));
-    m_results->AddLine(QStringLiteral("运行被中断：在所属期[%1]之前停止，本次清理了%2个月份；%3未处理，其数据仍保留在"
-                                      "数据库中，未作改动")
-                           .arg(m_stoppedAt)
-                           .arg(m_monthsCleared)
-                           .arg(rest));
+    m_results->AddLine(BackupInterruptedLine(m_stoppedAt, m_monthsCleared, yearsLeft));
 }
 
 void BackupJob::reportDataInWorkFolder(const QString& year)
 {
     const QString folder = native(yearFolder(m_agentDir, year));
-    m_onlyInWorkFolder << QStringLiteral("%1年度已清理的数据只保存在%2中").arg(year, folder);
-    m_results->AddLine(
-        QStringLiteral("%1年度已清理的数据只保存在%2中，再次清理%1年度即可将其打包备份").arg(year, folder));
+    m_onlyInWorkFolder << YearOnlyInWorkFolderText(year, folder);
+    m_results->AddLine(YearOnlyInWorkFolderLine(year, folder));
+    logError(year, YearOnlyInWorkFolderLine(year, folder));
 }
 
 bool BackupJob::precheck()
@@ -384,13 +353,12 @@ BackupJob::YearEnd BackupJob::runYear(const QString& year)
     }
 
     for (auto it = m_alreadyArchived.cbegin(); it != m_alreadyArchived.cend(); ++it) {
-        m_results->AddLine(QStringLiteral("所属期%1的数据已在备份文件%2中，工作目录中留下的副本已移除")
-                               .arg(it.value().join(QStringLiteral("、")), native(it.key())));
+        m_results->AddLine(MonthsAlreadyArchivedLine(it.value(), native(it.key())));
     }
     // Nothing cleared and nothing adopted: no archive, and no line saying the year was backed up.
     if (archiveFiles.isEmpty()) {
         if (!stopped && m_alreadyArchived.isEmpty())
-            m_results->AddLine(QStringLiteral("%1年度没有月份被清理，未生成备份文件").arg(year));
+            m_results->AddLine(YearNothingClearedLine(year));
         // A summary left by an earlier run names no rows of its own; files kept for a month stay.
         QFile::remove(AddBackslash(folder) + BackupSummaryFileName);
         QDir().rmdir(folder);
@@ -402,6 +370,7 @@ BackupJob::YearEnd BackupJob::runYear(const QString& year)
     QString error;
     if (!WriteBackupSummary(year, records, m_settings.agentCode, m_settings.hostAppCode, m_agentDir, archiveFiles,
                             &error)) {
+        logError(year, SummaryNotWrittenText(error));
         addLine(MsgArchiveFailed, {year});
         reportDataInWorkFolder(year);
         return YearEnd::EndRun;
@@ -450,13 +419,13 @@ void BackupJob::takeOwnSharedLeftovers(const QString& year)
 
 BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QStringList& archiveFiles)
 {
-    progress(QStringLiteral("正在备份清理[") + period + QStringLiteral("]数据"));
+    progress(BackupMonthProgressText(period));
     m_declarationId.clear();
-    const QString lookup = QStringLiteral("select WYSBH from SBZB where SBYF='") + period +
-                           QStringLiteral("' and KJYWRBM='") + m_settings.agentCode + QStringLiteral("' ");
+    const QString lookup = QStringLiteral("select WYSBH from SBZB where SBYF=") + SqlTextLiteral(period) +
+                           QStringLiteral(" and KJYWRBM=") + SqlTextLiteral(m_settings.agentCode) + QStringLiteral(" ");
     QSqlQuery query;
     if (!RunQuery(lookup, query, true)) {
-        addDbErrorLine();
+        addDbErrorLine(period);
         m_statementFailed = true;
         return Step::EndRun;
     }
@@ -474,11 +443,12 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     };
     auto notCleared = [&](const QString& reason) {
         addLine(MsgClearFailed, {period, reason});
+        logError(period, reason); // whole, where the line is cut to the host's 255 bytes
         record(QStringLiteral("N"));
         ++m_monthsNotCleared;
     };
     auto endRun = [&] {
-        addDbErrorLine();
+        addDbErrorLine(period);
         m_statementFailed = true;
         return Step::EndRun;
     };
@@ -556,10 +526,8 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
         }
         const QString year = period.left(4);
         const QString folder = native(yearFolder(m_agentDir, year));
-        notCleared(message + QStringLiteral("；无法确认该月数据仍全部在数据库中，其备份数据文件保留在%1中，"
-                                            "再次清理%2年度时将按数据库中的情况处理")
-                                 .arg(folder, year));
-        m_onlyInWorkFolder << QStringLiteral("所属期[%1]的备份数据文件保留在%2中").arg(period, folder);
+        notCleared(ClearUnconfirmedText(message, folder, year));
+        m_onlyInWorkFolder << MonthFilesKeptText(period, folder);
         m_changed = true;
         return Step::Next;
     }
@@ -596,13 +564,11 @@ BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* 
         MonthRowsScan scan = scanFile(paths[i], i, period);
         const QString name = QFileInfo(paths[i]).fileName();
         if (!scan.ok) {
-            *reason = QStringLiteral("工作目录%1中留有该月无法读取的备份数据文件%2，未清理：%3")
-                          .arg(folder, name, scan.error);
+            *reason = LeftoverUnreadableText(folder, name, scan.error);
             return Leftover::Keep;
         }
         if (!scan.problem.isEmpty()) {
-            *reason = QStringLiteral("工作目录%1中该月的备份数据文件%2含有不属于本扣缴义务人或本月的数据，未清理：%3")
-                          .arg(folder, name, scan.problem);
+            *reason = LeftoverForeignRowsText(folder, name, scan.problem);
             return Leftover::Keep;
         }
         files[size_t(i)] = std::move(scan);
@@ -627,7 +593,7 @@ BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* 
         return Leftover::Superseded;
     if (all && databaseEmpty)
         return Leftover::Adopt;
-    *reason = QStringLiteral("工作目录%1中留有该月的备份数据文件，其中有数据库中没有的数据，未清理").arg(folder);
+    *reason = LeftoverExtraRowsText(folder);
     return Leftover::Keep;
 }
 
@@ -657,11 +623,14 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
             AddBackslash(archiveFolder) + BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode);
         QString error;
         FaultPoint("packing", year);
-        if (!CompressFiles(archiveFiles, path, ArchivePassword, &error))
+        if (!CompressFiles(archiveFiles, path, ArchivePassword, &error)) {
+            logError(year, ArchiveNotWrittenText(path, error));
             return QString();
+        }
         // An archive that does not read back whole is no backup: it is removed and counts as a
         // failed packing, so the year's files stay where they are.
         if (!VerifyBackupArchive(path, archiveFiles, ArchivePassword, &error)) {
+            logError(year, ArchiveCheckFailedText(path, error));
             QFile::remove(path);
             return QString();
         }
@@ -678,6 +647,7 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
         archive = packInto(AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP"));
     }
     if (archive.isEmpty()) {
+        logError(year, MessageLine(MsgArchiveFailed, {year}));
         addLine(MsgArchiveFailed, {year});
         return false;
     }

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "db/Compaction.h"
+#include "jobs/Messages.h"
 #include "jobs/RunOutcome.h"
 
 #include <QList>
@@ -63,27 +64,6 @@ struct BackupJobCallbacks
     std::function<void(const QString& error)> showCompactionError;
 };
 
-// Result lines of the run: the host catalogue's message number and the parameters given to it.
-enum BackupMessage
-{
-    MsgNoYearTicked = 14012001,
-    MsgConfirmClear = 14012002,
-    MsgWarningsEnd = 14012003,
-    MsgWarning = 14012004,
-    MsgClearFailed = 14012005,
-    MsgArchived = 14012006,
-    MsgArchivedFallback = 14012007,
-    MsgArchiveFailed = 14012008,
-};
-
-// The host's text of a message: GetMsg(number, parameters joined by the character 0x01 and cut to
-// 255 GBK bytes, 1).
-[[nodiscard]] QString BackupMessageText(int number, const QStringList& params = {});
-
-// The status text shown for a pre-check result (bCanClearDkdjData) that is a warning. A result
-// outside the known ones reads "未知的检查结果(<n>)", so the user sees which answer the host gave.
-[[nodiscard]] QString PrecheckStatusText(int result);
-
 // A year whose cleared months were never packed: its month data files are still in the agent's
 // work folder (packing failed in both folders, or the run was cut short). Clearing the year again
 // packs them into its archive.
@@ -97,10 +77,6 @@ struct UnfinishedYear
 // The agent's unfinished years below `workDir` (FWorkDir), newest first. Only the file names are
 // looked at; any thread.
 [[nodiscard]] QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode);
-
-// The caption of a year box for a year that is unfinished: "2019年(未完成)". The first four
-// characters stay the year.
-[[nodiscard]] QString UnfinishedYearCaption(const QString& year);
 
 class BackupJob
 {
@@ -148,7 +124,12 @@ private:
     // A file or folder forced to the disk on a helper thread while events are processed.
     bool syncBesideEvents(const QString& path) const;
     void addLine(int number, const QStringList& params = {});
-    void addDbErrorLine();
+    // The coded line of a failed statement; the run log gets it with the month (the SQL log holds
+    // the statement and the database's reason).
+    void addDbErrorLine(const QString& period = {});
+    // An error text of the run, whole, into the module's run log with the agent and the period
+    // ("YYYYMM") or year ("YYYY") it concerns (empty: the run as a whole).
+    void logError(const QString& periodOrYear, const QString& text) const;
     bool precheck();
     YearEnd runYear(const QString& year);
     Step runMonth(const QString& period, QString& records, QStringList& archiveFiles);

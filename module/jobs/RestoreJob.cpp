@@ -6,14 +6,17 @@
 #include "context/ErrorText.h"
 #include "context/ModuleContext.h"
 #include "context/ParamText.h"
+#include "db/ModuleLog.h"
 #include "db/RunLock.h"
 #include "db/RunQuery.h"
+#include "db/SqlLiteral.h"
 #include "db/TransactionFlush.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
 #include "hostapi/IITIterface.h"
 #include "hostapi/ModuleLib.h"
 #include "jobs/BackupSummary.h"
+#include "jobs/Messages.h"
 #include "jobs/RowBuilders.h"
 #include "jobs/StatementFeed.h"
 #include "support/AdtgReader.h"
@@ -36,24 +39,6 @@ namespace sjql {
 
 namespace {
 
-// Message codes of the restore's result lines.
-enum RestoreCode : int
-{
-    kUnpackFailed = 14012009,
-    kNoSummary = 14012010,
-    kSummaryUnreadable = 14012011,
-    kOtherAgent = 14012012,
-    kNoYear = 14012013,
-    kOtherEdition = 14012014,
-    kDeclarationChanged = 14012015,
-    kClearRefused = 14012005,
-    kWageFileMissing = 14012017,
-    kNonWageFileMissing = 14012018,
-    kReportFileMissing = 14012019,
-    kArchiveDone = 14012020,
-    kEmptyMonth = 14012021,
-};
-
 using Builder = RowStatementBuilder;
 
 // The three data files of a month, in the order they are re-inserted.
@@ -66,9 +51,9 @@ struct DataFileStep
 };
 
 const DataFileStep kSteps[] = {
-    {"GZFILENAME", kWageFileMissing, "工资表数据", &BuildWageInsert},
-    {"FGZFILENAME", kNonWageFileMissing, "非工资表数据", &BuildNonWageInsert},
-    {"BGBFILENAME", kReportFileMissing, "报告表数据", &BuildReportInsert},
+    {"GZFILENAME", MsgWageFileMissing, "工资表数据", &BuildWageInsert},
+    {"FGZFILENAME", MsgNonWageFileMissing, "非工资表数据", &BuildNonWageInsert},
+    {"BGBFILENAME", MsgReportFileMissing, "报告表数据", &BuildReportInsert},
 };
 
 // Limits of an archive's unpacking. A year holds at most twelve months of three files and the
@@ -102,13 +87,13 @@ QString openAndCheckDataFile(adtg::AdtgRecordset& rows, const QString& path, con
 {
     rows.close();
     if (!Timed(Phase::Reading, [&] { return rows.open(path); }))
-        return QStringLiteral("备份数据文件%1无法读取（%2）").arg(fileName, rows.errorString());
+        return DataFileUnreadableText(fileName, rows.errorString());
     if (rows.eof())
         return {};
     QString sql, error;
     if (!Timed(Phase::Building, [&] { return build(rows, kind, sql, &error); })) {
         rows.close();
-        return QStringLiteral("备份数据文件%1无法转换（%2）").arg(fileName, error);
+        return DataFileNotConvertibleText(fileName, error);
     }
     // The builder has just read both columns, so they exist.
     const int agentColumn = rows.fieldIndex(u"KJYWRBM");
@@ -117,10 +102,7 @@ QString openAndCheckDataFile(adtg::AdtgRecordset& rows, const QString& path, con
         const QString rowAgent = rows.field(agentColumn).toText();
         const QString rowMonth = rows.field(monthColumn).toText();
         if (rowAgent != agent || rowMonth != month) {
-            const QString problem = QStringLiteral("备份数据文件%1第%2行属于扣缴义务人%3的所属期%4，与备份摘要不符")
-                                        .arg(fileName)
-                                        .arg(rows.position() + 1)
-                                        .arg(rowAgent, rowMonth);
+            const QString problem = DataFileForeignRowText(fileName, rows.position() + 1, rowAgent, rowMonth);
             rows.close();
             return problem;
         }
@@ -178,17 +160,24 @@ private:
     };
 
     void pump() { m_pump(); }
-    void line(int code, const QStringList& params = {}) { m_results.AddLine(RestoreMessageLine(code, params)); }
-    // A line that reports something not restored.
-    void failLine(int code, const QStringList& params = {})
-    {
-        line(code, params);
-        markFailure();
-    }
+    void line(int code, const QStringList& params = {}) { m_results.AddLine(MessageLine(code, params)); }
+    // A line that reports something not restored; the run log gets it too.
+    void failLine(int code, const QStringList& params = {}) { failText(MessageLine(code, params)); }
     void failText(const QString& text)
     {
         m_results.AddLine(text);
+        log(text);
         markFailure();
+    }
+    // An error text, whole, into the run log with the archive, year and month being restored.
+    void log(const QString& text) const
+    {
+        LogSubject subject;
+        subject.agent = m_settings.agentCode;
+        subject.archive = m_archiveName;
+        subject.year = m_logYear;
+        subject.month = m_logMonth;
+        WriteModuleLog(subject, text);
     }
     void dbErrorLine() { failText(FormatErrorText(QLatin1String(kDbErrorCode))); }
     void markFailure()
@@ -196,10 +185,7 @@ private:
         m_archiveFailed = true;
         m_outcome.fail();
     }
-    void skipMonth(const QString& month, const QString& reason)
-    {
-        failText(QStringLiteral("所属期%1未恢复：%2。").arg(month, reason));
-    }
+    void skipMonth(const QString& month, const QString& reason) { failText(MonthNotRestoredLine(month, reason)); }
 
     bool unpack(const QString& archive, const QStringList& names);
     Outcome restoreArchive(const QString& archive, qint16 step);
@@ -227,6 +213,8 @@ private:
     bool m_transactionOpen = false;
 
     QString m_archiveName; // the archive being restored, without folder
+    QString m_logYear;     // its summary's year, once read
+    QString m_logMonth;    // the month record being restored
     bool m_archiveFailed = false;
     int m_archiveMonths = 0; // months of the archive restored so far
     QStringList m_committed; // archives committed in this run, without folder
@@ -247,6 +235,8 @@ bool RestoreRun::execute()
                 return false;
             }
             m_archiveName = QFileInfo(m_settings.archives.at(i)).fileName();
+            m_logYear.clear();
+            m_logMonth.clear();
             m_archiveFailed = false;
             m_archiveMonths = 0;
             const Outcome outcome = restoreArchive(m_settings.archives.at(i), step);
@@ -268,18 +258,7 @@ bool RestoreRun::execute()
 void RestoreRun::stopLine(qsizetype untouched, bool rolledBack)
 {
     m_outcome.ending = RunEnding::Interrupted;
-    QStringList parts;
-    parts << (m_committed.isEmpty()
-                  ? QStringLiteral("没有已恢复并提交的备份文件")
-                  : QStringLiteral("已恢复并提交的备份文件：") + m_committed.join(QStringLiteral("、")));
-    // The archive's transaction holds the host's clearing of its months too, so rolling it back
-    // leaves those months as they were before the run.
-    if (rolledBack)
-        parts
-            << QStringLiteral("正在恢复的备份文件%1已全部回滚，其中各所属期的数据保持恢复前的状态").arg(m_archiveName);
-    if (untouched > 0)
-        parts << QStringLiteral("其余%1个备份文件未处理").arg(untouched);
-    m_results.AddLine(QStringLiteral("运行被中断：") + parts.join(QStringLiteral("；")) + QStringLiteral("。"));
+    m_results.AddLine(RestoreInterruptedLine(m_committed, rolledBack ? m_archiveName : QString(), untouched));
 }
 
 bool RestoreRun::unpack(const QString& archive, const QStringList& names)
@@ -292,33 +271,15 @@ bool RestoreRun::unpack(const QString& archive, const QStringList& names)
     UnpackProblem problem = UnpackProblem::None;
     if (UncompressFile(archive, m_settings.unpackFolder, false, QString(ArchivePassword), options, &error, &problem))
         return true;
-    failLine(kUnpackFailed, {archive});
-    QString reason;
-    switch (problem) {
-    case UnpackProblem::NoSpace:
-        reason = QStringLiteral("解压目录所在的磁盘空间不足");
-        break;
-    case UnpackProblem::WrongPassword:
-        reason = QStringLiteral("密码不对，不是本系统生成的备份文件");
-        break;
-    case UnpackProblem::Refused:
-        reason = QStringLiteral("内容不可信（成员过多、过大或名称不安全），未解压");
-        break;
-    case UnpackProblem::WriteFailed:
-        reason = QStringLiteral("解压目录无法写入");
-        break;
-    case UnpackProblem::Unreadable:
-    case UnpackProblem::None:
-        reason = QStringLiteral("文件已损坏或无法读取");
-        break;
-    }
-    m_results.AddLine(QStringLiteral("无法解压的原因：%1（%2）").arg(reason, error));
+    failLine(MsgUnpackFailed, {archive});
+    m_results.AddLine(UnpackReasonLine(problem, error));
+    log(UnpackReasonLine(problem, error));
     return false;
 }
 
 RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 step)
 {
-    m_text = QStringLiteral("开始解析") + QFileInfo(archive).fileName() + QStringLiteral("文件");
+    m_text = RestoreArchiveProgressText(QFileInfo(archive).fileName());
     const QString& unpackFolder = m_settings.unpackFolder;
     if (DirExists(unpackFolder))
         (void)DeleteTree(unpackFolder);
@@ -329,28 +290,30 @@ RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 st
         return Outcome::Skip;
     const QString summaryPath = AddBackslash(unpackFolder) + BackupSummaryFileName;
     if (!QFileInfo(summaryPath).isFile()) {
-        failLine(kNoSummary, {archive});
+        failLine(MsgNoSummary, {archive});
         return Outcome::Skip;
     }
     QString error;
     std::unique_ptr<XmlDocument> doc = XmlDocument::fromFile(summaryPath, &error);
     XmlNode root = doc ? doc->root() : XmlNode();
     if (root.isNull()) {
-        failLine(kSummaryUnreadable);
+        log(SummaryUnreadableText(error));
+        failLine(MsgSummaryUnreadable);
         return Outcome::EndRun;
     }
     // A missing agent or edition attribute counts as a different one; a missing year as empty.
     if (root.attribute(QStringLiteral("KJYWRBM")) != m_settings.agentCode) {
-        failLine(kOtherAgent);
+        failLine(MsgOtherAgent);
         return Outcome::EndRun;
     }
     const QString year = root.attribute(QStringLiteral("YEAR")).value_or(QString());
+    m_logYear = year.left(4);
     if (year.isEmpty()) {
-        failLine(kNoYear);
+        failLine(MsgNoYear);
         return Outcome::EndRun;
     }
     if (root.attribute(QStringLiteral("CODE")) != m_settings.hostAppCode) {
-        failLine(kOtherEdition);
+        failLine(MsgOtherEdition);
         return Outcome::EndRun;
     }
 
@@ -407,27 +370,28 @@ RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 st
 RestoreRun::Outcome RestoreRun::restoreRecord(const XmlNode& record, const QString& year)
 {
     const QString month = record.attribute(QStringLiteral("SDYF")).value_or(QString());
+    m_logMonth = month;
     if (month.isEmpty()) {
-        failLine(kEmptyMonth);
+        failLine(MsgEmptyMonth);
         return Outcome::EndRun;
     }
     if (record.attribute(QStringLiteral("SFQL")) != QLatin1String("Y"))
         return Outcome::Skip;
     if (!isValidMonth(month)) {
-        skipMonth(month, QStringLiteral("不是有效的年月"));
+        skipMonth(month, InvalidMonthText());
         return Outcome::Skip;
     }
     if (month.left(4) != year.left(4)) {
-        skipMonth(month, QStringLiteral("不在备份文件的年度%1内").arg(year));
+        skipMonth(month, MonthOutsideYearText(year));
         return Outcome::Skip;
     }
     const QString declaration = record.attribute(QStringLiteral("WYSBH")).value_or(QString());
 
     // The month's declaration must still be the one the backup was made from. Values from the
     // archive are quoted like every other text literal.
-    const QString check = QStringLiteral("select WYSBH from SBZB where SBYF='") + SqlTextLiteralBody(month, m_kind) +
-                          QStringLiteral("' and KJYWRBM='") + SqlTextLiteralBody(m_settings.agentCode, m_kind) +
-                          QStringLiteral("' ");
+    const QString check = QStringLiteral("select WYSBH from SBZB where SBYF=") + SqlTextLiteral(month, m_kind) +
+                          QStringLiteral(" and KJYWRBM=") + SqlTextLiteral(m_settings.agentCode, m_kind) +
+                          QStringLiteral(" ");
     if (!RunQuery(check, *m_query, true)) {
         dbErrorLine();
         return Outcome::EndRun;
@@ -435,7 +399,7 @@ RestoreRun::Outcome RestoreRun::restoreRecord(const XmlNode& record, const QStri
     const bool changed = m_query->next() && m_query->value(0).toString() != declaration;
     m_query->finish();
     if (changed) {
-        failLine(kDeclarationChanged, {month});
+        failLine(MsgDeclarationChanged, {month});
         return Outcome::Skip;
     }
 
@@ -469,7 +433,7 @@ RestoreRun::Outcome RestoreRun::openMonthFiles(const XmlNode& record, const QStr
             return Outcome::Skip;
         }
     }
-    m_text = QStringLiteral("正在检查[") + month + QStringLiteral("]的备份数据。");
+    m_text = RestoreCheckProgressText(month);
     // Reading and checking files of tens of megabytes happens beside the event processing, the
     // three files side by side.
     QString problems[std::size(kSteps)];
@@ -500,7 +464,7 @@ RestoreRun::Outcome RestoreRun::openMonthFiles(const XmlNode& record, const QStr
     if (std::all_of(std::begin(m_files), std::end(m_files), [](const adtg::AdtgRecordset& f) { return f.eof(); })) {
         for (adtg::AdtgRecordset& file : m_files)
             file.close();
-        skipMonth(month, QStringLiteral("三个备份数据文件中都没有数据"));
+        skipMonth(month, NoRowsInMonthFilesText());
         return Outcome::Skip;
     }
     return Outcome::Done;
@@ -522,7 +486,7 @@ RestoreRun::Outcome RestoreRun::clearMonth(const QString& month)
         const QString message = GetParamValue(fromGbk(m_buffer.constData()), QStringLiteral("resultMsg"));
         for (adtg::AdtgRecordset& file : m_files)
             file.close();
-        failLine(kClearRefused, {month, message});
+        failLine(MsgClearFailed, {month, message});
         if (!RunQuery(QStringLiteral("ROLLBACK TO SAVEPOINT ") + kSavepoint, *m_query, false) ||
             !RunQuery(QStringLiteral("RELEASE SAVEPOINT ") + kSavepoint, *m_query, false)) {
             dbErrorLine();
@@ -542,8 +506,7 @@ RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QStri
 {
     const int total = rows.recordCount();
     // "正在还原[month]label。(k/N)": the parts around k are made once per file, not per row.
-    const QString head = QStringLiteral("正在还原[") + month + QLatin1Char(']') +
-                         QString::fromUtf8(step.progressLabel) + QStringLiteral("。(");
+    const QString head = RestoreRowsProgressHead(month, QString::fromUtf8(step.progressLabel));
     const QString tail = QLatin1Char('/') + QString::number(total) + QLatin1Char(')');
     {
         StatementFeed feed(rows, step.build, m_kind);
@@ -566,7 +529,7 @@ RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QStri
         if (k > 0)
             showRow();
         if (!error.isEmpty()) {
-            failText(QStringLiteral("备份数据文件%1无法读取，恢复已中止：%2").arg(fileName, error));
+            failText(DataFileBrokenLine(fileName, error));
             return Outcome::EndRun;
         }
     }
@@ -594,7 +557,7 @@ bool RestoreRun::finishArchive(const QString& monthsText)
         dbErrorLine();
         return false;
     }
-    line(kArchiveDone, {monthsText});
+    line(MsgArchiveDone, {monthsText});
     m_committed << m_archiveName;
     if (!m_archiveFailed)
         ++m_tally.full;
@@ -604,12 +567,6 @@ bool RestoreRun::finishArchive(const QString& monthsText)
 }
 
 } // namespace
-
-QString RestoreMessageLine(int code, const QStringList& params)
-{
-    const QByteArray gbk = truncateGbk(toGbk(params.join(QChar(1))), 255);
-    return fromGbk(GetMsg(code, gbk.constData(), 1));
-}
 
 void RestoreJob::MonthRuns::add(const QString& month)
 {
@@ -640,6 +597,7 @@ bool RestoreJob::Run(QString& operationText, qint16& itemProgress, TDispResultLi
     QString why;
     if (!lock.acquire(m_settings.agentCode, &why)) {
         results.AddLine(why);
+        WriteModuleLog({m_settings.agentCode, {}, {}, {}}, why);
         m_outcome.ending = RunEnding::Busy;
         m_outcome.summary = why;
         return false;
@@ -652,29 +610,16 @@ bool RestoreJob::Run(QString& operationText, qint16& itemProgress, TDispResultLi
         ok = run.execute();
     } catch (const std::exception& e) {
         // Anything unforeseen ends the run; the run's destructor has rolled the archive back.
-        results.AddLine(QStringLiteral("数据恢复异常中止：") + QString::fromLocal8Bit(e.what()));
+        results.AddLine(RestoreAbortedLine(QString::fromLocal8Bit(e.what())));
+        WriteModuleLog({m_settings.agentCode, {}, {}, {}}, RestoreAbortedLine(QString::fromLocal8Bit(e.what())));
         m_outcome.fail();
     }
     if (!ok)
         m_outcome.fail(); // an early end leaves archives unrestored (an interruption stays one)
     const qsizetype total = m_settings.archives.size();
-    const QString counts = QStringLiteral("共%1个备份文件，完全恢复%2个，部分恢复%3个，未恢复%4个。")
-                               .arg(total)
-                               .arg(tally.full)
-                               .arg(tally.partial)
-                               .arg(total - tally.full - tally.partial);
-    switch (m_outcome.ending) {
-    case RunEnding::Clean:
-        m_outcome.summary = QStringLiteral("数据恢复完成：") + counts;
-        break;
-    case RunEnding::Interrupted:
-        m_outcome.summary = QStringLiteral("数据恢复被中断：") + counts;
-        break;
-    case RunEnding::Failures:
-    case RunEnding::Busy:
-        m_outcome.summary = QStringLiteral("数据恢复未全部完成：") + counts;
-        break;
-    }
+    m_outcome.summary = RestoreSummaryText(m_outcome.ending, total, tally.full, tally.partial);
+    if (m_outcome.ending != RunEnding::Clean)
+        WriteModuleLog({m_settings.agentCode, {}, {}, {}}, m_outcome.summary);
     return ok;
 }
 

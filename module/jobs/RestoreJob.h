@@ -86,8 +86,4 @@ private:
     RunOutcome m_outcome;
 };
 
-// The result line for a message code: the host's message for the code with the parameters joined
-// by the character 0x01 and cut to 255 GBK bytes (GetMsg with the flag 1).
-QString RestoreMessageLine(int code, const QStringList& params = {});
-
 } // namespace sjql

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "jobs/RowBuilders.h"
 
-#include "db/RunQuery.h"
+#include "db/SqlLiteral.h"
 #include "support/AdtgReader.h"
 
 #include <array>
@@ -147,50 +147,6 @@ void appendAmount(QString& out, qint64 scaled, int width, int decimals)
     appendLatin1(out, begin, end);
 }
 
-// The date literal of DateToSqlLiteral, written straight into the statement.
-void appendDate(QString& out, const QDate& date, TDBKind kind)
-{
-    const int year = date.year();
-    if (!date.isValid() || year < 0 || year > 9999) {
-        out += DateToSqlLiteral(date, kind);
-        return;
-    }
-    char text[10] = {char('0' + year / 1000),
-                     char('0' + year / 100 % 10),
-                     char('0' + year / 10 % 10),
-                     char('0' + year % 10),
-                     '-',
-                     char('0' + date.month() / 10),
-                     char('0' + date.month() % 10),
-                     '-',
-                     char('0' + date.day() / 10),
-                     char('0' + date.day() % 10)};
-    const QLatin1StringView body(text, sizeof text);
-    switch (kind) {
-    case dbkAccess:
-        out += QLatin1Char('#') + body + QLatin1Char('#');
-        return;
-    case dbkOracle:
-        out += QLatin1String("TO_DATE('") + body + QLatin1String("', 'YYYY-MM-DD')");
-        return;
-    case dbkMSDE:
-    case dbkSQLServer:
-    case dbkMySQL:
-    case dbkSQLite:
-        break;
-    }
-    out += QLatin1Char('\'') + body + QLatin1Char('\'');
-}
-
-void appendText(QString& out, const QString& text, TDBKind kind)
-{
-    const bool plain = !text.contains(QLatin1Char('\'')) && (kind != dbkMySQL || !text.contains(QLatin1Char('\\')));
-    if (plain)
-        out += text;
-    else
-        out += SqlTextLiteralBody(text, kind);
-}
-
 // A statement template taken apart once: the literal text before each placeholder, the
 // placeholder's amount format, and the text after the last one.
 struct Piece
@@ -334,13 +290,13 @@ bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QS
         const adtg::AdtgField& f = fields[c];
         switch (table.columns[c].reading) {
         case Reading::Text:
-            appendText(sql, f.toText(), kind);
+            AppendSqlTextLiteralBody(sql, f.toText(), kind);
             break;
         case Reading::Integer:
             appendInteger(sql, f.toInteger());
             break;
         case Reading::Date:
-            appendDate(sql, f.toDateTime().date(), kind);
+            AppendDateLiteral(sql, f.toDateTime().date(), kind);
             break;
         case Reading::Amount:
             appendAmount(sql, f.toCurrency(), piece.width, piece.decimals);
@@ -372,15 +328,6 @@ std::vector<RestoreColumn> RestoredColumns(int index)
         out.push_back({table.columns[c].name, reading, decimals});
     }
     return out;
-}
-
-QString SqlTextLiteralBody(const QString& text, TDBKind kind)
-{
-    QString body = text;
-    if (kind == dbkMySQL)
-        body.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    body.replace(QLatin1Char('\''), QLatin1String("''"));
-    return body;
 }
 
 bool BuildWageInsert(const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql, QString* error)

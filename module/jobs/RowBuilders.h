@@ -7,9 +7,9 @@
 // fixed number of decimals ("%16.2f", "%10.4f"), dates as the database kind's date literal. NULL
 // reads as empty text, 0, or the day zero of the date scale (1899-12-30).
 //
-// Texts are made safe for the literal: a single quote is doubled, and on MySQL (which reads a
-// backslash as an escape) a backslash is doubled as well, so names such as O'Brien come back as
-// they were instead of breaking the statement.
+// Texts and dates are written by the module's one literal helper (db/SqlLiteral.h): a single quote
+// is doubled, and on MySQL (which reads a backslash as an escape) a backslash is doubled as well,
+// so names such as O'Brien come back as they were instead of breaking the statement.
 //
 // Access, SQL Server, MSDE, SQLite and MySQL share one template per table with the kind's date
 // literal; MySQL, which compares table names case-sensitively on most systems, gets the non-wage
@@ -63,8 +63,5 @@ struct RestoreColumn
 // The columns the builder of table kind `index` (0 ZCGZXJMXB, 1 FGZXJB, 2 KJSDSBGB) writes, in
 // statement order; the same for every database kind. Empty for another index.
 [[nodiscard]] std::vector<RestoreColumn> RestoredColumns(int index);
-
-// The text as it stands between the single quotes of a literal for the database kind.
-[[nodiscard]] QString SqlTextLiteralBody(const QString& text, TDBKind kind);
 
 } // namespace sjql

@@ -6,6 +6,7 @@
 #include "context/ModuleContext.h"
 #include "db/Compaction.h"
 #include "db/RunQuery.h"
+#include "db/SqlLiteral.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
 #include "jobs/BackupJob.h"
@@ -382,9 +383,9 @@ void TfrmsjqlMgr::RefreshYearList()
     const QString year4 =
         sjql::GetDBKind() == sjql::dbkSQLite ? QStringLiteral("substr(FFYF,1,4)") : QStringLiteral("left(FFYF,4)");
     const QString sql = QStringLiteral("select ") + year4 + QStringLiteral(" from KJSDSBGB where ") + year4 +
-                        QStringLiteral("<>'") + sjql::GetCurrentPeriod().left(4) + QStringLiteral("' ") +
-                        QStringLiteral(" group by ") + year4 + QStringLiteral(" order by ") + year4 +
-                        QStringLiteral(" desc");
+                        QStringLiteral("<>") + sjql::SqlTextLiteral(sjql::GetCurrentPeriod().left(4)) +
+                        QStringLiteral(" ") + QStringLiteral(" group by ") + year4 + QStringLiteral(" order by ") +
+                        year4 + QStringLiteral(" desc");
     QSqlQuery query;
     if (!sjql::RunQuery(sql, query, true)) {
         const QByteArray text = toGbk(sjql::FormatErrorText(QString::fromLatin1(sjql::kDbErrorCode)));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "db/RunQuery.h"
 
+#include "db/SqlLiteral.h"
 #include "helpers/ModuleHost.h"
 #include "helpers/TestDatabase.h"
 #include "hostapi/Gbk.h"
@@ -162,7 +163,61 @@ TEST_P(HostQuery, WithoutHostConnectionEverythingFailsQuietly)
     EXPECT_FALSE(RollbackHostTrans());
 }
 
+// Values that end a literal early, escape its closing quote, or both: each finds and deletes its
+// own row and no other, and no statement breaks.
+TEST_P(HostQuery, QuotedValuesSelectAndDeleteOnlyTheirOwnRow)
+{
+    const QStringList names{QStringLiteral("A"),
+                            QStringLiteral("A'"),
+                            QStringLiteral("A\\"),
+                            QStringLiteral("A\\'"),
+                            QStringLiteral("A''"),
+                            QStringLiteral("x' or '1'='1"),
+                            QStringLiteral("A\\' or 1=1 -- ")};
+    QSqlQuery q;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        ASSERT_TRUE(RunQuery(QStringLiteral("insert into T values (%1, ").arg(i) + SqlTextLiteral(names[i]) +
+                                 QStringLiteral(")"),
+                             q, false));
+    }
+    auto namesLeft = [&] {
+        QStringList left;
+        EXPECT_TRUE(RunQuery(QStringLiteral("select NAME from T order by ID"), q, true));
+        while (q.next())
+            left << q.value(0).toString();
+        return left;
+    };
+    QStringList expected = names;
+    ASSERT_EQ(namesLeft(), expected);
+    for (const QString& name : names) {
+        ASSERT_TRUE(RunQuery(QStringLiteral("select NAME from T where NAME=") + SqlTextLiteral(name), q, true))
+            << name.toStdString();
+        ASSERT_TRUE(q.next()) << name.toStdString();
+        EXPECT_EQ(q.value(0).toString(), name);
+        EXPECT_FALSE(q.next()) << name.toStdString();
+        ASSERT_TRUE(RunQuery(QStringLiteral("delete from T where NAME=") + SqlTextLiteral(name), q, false));
+        expected.removeOne(name);
+        EXPECT_EQ(namesLeft(), expected) << name.toStdString();
+    }
+    EXPECT_TRUE(log().isEmpty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, HostQuery, SJQL_DATABASE_KINDS);
+
+TEST(SqlLiteral, TextAndIdentifierForms)
+{
+    EXPECT_EQ(SqlTextLiteral(QStringLiteral("201903"), dbkSQLite), QStringLiteral("'201903'"));
+    EXPECT_EQ(SqlTextLiteral(QStringLiteral("O'Brien"), dbkAccess), QStringLiteral("'O''Brien'"));
+    // Only MySQL reads a backslash as an escape.
+    EXPECT_EQ(SqlTextLiteral(QStringLiteral("a\\'b"), dbkSQLite), QStringLiteral("'a\\''b'"));
+    EXPECT_EQ(SqlTextLiteral(QStringLiteral("a\\'b"), dbkMySQL), QStringLiteral("'a\\\\''b'"));
+    EXPECT_EQ(SqlTextLiteral(QString(), dbkMySQL), QStringLiteral("''"));
+    EXPECT_EQ(SqlQuotedIdentifier(QStringLiteral("my \"t\"")), QStringLiteral("\"my \"\"t\"\"\""));
+    QString out = QStringLiteral("x=");
+    AppendDateLiteral(out, QDate(2019, 3, 1), dbkOracle);
+    EXPECT_EQ(out, QStringLiteral("x=TO_DATE('2019-03-01', 'YYYY-MM-DD')"));
+    EXPECT_EQ(DateToSqlLiteral(QDate(), dbkSQLite), QStringLiteral("'0000-00-00'"));
+}
 
 TEST(DateToSqlLiteral, FormsByKindAndTypeName)
 {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "context/ModuleContext.h"
+#include "db/ModuleLog.h"
 #include "helpers/ModuleHost.h"
 #include "helpers/ReadOnlyFolder.h"
 #include "hostapi/Gbk.h"
@@ -93,4 +94,33 @@ TEST_F(SqlLog, WithNowhereToWriteTheEntryIsLostQuietly)
     WriteSqlLog(QStringLiteral("lost"));
     EXPECT_FALSE(QFile::exists(SqlLogFilePath(QDate(2024, 3, 5))));
     EXPECT_FALSE(QFile::exists(userLog(QDate(2024, 3, 5))));
+}
+
+// The run log shares the SQL log's folder and clock under a name of its own; an entry names what
+// it concerns, leaving out what is not known, and the year of a month.
+TEST_F(SqlLog, TheRunLogSitsBesideItUnderItsOwnName)
+{
+    const QDate day(2024, 3, 5);
+    m_now = QDateTime(day, QTime(9, 7, 3));
+    WriteModuleLog({QStringLiteral("A001"), {}, QStringLiteral("201903"), {}}, QStringLiteral("第一行\r\n第二行"));
+    WriteModuleLog({QStringLiteral("A001"), QStringLiteral("2019"), {}, QStringLiteral("x.zip")}, QStringLiteral("b"));
+    WriteModuleLog({}, QStringLiteral("c"));
+    EXPECT_EQ(ModuleLogFilePath(day), m_dir.path() + QStringLiteral("/SjqlRun20240305.log"));
+    QFile f(ModuleLogFilePath(day));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(),
+              toGbk(QStringLiteral("2024/3/5 9:07:03  agent=A001 year=2019 month=201903  第一行\r\n第二行\r\n"
+                                   "2024/3/5 9:07:03  agent=A001 year=2019 archive=x.zip  b\r\n"
+                                   "2024/3/5 9:07:03  c\r\n")));
+    // The SQL log of the day is a file of its own and stays untouched.
+    EXPECT_FALSE(QFile::exists(SqlLogFilePath(day)));
+
+    // Read-only beside the module: the run log follows the SQL log to the user's data folder.
+    test::ReadOnlyFolder readOnly(m_dir.path());
+    ASSERT_TRUE(readOnly.holds());
+    const QDate next(2024, 3, 6);
+    m_now = QDateTime(next, QTime(8, 0));
+    WriteModuleLog({}, QStringLiteral("d"));
+    EXPECT_EQ(ModuleLogFilePath(next), GetUserDataDir() + QStringLiteral("logs/SjqlRun20240306.log"));
+    EXPECT_TRUE(QFile::exists(ModuleLogFilePath(next)));
 }

@@ -192,7 +192,7 @@ protected:
         return years;
     }
 
-    QString msg(int number, const QStringList& params = {}) { return BackupMessageText(number, params); }
+    QString msg(int number, const QStringList& params = {}) { return MessageLine(number, params); }
 
     // Runs 2019 with files of `period` left in the agent's year folder that must not be replaced:
     // the month keeps its `rows`, the files stay byte for byte, and the one line of the month names
@@ -851,7 +851,7 @@ TEST(BackupMessages, ParametersAreJoinedAndCut)
     EXPECT_EQ(PrecheckStatusText(7), QStringLiteral("未知的检查结果(7)"));
     EXPECT_EQ(PrecheckStatusText(-1), QStringLiteral("处理失败"));
     const QString longText(300, QChar(0x4E2D));
-    const QString line = BackupMessageText(MsgClearFailed, {QStringLiteral("201901"), longText});
+    const QString line = MessageLine(MsgClearFailed, {QStringLiteral("201901"), longText});
     EXPECT_EQ(line, host::catalogueText(MsgClearFailed,
                                         truncateGbk(toGbk(QStringLiteral("201901") + QChar(1) + longText), 255)));
     EXPECT_TRUE(line.contains(QStringLiteral("201901")));

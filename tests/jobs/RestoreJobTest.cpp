@@ -15,6 +15,7 @@
 #include "hostapi/IITIterface.h"
 #include "jobs/BackupDataFiles.h"
 #include "jobs/BackupSummary.h"
+#include "jobs/Messages.h"
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 
@@ -335,7 +336,7 @@ TEST_P(RestoreDb, DamagedArchiveIsSkippedOthersRestored)
     const RestoreOutcome out = restore({y2008, damaged, y2009});
     EXPECT_TRUE(out.ok);
     ASSERT_EQ(out.lines.size(), 4);
-    EXPECT_EQ(out.lines.at(1), RestoreMessageLine(14012009, {damaged}));
+    EXPECT_EQ(out.lines.at(1), MessageLine(14012009, {damaged}));
     EXPECT_TRUE(out.lines.at(1).contains(damaged)) << out.lines.at(1).toStdString();
     // The reason follows, so that damage, a wrong password and a full disk can be told apart.
     EXPECT_TRUE(out.lines.at(2).startsWith(QStringLiteral("无法解压的原因：文件已损坏或无法读取（archive damaged.zip")))
@@ -362,7 +363,7 @@ TEST_P(RestoreDb, UnpackFailuresSayWhy)
     RestoreOutcome out = restore({y2008});
     SetUnpackDeviceHooks({}, {});
     ASSERT_EQ(out.lines.size(), 2);
-    EXPECT_EQ(out.lines.at(0), RestoreMessageLine(14012009, {y2008}));
+    EXPECT_EQ(out.lines.at(0), MessageLine(14012009, {y2008}));
     EXPECT_TRUE(out.lines.at(1).startsWith(QStringLiteral("无法解压的原因：解压目录所在的磁盘空间不足（")))
         << out.lines.at(1).toStdString();
     EXPECT_EQ(out.outcome.ending, RunEnding::Failures);
@@ -389,19 +390,19 @@ TEST_P(RestoreDb, ForeignOrBrokenSummaryEndsTheRun)
     RestoreOutcome out = restore({foreign, y2008});
     EXPECT_FALSE(out.ok);
     EXPECT_FALSE(out.cleared);
-    EXPECT_EQ(out.lines, QStringList{RestoreMessageLine(14012012)});
+    EXPECT_EQ(out.lines, QStringList{MessageLine(14012012)});
     expectSameRows(snapshot(), cleared);
 
     // The other edition, an empty year, no summary, a summary that does not parse.
     const QString edition =
         pack(QStringLiteral("edition"),
              BuildBackupSummary(QStringLiteral("2008"), QString(), agent, QStringLiteral("01")), {});
-    EXPECT_EQ(restore({edition}).lines, QStringList{RestoreMessageLine(14012014)});
+    EXPECT_EQ(restore({edition}).lines, QStringList{MessageLine(14012014)});
     const QString noYear =
         pack(QStringLiteral("noyear"), BuildBackupSummary(QString(), QString(), agent, QStringLiteral("03")), {});
-    EXPECT_EQ(restore({noYear}).lines, QStringList{RestoreMessageLine(14012013)});
+    EXPECT_EQ(restore({noYear}).lines, QStringList{MessageLine(14012013)});
     const QString broken = pack(QStringLiteral("broken"), QByteArray("<QVRBFXX KJYWRBM="), {});
-    EXPECT_EQ(restore({broken}).lines, QStringList{RestoreMessageLine(14012011)});
+    EXPECT_EQ(restore({broken}).lines, QStringList{MessageLine(14012011)});
     QFile plain(path(QStringLiteral("craft/plain.txt")));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
@@ -409,7 +410,7 @@ TEST_P(RestoreDb, ForeignOrBrokenSummaryEndsTheRun)
     ASSERT_TRUE(CompressFiles(QStringList{plain.fileName()}, noSummary, QString(ArchivePassword)));
     out = restore({noSummary, y2008});
     EXPECT_EQ(out.lines,
-              QStringList({RestoreMessageLine(14012010, {noSummary}), done(QStringLiteral("200801-200812"))}));
+              QStringList({MessageLine(14012010, {noSummary}), done(QStringLiteral("200801-200812"))}));
 }
 
 TEST_P(RestoreDb, SkippedRecordsAndProgressOfOneArchive)
@@ -421,7 +422,7 @@ TEST_P(RestoreDb, SkippedRecordsAndProgressOfOneArchive)
 
     const RestoreOutcome out = restore({y2008});
     EXPECT_TRUE(out.ok);
-    EXPECT_EQ(out.lines, QStringList({RestoreMessageLine(14012015, {QStringLiteral("200803")}),
+    EXPECT_EQ(out.lines, QStringList({MessageLine(14012015, {QStringLiteral("200803")}),
                                       done(QStringLiteral("200801-200802；200804-200812"))}));
     EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200803")), 0);
     EXPECT_GT(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200805")), 0);
@@ -455,7 +456,7 @@ TEST_P(RestoreDb, RecordsThatAreNotClearedOrHalfPresent)
     const QStringList before = snapshot();
 
     const RestoreOutcome out = restore({archive});
-    EXPECT_EQ(out.lines, QStringList({RestoreMessageLine(14012018, {period}), done(QString())}));
+    EXPECT_EQ(out.lines, QStringList({MessageLine(14012018, {period}), done(QString())}));
     expectSameRows(snapshot(), before);
 }
 
@@ -568,7 +569,7 @@ TEST_P(RestoreDb, EarlyEndsRollTheArchiveBack)
              files);
     RestoreOutcome out = restore({emptyMonth});
     EXPECT_FALSE(out.ok);
-    EXPECT_EQ(out.lines, QStringList{RestoreMessageLine(14012021)});
+    EXPECT_EQ(out.lines, QStringList{MessageLine(14012021)});
     EXPECT_EQ(rows(QStringLiteral("ZCGZXJMXB"), QStringLiteral("200801")), 0);
 
     // An INSERT refused in the middle of March: the coded line is the last one, nothing of the

@@ -3,6 +3,7 @@
 // formats per table, date literals per database kind, quoting, and a data file lacking a column.
 #include "jobs/RowBuilders.h"
 
+#include "db/SqlLiteral.h"
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 
