@@ -3,21 +3,24 @@
 // would reach for instead: the sqlite3 shell (.mode insert), zip and unzip on SQLite; mariadb-dump,
 // zip, unzip and the mariadb client on MariaDB.
 //
-//   sjql-bench [--employees N] [--db sqlite|mysql] [--mysql-url URL] [--work DIR] [--keep]
+//   sjql-bench [--employees N] [--db sqlite|mysql] [--mysql-url URL] [--work DIR] [--keep] [--ten-years]
 //
 // The year is made by the demo generator in a child process (so its memory does not count): one
 // agent with N employees, the benchmarked year 2019 and the second half of 2018, current period
 // 202003. Our run goes first (backup and clear of 2019, then the restore of its archive); the
 // tools then work on the restored rows. Every step is checked by counting the year's rows.
 //
-// Phases of our run are taken from the run itself: the building blocks it calls are wrapped at
-// link time (see sjql_bench.cmake), and their time is added up while a run is being timed.
-// Output: one "ratio PHASE OURS_S THEIRS_S RATIO" line per compared phase, then peak_rss_mb and
-// max_event_gap_ms (the longest stretch without event processing during our two runs).
+// Phases of our run are taken from the run itself: a phase observer is installed while a run is
+// timed, and the jobs, the archive code and the statement runner report their work to it.
+// Output: one "ratio PHASE OURS_S THEIRS_S RATIO" line per compared phase (on SQLite also
+// vs_csv_import: our restore against unzip and the shell's .import of the same rows kept as CSV),
+// then peak_rss_mb and max_event_gap_ms (the longest stretch without event processing during our
+// two runs). --ten-years runs ours on a database holding the year and the half year before, then on
+// one holding ten years (20,000 employees unless --employees is given), and prints the ratios
+// ten_years_backup_clear, ten_years_restore and ten_years_peak_rss_mb.
 #include "archive/CompressUnit.h"
 #include "archive/FileUtils.h"
 #include "context/ModuleContext.h"
-#include "db/Compaction.h"
 #include "db/SqlLog.h"
 #include "host/data/HostDatabase.h"
 #include "host/services/HostServicesAdmin.h"
@@ -25,7 +28,7 @@
 #include "jobs/BackupJob.h"
 #include "jobs/RestoreJob.h"
 #include "jobs/ResultLines.h"
-#include "support/AdtgReader.h"
+#include "support/PhaseObserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -43,9 +46,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
-#include <iterator>
 #include <optional>
 #include <sys/resource.h>
 
@@ -58,50 +58,48 @@ using Clock = std::chrono::steady_clock;
 constexpr int kYear = 2019;
 const char* const kTables[3] = {"ZCGZXJMXB", "FGZXJB", "KJSDSBGB"};
 
-// Time spent per phase while `g_timing` is set; filled by the link-time wrappers below. The restore
-// reads and builds rows on a helper thread while statements run on the main thread, so the
-// counters are atomics: a shared lock here would make the two threads wait for each other on every
-// row and slow down the very thing being measured.
-constexpr const char* kPhases[] = {"select", "statement", "save", "open", "move", "clear", "pack", "unpack", "build"};
-struct alignas(64) PhaseCounter
+// Time spent per phase while the observer is installed. The restore reads and builds rows on a
+// helper thread while statements run on the main thread, so the counters are atomics: a shared
+// lock here would make the two threads wait for each other on every row and slow down the very
+// thing being measured.
+class PhaseTotals : public PhaseObserver
 {
-    std::atomic<std::int64_t> ns{0};
-};
-PhaseCounter g_phaseNs[std::size(kPhases)];
-std::atomic<bool> g_timing = false;
-
-size_t phaseIndex(const char* name)
-{
-    for (size_t i = 0; i < std::size(kPhases); ++i) {
-        if (std::strcmp(kPhases[i], name) == 0)
-            return i;
-    }
-    std::fprintf(stderr, "sjql-bench: unknown phase %s\n", name);
-    std::abort();
-}
-
-struct PhaseTimer
-{
-    explicit PhaseTimer(const char* phase) : index(phaseIndex(phase)), start(Clock::now()) {}
-    ~PhaseTimer()
+public:
+    void phaseDone(Phase phase, std::chrono::steady_clock::duration took) override
     {
-        if (g_timing)
-            g_phaseNs[index].ns.fetch_add((Clock::now() - start).count(), std::memory_order_relaxed);
+        m_ns[size_t(phase)].ns.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count(),
+                                         std::memory_order_relaxed);
     }
-    size_t index;
-    Clock::time_point start;
+    void clear()
+    {
+        for (Counter& c : m_ns)
+            c.ns.store(0, std::memory_order_relaxed);
+    }
+    double operator()(Phase phase) const
+    {
+        return double(m_ns[size_t(phase)].ns.load(std::memory_order_relaxed)) / 1e9;
+    }
+
+private:
+    struct alignas(64) Counter
+    {
+        std::atomic<std::int64_t> ns{0};
+    };
+    Counter m_ns[kPhaseCount];
 };
 
-void clearPhases()
+// Installs the observer for the lifetime of one timed run.
+struct Observing
 {
-    for (PhaseCounter& c : g_phaseNs)
-        c.ns.store(0, std::memory_order_relaxed);
-}
-
-double phase(const char* name)
-{
-    return double(g_phaseNs[phaseIndex(name)].ns.load(std::memory_order_relaxed)) / 1e9;
-}
+    explicit Observing(PhaseTotals& totals)
+    {
+        totals.clear();
+        SetPhaseObserver(&totals);
+    }
+    ~Observing() { SetPhaseObserver(nullptr); }
+    Observing(const Observing&) = delete;
+    Observing& operator=(const Observing&) = delete;
+};
 
 double seconds(Clock::time_point from)
 {
@@ -231,6 +229,10 @@ struct Options
     QString mysqlUrl;
     QString work;
     bool keep = false;
+    int years = 1;         // years before the benchmarked one in the database: 1 = the second half of 2018
+    bool onlyOurs = false; // our two runs only, ending with an "ours_summary" line (for --ten-years)
+    bool tenYears = false; // our runs on a one-year and on a ten-year database, in two child processes
+    bool employeesGiven = false;
     QString generateInto; // child mode: SQLite file or MariaDB URL to fill
 };
 
@@ -250,6 +252,16 @@ Options parseOptions(const QStringList& args)
             o.employees = value().toInt(&ok);
             if (!ok || o.employees < 3)
                 die(QStringLiteral("--employees needs a number of at least 3"));
+            o.employeesGiven = true;
+        } else if (a == QLatin1String("--years")) {
+            bool ok = false;
+            o.years = value().toInt(&ok);
+            if (!ok || o.years < 1 || o.years > 30)
+                die(QStringLiteral("--years needs a number from 1 to 30"));
+        } else if (a == QLatin1String("--only-ours")) {
+            o.onlyOurs = true;
+        } else if (a == QLatin1String("--ten-years")) {
+            o.tenYears = true;
         } else if (a == QLatin1String("--db")) {
             const QString db = value().toLower();
             if (db == QLatin1String("sqlite"))
@@ -268,7 +280,7 @@ Options parseOptions(const QStringList& args)
             o.generateInto = value();
         } else {
             die(QStringLiteral("unknown argument %1; usage: sjql-bench [--employees N] [--db sqlite|mysql] "
-                               "[--mysql-url URL] [--work DIR] [--keep]")
+                               "[--mysql-url URL] [--work DIR] [--keep] [--ten-years]")
                     .arg(a));
         }
     }
@@ -297,7 +309,7 @@ int generate(const Options& o)
     host::DemoOptions demo;
     demo.agents = 1;
     demo.employees = o.employees;
-    demo.firstYear = kYear - 1;
+    demo.firstYear = o.years > 1 ? kYear - o.years + 1 : kYear - 1;
     demo.lastYear = kYear;
     demo.period = QString::number(kYear + 1) + QStringLiteral("03");
     demo.seed = 7;
@@ -363,101 +375,77 @@ void printRatio(const char* name, double ours, double theirs)
     std::printf("ratio %s %.2f %.2f %.2f\n", name, ours, theirs, theirs > 0 ? ours / theirs : 0.0);
 }
 
+// Runs a job with the phase observer installed and the event gaps measured; its time in seconds.
+// A run that ends early ends the benchmark with the run's lines.
+template <typename Job>
+double timedRun(Job& job, PhaseTotals& phases, EventGapMeter& gaps, QString& operationText, qint16& progress,
+                TDispResultList& results, const char* what)
+{
+    const Observing observing(phases);
+    gaps.begin();
+    const auto start = Clock::now();
+    const bool ended = job.Run(operationText, progress, results);
+    const double took = seconds(start);
+    gaps.end();
+    if (!ended) {
+        QStringList lines;
+        for (int i = 0; i < results.LineCount(); ++i)
+            lines << results.GetLine(i).Text;
+        die(QStringLiteral("%1 ended early: ").arg(QLatin1String(what)) + lines.join(QStringLiteral(" | ")));
+    }
+    return took;
+}
+
+// Our backup and restore of the year on a database holding it and the half year before, then on one
+// holding ten years, each in a child process of its own (so that each has its own peak memory):
+// the time per year should not grow with the years around it.
+int compareYears(const Options& o)
+{
+    struct Summary
+    {
+        double backup = 0, restore = 0, rss = 0, gap = 0;
+    };
+    auto run = [&](int years) {
+        QStringList args{QStringLiteral("--only-ours"),
+                         QStringLiteral("--years"),
+                         QString::number(years),
+                         QStringLiteral("--employees"),
+                         QString::number(o.employeesGiven ? o.employees : 20000),
+                         QStringLiteral("--db"),
+                         o.kind == QLatin1String("SQLITE") ? QStringLiteral("sqlite") : QStringLiteral("mysql")};
+        if (!o.mysqlUrl.isEmpty())
+            args << QStringLiteral("--mysql-url") << o.mysqlUrl;
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QCoreApplication::applicationFilePath(), args);
+        if (!p.waitForStarted(-1) || !p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0)
+            die(QStringLiteral("the run on %1 years failed").arg(years));
+        Summary sum;
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+        for (const QString& line : lines) {
+            std::printf("  %d years | %s\n", years, qPrintable(line));
+            const QStringList w = line.split(QLatin1Char(' '));
+            if (w.size() == 9 && w[0] == QLatin1String("ours_summary")) {
+                sum.backup = w[2].toDouble();
+                sum.restore = w[4].toDouble();
+                sum.rss = w[6].toDouble();
+                sum.gap = w[8].toDouble();
+            }
+        }
+        if (sum.backup <= 0)
+            die(QStringLiteral("the run on %1 years printed no summary").arg(years));
+        return sum;
+    };
+    const Summary one = run(1), ten = run(10);
+    printRatio("ten_years_backup_clear", ten.backup, one.backup);
+    printRatio("ten_years_restore", ten.restore, one.restore);
+    printRatio("ten_years_peak_rss_mb", ten.rss, one.rss);
+    std::printf("max_event_gap_ms one year %.0f, ten years %.0f\n", one.gap, ten.gap);
+    return 0;
+}
+
 } // namespace
-
-// Link-time wrappers: the linker sends the calls of our libraries to these (-Wl,--wrap=SYMBOL),
-// which time them and call the real function. The asm labels name the mangled symbols.
-#define SJQL_WRAP(ret, sym, params)                                                                                    \
-    ret real_##sym params asm("__real_" #sym);                                                                         \
-    ret wrap_##sym params asm("__wrap_" #sym);
-
-class QSqlQuery;
-SJQL_WRAP(bool, _ZN4sjql8RunQueryERK7QStringR9QSqlQueryb, (const QString&, QSqlQuery&, bool))
-SJQL_WRAP(bool, _ZN9QSqlQuery4lastEv, (QSqlQuery*))
-SJQL_WRAP(bool, _ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE,
-          (QSqlQuery&, const QSqlDatabase&, const QString&, const QString&, QString*, const std::function<void()>&))
-SJQL_WRAP(bool, _ZN4sjql4adtg13AdtgRecordset4openERK7QString, (adtg::AdtgRecordset*, const QString&))
-SJQL_WRAP(void, _ZN4sjql4adtg13AdtgRecordset8moveNextEv, (adtg::AdtgRecordset*))
-SJQL_WRAP(int, ClearDKDJData, (const char*, const char*, char**))
-SJQL_WRAP(bool, _ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_,
-          (const QStringList&, const QString&, const std::optional<QString>&, QString*))
-SJQL_WRAP(bool, _ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_,
-          (const QString&, const QString&, bool, const std::optional<QString>&, QString*))
-SJQL_WRAP(bool, _ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
-          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
-SJQL_WRAP(bool, _ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
-          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
-SJQL_WRAP(bool, _ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_,
-          (const adtg::AdtgRecordset&, TDBKind, QString&, QString*))
-
-bool wrap__ZN4sjql8RunQueryERK7QStringR9QSqlQueryb(const QString& sql, QSqlQuery& q, bool isSelect)
-{
-    PhaseTimer t(isSelect ? "select" : "statement");
-    return real__ZN4sjql8RunQueryERK7QStringR9QSqlQueryb(sql, q, isSelect);
-}
-bool wrap__ZN9QSqlQuery4lastEv(QSqlQuery* q)
-{
-    PhaseTimer t("select");
-    return real__ZN9QSqlQuery4lastEv(q);
-}
-bool wrap__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE(
-    QSqlQuery& q, const QSqlDatabase& db, const QString& table, const QString& path, QString* error,
-    const std::function<void()>& pump)
-{
-    PhaseTimer t("save");
-    return real__ZN4sjql4adtg17SaveRecordsetAdtgER9QSqlQueryRK12QSqlDatabaseRK7QStringS8_PS6_RKSt8functionIFvvEE(
-        q, db, table, path, error, pump);
-}
-bool wrap__ZN4sjql4adtg13AdtgRecordset4openERK7QString(adtg::AdtgRecordset* rs, const QString& path)
-{
-    PhaseTimer t("open");
-    return real__ZN4sjql4adtg13AdtgRecordset4openERK7QString(rs, path);
-}
-void wrap__ZN4sjql4adtg13AdtgRecordset8moveNextEv(adtg::AdtgRecordset* rs)
-{
-    PhaseTimer t("move");
-    real__ZN4sjql4adtg13AdtgRecordset8moveNextEv(rs);
-}
-int wrap_ClearDKDJData(const char* p, const char* a, char** r)
-{
-    PhaseTimer t("clear");
-    return real_ClearDKDJData(p, a, r);
-}
-bool wrap__ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_(const QStringList& files,
-                                                                                const QString& archive,
-                                                                                const std::optional<QString>& pw,
-                                                                                QString* error)
-{
-    PhaseTimer t("pack");
-    return real__ZN4sjql13CompressFilesERK5QListI7QStringERKS1_RKSt8optionalIS1_EPS1_(files, archive, pw, error);
-}
-bool wrap__ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_(const QString& archive, const QString& dest,
-                                                                        bool folders, const std::optional<QString>& pw,
-                                                                        QString* error)
-{
-    PhaseTimer t("unpack");
-    return real__ZN4sjql14UncompressFileERK7QStringS2_bRKSt8optionalIS0_EPS0_(archive, dest, folders, pw, error);
-}
-bool wrap__ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(const adtg::AdtgRecordset& rs,
-                                                                                        TDBKind kind, QString& sql,
-                                                                                        QString* error)
-{
-    PhaseTimer t("build");
-    return real__ZN4sjql15BuildWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
-}
-bool wrap__ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(
-    const adtg::AdtgRecordset& rs, TDBKind kind, QString& sql, QString* error)
-{
-    PhaseTimer t("build");
-    return real__ZN4sjql18BuildNonWageInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
-}
-bool wrap__ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(const adtg::AdtgRecordset& rs,
-                                                                                          TDBKind kind, QString& sql,
-                                                                                          QString* error)
-{
-    PhaseTimer t("build");
-    return real__ZN4sjql17BuildReportInsertERKNS_4adtg13AdtgRecordsetENS_7TDBKindER7QStringPS5_(rs, kind, sql, error);
-}
 
 int main(int argc, char** argv)
 {
@@ -468,6 +456,8 @@ int main(int argc, char** argv)
     Options o = parseOptions(app.arguments());
     if (!o.generateInto.isEmpty())
         return generate(o);
+    if (o.tenYears)
+        return compareYears(o);
 
     std::optional<QTemporaryDir> tmp;
     if (o.work.isEmpty()) {
@@ -529,7 +519,8 @@ int main(int argc, char** argv)
             {QStringLiteral("--generate-into"), o.kind == QLatin1String("SQLITE") ? where.sqliteFile : where.url,
              QStringLiteral("--db"),
              o.kind == QLatin1String("SQLITE") ? QStringLiteral("sqlite") : QStringLiteral("mysql"),
-             QStringLiteral("--employees"), QString::number(o.employees)});
+             QStringLiteral("--employees"), QString::number(o.employees), QStringLiteral("--years"),
+             QString::number(o.years)});
 
     auto conn = host::openHostConnection(where, &error);
     if (!conn)
@@ -579,58 +570,31 @@ int main(int argc, char** argv)
     settings.workDir = home + QStringLiteral("/Apps/16/TEMP/TMPBFMU");
     settings.subAppDir = home + QStringLiteral("/Apps/16/");
     settings.years = {QString::number(kYear)};
-    Clock::time_point packingStart{}, compactionStart{};
-    double compaction = 0;
     qint16 progress = 0;
+    // Events are processed the jobs' own way (ProcessPendingEvents), as in the window.
     BackupJobCallbacks callbacks;
-    callbacks.processEvents = [&] {
-        // The year's months are done once the year's packing begins; the text marks the compaction.
-        if (progress >= 10 + 12 * (90 / 12) && packingStart == Clock::time_point{})
-            packingStart = Clock::now();
-        if (operationText == QStringLiteral("正在压缩数据库") && compactionStart == Clock::time_point{})
-            compactionStart = Clock::now();
-        QCoreApplication::processEvents();
-    };
     callbacks.confirmWarnings = [](TDispResultList&) { return true; };
-    callbacks.compact = [&] {
-        const auto start = Clock::now();
-        CompactResult r = CompactAccessDatabase();
-        compaction = seconds(start);
-        return r;
-    };
     callbacks.showCompactionError = [](const QString& e) { die(QStringLiteral("compaction: ") + e); };
 
     TDispResultList results;
-    clearPhases();
-    g_timing = true;
-    gaps.begin();
-    auto start = Clock::now();
+    PhaseTotals phase;
     BackupJob backup(settings, callbacks);
-    const bool backedUp = backup.Run(operationText, progress, results);
-    const double backupTotal = seconds(start);
-    gaps.end();
-    g_timing = false;
-    if (!backedUp || backup.archives().size() != 1) {
-        QStringList lines;
-        for (int i = 0; i < results.LineCount(); ++i)
-            lines << results.GetLine(i).Text;
-        die(QStringLiteral("backup and clear ended early: ") + lines.join(QStringLiteral(" | ")));
-    }
+    const double backupTotal = timedRun(backup, phase, gaps, operationText, progress, results, "backup and clear");
+    if (backup.archives().size() != 1)
+        die(QStringLiteral("backup and clear wrote %1 archives").arg(backup.archives().size()));
     const double backupGap = gaps.maxGapMs();
     const double backupRss = peakRssMb();
     expectRows(*conn, agent, 0, "our clear");
     const QString archive = backup.archives().first();
     const qint64 archiveBytes = QFileInfo(archive).size();
-    const double packing = compactionStart > packingStart && packingStart != Clock::time_point{}
-                               ? std::chrono::duration<double>(compactionStart - packingStart).count()
-                               : phase("pack");
-    const double selectS = phase("select"), clearS = phase("clear");
-    const double writingS = phase("save") + phase("open");
+    const double packing = phase(Phase::Packing), compaction = phase(Phase::Compaction);
+    const double selectS = phase(Phase::Selection), clearS = phase(Phase::Clearing);
+    const double writingS = phase(Phase::Saving) + phase(Phase::ReadingBack);
     std::printf("ours backup_clear %.2f s, %.0f rows/s: selection %.2f, writing %.2f (saving %.2f, reading back "
                 "%.2f), clearing %.2f, packing %.2f (zip %.2f), compaction %.2f, rest %.2f; archive %lld bytes\n",
-                backupTotal, double(yearTotal) / backupTotal, selectS, writingS, phase("save"), phase("open"), clearS,
-                packing, phase("pack"), compaction, backupTotal - selectS - writingS - clearS - packing - compaction,
-                static_cast<long long>(archiveBytes));
+                backupTotal, double(yearTotal) / backupTotal, selectS, writingS, phase(Phase::Saving),
+                phase(Phase::ReadingBack), clearS, packing, phase(Phase::Compressing), compaction,
+                backupTotal - selectS - writingS - clearS - packing - compaction, static_cast<long long>(archiveBytes));
     std::fflush(stdout);
 
     // Our restore of that archive.
@@ -641,35 +605,27 @@ int main(int argc, char** argv)
     rs.agentCode = agent;
     rs.hostAppCode = QStringLiteral("03");
     RestoreJob restore(rs);
-    restore.processEvents = [] { QCoreApplication::processEvents(); };
     results.ClearLines();
-    clearPhases();
-    g_timing = true;
-    const double gapBefore = gaps.maxGapMs();
-    gaps.begin();
-    start = Clock::now();
-    const bool restored = restore.Run(operationText, progress, results);
-    const double restoreTotal = seconds(start);
-    gaps.end();
-    g_timing = false;
-    (void)gapBefore;
+    const double restoreTotal = timedRun(restore, phase, gaps, operationText, progress, results, "restore");
     DeleteTree(rs.unpackFolder);
-    if (!restored) {
-        QStringList lines;
-        for (int i = 0; i < results.LineCount(); ++i)
-            lines << results.GetLine(i).Text;
-        die(QStringLiteral("restore ended early: ") + lines.join(QStringLiteral(" | ")));
-    }
     expectRows(*conn, agent, yearTotal, "our restore");
-    const double unpackS = phase("unpack"), readS = phase("open") + phase("move"), buildS = phase("build"),
-                 insertS = phase("statement");
+    const double unpackS = phase(Phase::Unpacking), readS = phase(Phase::Reading), buildS = phase(Phase::Building),
+                 insertS = phase(Phase::Statement), checkS = phase(Phase::Selection),
+                 clearingS = phase(Phase::Clearing);
     std::printf("ours restore %.2f s, %.0f rows/s: unpacking %.2f, reading %.2f, building %.2f, inserting %.2f, "
                 "checks %.2f, clearing %.2f, rest %.2f\n",
-                restoreTotal, double(yearTotal) / restoreTotal, unpackS, readS, buildS, insertS, phase("select"),
-                phase("clear"), restoreTotal - unpackS - readS - buildS - insertS - phase("select") - phase("clear"));
+                restoreTotal, double(yearTotal) / restoreTotal, unpackS, readS, buildS, insertS, checkS, clearingS,
+                restoreTotal - unpackS - readS - buildS - insertS - checkS - clearingS);
     std::printf("event processing: %lld passes, longest gap %.0f ms in the backup\n",
                 static_cast<long long>(gaps.ticks()), backupGap);
     std::fflush(stdout);
+    if (o.onlyOurs) {
+        std::printf("ours_summary backup_clear %.2f restore %.2f peak_rss_mb %.0f max_event_gap_ms %.0f\n", backupTotal,
+                    restoreTotal, peakRssMb(), gaps.maxGapMs());
+        vo.clear();
+        conn.reset();
+        return 0;
+    }
 
     // The same work with the tools a user would reach for, on the same rows.
     const QString out = work.filePath(QStringLiteral("theirs/out"));
@@ -749,11 +705,54 @@ int main(int argc, char** argv)
     if (!conn->connect())
         die(conn->lastError());
     expectRows(*conn, agent, yearTotal, "the tools' import");
+
+    // The fastest restore a skilled user of the sqlite3 shell would make: the same rows kept as CSV
+    // (zipped the same way), unzipped and loaded with .import in one transaction.
+    double csvUnzipS = 0, csvImportS = 0;
+    if (sqlite) {
+        conn->close();
+        const QString csvOut = work.filePath(QStringLiteral("theirs/csv"));
+        const QString csvIn = work.filePath(QStringLiteral("theirs/csv-in"));
+        const QString csvZip = work.filePath(QStringLiteral("theirs/year-csv.zip"));
+        QDir().mkpath(csvOut);
+        QString exportScript = QStringLiteral(".mode csv\n.headers off\n");
+        QString importScript = QStringLiteral("BEGIN;\n");
+        QStringList csvFiles;
+        for (int m = 1; m <= 12; ++m) {
+            for (int t = 0; t < 3; ++t) {
+                const QString name = QStringLiteral("%1_%2.csv").arg(QLatin1String(kTables[t]), period(m));
+                csvFiles << csvOut + QLatin1Char('/') + name;
+                exportScript +=
+                    QStringLiteral(".output %1\n%2;\n").arg(csvFiles.last(), selection(t, period(m), agent));
+                importScript += QStringLiteral(".import --csv %1/%2 %3\n").arg(csvIn, name, QLatin1String(kTables[t]));
+            }
+        }
+        importScript += QStringLiteral("COMMIT;\n");
+        writeText(work.filePath(QStringLiteral("theirs/export-csv.txt")), exportScript);
+        writeText(work.filePath(QStringLiteral("theirs/import-csv.txt")), importScript);
+        runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                work.filePath(QStringLiteral("theirs/export-csv.txt")));
+        runTool(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-6"), QStringLiteral("-j"),
+                                                   QStringLiteral("-P"), password, csvZip}
+                                           << csvFiles);
+        runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                work.filePath(QStringLiteral("theirs/delete.txt")));
+        csvUnzipS = runTool(QStringLiteral("unzip"), {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("-P"),
+                                                      password, csvZip, QStringLiteral("-d"), csvIn});
+        csvImportS = runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                             work.filePath(QStringLiteral("theirs/import-csv.txt")));
+        if (!conn->connect())
+            die(conn->lastError());
+        expectRows(*conn, agent, yearTotal, "the tools' CSV import");
+    }
     std::printf("theirs backup_clear %.2f s: export %.2f (%lld bytes of statements), zip %.2f (%lld bytes), delete "
                 "%.2f\n",
                 exportS + zipS + deleteS, exportS, static_cast<long long>(folderBytes(out, QStringLiteral("*.sql"))),
                 zipS, static_cast<long long>(QFileInfo(zipFile).size()), deleteS);
     std::printf("theirs restore %.2f s: unzip %.2f, import %.2f\n", unzipS + importS, unzipS, importS);
+    if (sqlite)
+        std::printf("theirs restore from CSV %.2f s: unzip %.2f, .import %.2f\n", csvUnzipS + csvImportS, csvUnzipS,
+                    csvImportS);
 
     // mariadb-dump writes many rows per INSERT; ours are one statement per row, each a round trip
     // to the server. The same import from a dump of one INSERT per row shows what that costs.
@@ -793,6 +792,8 @@ int main(int argc, char** argv)
     printRatio("packing", packing, zipS);
     printRatio("clearing", clearS, deleteS);
     printRatio("restore", restoreTotal, unzipS + importS);
+    if (sqlite)
+        printRatio("vs_csv_import", restoreTotal, csvUnzipS + csvImportS);
     printRatio("unpacking", unpackS, unzipS);
     printRatio("inserting", restoreTotal - unpackS, importS);
     if (rowImportS > 0)

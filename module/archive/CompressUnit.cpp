@@ -2,8 +2,9 @@
 #include "archive/CompressUnit.h"
 
 #include "hostapi/Gbk.h"
+#include "support/EventPump.h"
+#include "support/PhaseObserver.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,16 +36,10 @@ void setError(QString* error, const QString& text)
         *error = text;
 }
 
-void pumpEvents()
-{
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
-}
-
 // libzip's progress callback while the archive is written in zip_close.
 void onWriteProgress(zip_t*, double, void*)
 {
-    pumpEvents();
+    ProcessPendingEvents();
 }
 
 struct ArchiveCloser
@@ -143,6 +138,7 @@ bool writeAll(int fd, const char* data, qint64 size)
 bool CompressFiles(const QStringList& files, const QString& archivePath, const std::optional<QString>& password,
                    QString* error)
 {
+    const PhaseTimer timer(Phase::Compressing);
     const QString label = archiveLabel(archivePath);
     const QFileInfo archiveInfo(archivePath);
     if (archivePath.isEmpty() || archiveInfo.isRelative()) {
@@ -387,7 +383,7 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
                 UnpackProblem::WriteFailed,
                 QStringLiteral("%1: write failed: %2").arg(memberLabel, QString::fromLocal8Bit(strerror(errno))));
         }
-        pumpEvents();
+        ProcessPendingEvents();
     }
     if (total != member.size) {
         return fail(
@@ -423,6 +419,7 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
                     const std::optional<QString>& password, const UnpackOptions& options, QString* error,
                     UnpackProblem* problem)
 {
+    const PhaseTimer timer(Phase::Unpacking);
     if (problem)
         *problem = UnpackProblem::None;
     const Failure fail{error, problem};
@@ -525,7 +522,7 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
             }
         }
         plan.push_back(member);
-        pumpEvents();
+        ProcessPendingEvents();
     }
 
     // The declared sizes must fit on the device before the first byte is written: a device filled

@@ -36,6 +36,11 @@ bool DeleteTree(const QString& folder, QString* error = nullptr);
 // leaves the old file as it was. False with *error naming the file on failure.
 [[nodiscard]] bool SaveTextToFile(const QString& filePath, const QByteArray& bytes, QString* error = nullptr);
 
+// Forces a file, or a folder's entries, to the disk (fsync). False when it cannot be opened or
+// synced. Blocks for as long as the device takes: a caller on the GUI thread runs it beside the
+// event processing (support/BesideEvents.h).
+[[nodiscard]] bool SyncToDisk(const QString& path);
+
 // `path` with the native separator appended unless it already ends with one. An empty path stays
 // empty: an unset folder must not silently turn into the file-system root, and a later step that
 // joins a name to it then sees a relative path and refuses it.

@@ -9,9 +9,9 @@
 #include "hostapi/HostConnection.h"
 #include "hostapi/ModuleLib.h"
 #include "support/BesideEvents.h"
+#include "support/EventPump.h"
 
 #include <QAtomicInt>
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -49,22 +49,11 @@ QString injected(const char* step)
     return QStringLiteral("压缩数据库的步骤“%1”失败（测试注入的故障）").arg(QString::fromLatin1(step));
 }
 
-// Pending events are processed at least this often while the compaction copies the file.
-constexpr qint64 kPumpIntervalMs = 50;
-
 // Pending events except user input, processed while the compaction works on files.
 void processOtherEvents()
 {
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-}
-
-void pumpIfDue(QElapsedTimer& sincePump)
-{
-    if (sincePump.elapsed() < kPumpIntervalMs)
-        return;
-    processOtherEvents();
-    sincePump.restart();
+    EventPump pump(EventPolicy::ConnectionBusy, std::chrono::milliseconds(0));
+    pump();
 }
 
 QString hostAppFolder()
@@ -244,8 +233,7 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
     if (!backup) {
         error = QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）").arg(dbFile, sqliteError(db));
     } else {
-        QElapsedTimer sincePump;
-        sincePump.start();
+        EventPump pump(EventPolicy::ConnectionBusy);
         int unflushed = 0;
         for (;;) {
             if (!stepAllowed("write back")) {
@@ -260,7 +248,7 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
                             .arg(dbFile, sqliteError(db));
                 break;
             }
-            pumpIfDue(sincePump);
+            pump();
             unflushed += kPagesPerSlice;
             if (unflushed >= kPagesPerFlush) {
                 unflushed = 0;

@@ -4,6 +4,7 @@
 #include "db/SqlLog.h"
 #include "db/SqliteHandle.h"
 #include "hostapi/HostConnection.h"
+#include "support/PhaseObserver.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -83,6 +84,7 @@ Direct execDirect(sqlite3* raw, const QString& sql, QString* reason)
 
 bool RunQuery(const QString& sql, QSqlQuery& query, bool isSelect)
 {
+    const PhaseTimer timer(isSelect ? Phase::Selection : Phase::Statement);
     query.finish();
     HostConnection* conn = GetHostConnection();
     if (!conn) {

@@ -16,14 +16,14 @@ constexpr int kStepsPerCallback = 4000;
 
 } // namespace
 
-StatementEventPump::StatementEventPump(const QSqlDatabase& db, int intervalMs) : m_intervalMs(intervalMs)
+StatementEventPump::StatementEventPump(const QSqlDatabase& db, int intervalMs)
+    : m_pump(EventPolicy::ConnectionBusy, std::chrono::milliseconds(intervalMs))
 {
     if (!QCoreApplication::instance())
         return;
     m_db = SqliteHandleOf(db);
     if (!m_db)
         return;
-    m_sincePump.start();
     sqlite3_progress_handler(m_db, kStepsPerCallback, &StatementEventPump::onProgress, this);
 }
 
@@ -35,12 +35,7 @@ StatementEventPump::~StatementEventPump()
 
 int StatementEventPump::onProgress(void* self)
 {
-    auto* pump = static_cast<StatementEventPump*>(self);
-    if (pump->m_sincePump.elapsed() >= pump->m_intervalMs) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        ++pump->m_passes;
-        pump->m_sincePump.restart();
-    }
+    (void)static_cast<StatementEventPump*>(self)->m_pump();
     return 0; // never interrupts the statement
 }
 

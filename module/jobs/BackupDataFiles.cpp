@@ -6,10 +6,16 @@
 #include "db/RunQuery.h"
 #include "db/SqlLiteral.h"
 #include "hostapi/HostConnection.h"
+#include "jobs/MonthRows.h"
 #include "support/AdtgWriter.h"
+#include "support/BesideEvents.h"
+#include "support/PhaseObserver.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <future>
+#include <vector>
 
 namespace sjql {
 
@@ -50,38 +56,96 @@ QString BackupProgressText(int index, const QString& period)
     return QStringLiteral("正在备份清理[") + period + QStringLiteral("]") + QString::fromUtf8(what[index]);
 }
 
+namespace {
+
+// A data file on the disk and read back in full: whether it was synced, and the digests of its rows
+// or why it could not be read.
+struct ReadBack
+{
+    bool synced = false;
+    MonthRowsScan scan;
+};
+
+// The sync and read-back of a data file, on a helper thread of its own.
+std::future<ReadBack> startReadBack(const QString& path, int index, const QString& period, const QString& agentCode)
+{
+    return std::async(std::launch::async, [path, index, period, agentCode] {
+        ReadBack back;
+        back.synced = SyncToDisk(path);
+        if (back.synced)
+            back.scan = ScanDataFile(path, index, period, agentCode);
+        return back;
+    });
+}
+
+MonthDataFilesResult failed(MonthDataFilesResult result, MonthDataFilesResult::Outcome outcome, int index,
+                            const QString& error = {})
+{
+    result.outcome = outcome;
+    result.failedIndex = index;
+    result.error = error;
+    return result;
+}
+
+} // namespace
+
 MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& period, const QString& agentCode,
-                                         QSqlQuery& query, const std::function<void(int index)>& beforeTable)
+                                         QSqlQuery& query, const MonthDataFilesOptions& options)
 {
     MonthDataFilesResult result;
     const auto& kinds = BackupDataFileKinds();
+    std::array<std::vector<RowDigest>, 3> selected;
     for (int i = 0; i < static_cast<int>(kinds.size()); ++i) {
-        if (beforeTable)
-            beforeTable(i);
-        if (!RunQuery(BackupSelectStatement(i, period, agentCode), query, true)) {
-            result.outcome = MonthDataFilesResult::QueryFailed;
-            result.failedIndex = i;
-            result.error =
-                QStringLiteral("table %1: the selection statement failed").arg(QLatin1String(kinds[i].table));
-            return result;
+        const QLatin1String table(kinds[size_t(i)].table);
+        if (options.beforeTable)
+            options.beforeTable(i);
+        if (!RunQuery(BackupSelectStatement(i, period, agentCode), query, true))
+            return failed(result, MonthDataFilesResult::QueryFailed, i,
+                          QStringLiteral("table %1: the selection statement failed").arg(table));
+        MonthRowsScan scan = DigestSelectedRows(query, i, options.pump);
+        if (!scan.ok || !scan.problem.isEmpty()) {
+            query.finish();
+            return scan.ok ? failed(result, MonthDataFilesResult::Unrestorable, i, scan.problem)
+                           : failed(result, MonthDataFilesResult::SelectionUnreadable, i, scan.error);
         }
-        const QString path = BackupDataFilePath(workDir, QLatin1String(kinds[i].fileTemplate), period);
+        selected[size_t(i)] = std::move(scan.digests);
+        const QString path = BackupDataFilePath(workDir, QLatin1String(kinds[size_t(i)].fileTemplate), period);
         // The year's folder is made here so that a first month of a year needs no set-up.
         ForceDirs(QFileInfo(path).absolutePath());
         HostConnection* connection = GetHostConnection();
-        QString error;
-        if (!connection) {
-            error = QStringLiteral("data file %1: no host connection").arg(path);
-        } else if (sjql::adtg::SaveRecordsetAdtg(query, connection->database(), QLatin1String(kinds[i].table), path,
-                                                 &error)) {
-            result.paths << path;
-            continue;
-        }
-        result.outcome = MonthDataFilesResult::SaveFailed;
-        result.failedIndex = i;
-        result.error = error;
-        return result;
+        QString error = QStringLiteral("data file %1: no host connection").arg(path);
+        const bool saved =
+            connection && Timed(Phase::Saving, [&] {
+                return adtg::SaveRecordsetAdtg(query, connection->database(), table, path, &error, options.pump);
+            });
+        query.finish();
+        if (!saved)
+            return failed(result, MonthDataFilesResult::SaveFailed, i, error);
+        result.paths << path;
+        if (options.pump)
+            options.pump();
     }
+
+    // Each file takes a sync and a full read, on helper threads beside the event processing (a
+    // read-back still running when this returns early is waited for by its future).
+    std::array<std::future<ReadBack>, 3> pending;
+    for (int i = 0; i < 3; ++i)
+        pending[size_t(i)] = startReadBack(result.paths.at(i), i, period, agentCode);
+    for (int i = 0; i < 3; ++i) {
+        const ReadBack back = WaitBesideEvents(pending[size_t(i)], options.pump);
+        if (!back.synced)
+            return failed(result, MonthDataFilesResult::NotSynced, i);
+        if (!back.scan.ok)
+            return failed(result, MonthDataFilesResult::ReadBackFailed, i, back.scan.error);
+        if (!back.scan.problem.isEmpty() || back.scan.digests != selected[size_t(i)]) {
+            result.selectedRows = qsizetype(selected[size_t(i)].size());
+            result.readBackRows = qsizetype(back.scan.digests.size());
+            return failed(result, MonthDataFilesResult::ReadBackDiffers, i, back.scan.problem);
+        }
+    }
+    const QString folder = QFileInfo(result.paths.first()).absolutePath();
+    if (!RunBesideEvents([folder] { return SyncToDisk(folder); }, options.pump))
+        return failed(result, MonthDataFilesResult::FolderNotSynced, -1);
     return result;
 }
 

@@ -2,9 +2,10 @@
 // Backup data files: one month of one history table of the current withholding agent, saved as a
 // persisted recordset (ADTG) named after the table and the period, e.g. "FGZXJB_200801.dat".
 //
-// The backup-and-clear run writes a month's three files with WriteMonthDataFiles; the restore
-// opens them with sjql::adtg::AdtgRecordset. GUI thread only: the statements run on the host
-// connection through RunQuery. Nothing here throws or shows a dialog.
+// The backup-and-clear run writes and checks a month's three files with WriteMonthDataFiles (the
+// one writer, used by tests as well); the restore opens them with sjql::adtg::AdtgRecordset. GUI
+// thread only: the statements run on the host connection through RunQuery. Nothing here throws or
+// shows a dialog.
 #pragma once
 
 #include <QSqlQuery>
@@ -38,26 +39,52 @@ QString BackupSelectStatement(int index, const QString& period, const QString& a
 // The progress text shown while kind `index` of a month is written.
 QString BackupProgressText(int index, const QString& period);
 
+struct MonthDataFilesOptions
+{
+    // Called before each table's selection (may be empty), so that the caller can show that
+    // table's progress text.
+    std::function<void(int index)> beforeTable;
+    // Processes pending events (may be empty): every few hundred rows while a selection is digested
+    // and saved, after each file, and every 20 ms while the files are synced and read back on
+    // helper threads.
+    std::function<void()> pump;
+};
+
 struct MonthDataFilesResult
 {
     enum Outcome
     {
-        Written,     // all three files exist
-        QueryFailed, // a selection statement failed (RunQuery logged it); later files not written
-        SaveFailed,  // a file could not be written; `error` says which and why
+        Written,             // the three files are on the disk and read back with exactly the rows selected
+        QueryFailed,         // a selection statement failed (RunQuery logged it); later files not written
+        Unrestorable,        // a selected value the restore could not write back as it was; `error` names
+                             // table, row, column and why (MonthRowsScan::problem)
+        SelectionUnreadable, // the selected rows could not be read; `error` says why
+        SaveFailed,          // a file could not be written; `error` says which and why
+        NotSynced,           // a file could not be forced to the disk
+        ReadBackFailed,      // a file could not be read back; `error` says why
+        ReadBackDiffers,     // a file reads back other rows than were selected (or rows of another agent
+                             // or month); see selectedRows and readBackRows
+        FolderNotSynced,     // the year's folder could not be forced to the disk
     };
     Outcome outcome = Written;
-    int failedIndex = -1; // the kind that failed
+    int failedIndex = -1; // the kind that failed (-1 for the folder)
     QString error;
-    QStringList paths; // full paths of the files written, in kind order
+    qsizetype selectedRows = 0; // ReadBackDiffers: rows the selection returned
+    qsizetype readBackRows = 0; // ReadBackDiffers: rows the file gave back
+    QStringList paths;          // full paths of the files written, in kind order
 };
 
 // Writes the month's three data files into the year's folder under `workDir` (created when
-// missing), replacing files of the same names. Before each table `beforeTable(index)` is called
-// (may be empty), so the caller can show that table's progress text. `query` is the operation's
-// query object; it is left with the last table's result.
+// missing), replacing files of the same names, and checks them before anything may clear the month:
+// - the rows each selection returns are digested apart from the writer (MonthRows.h), so that the
+//   file read back is compared with the database and not with the writer's own idea of it; a value
+//   the restore could not write back unchanged stops here;
+// - every file is synced and read back in full on a helper thread of its own (the three side by
+//   side) and must hold the selected rows value for value and in order; then the folder is synced.
+// Stored bytes are those of SaveRecordsetAdtg. `query` is the operation's query object; it is
+// finished after each table. On failure the files written so far stay (the caller removes them).
 [[nodiscard]] MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& period,
                                                        const QString& agentCode, QSqlQuery& query,
-                                                       const std::function<void(int index)>& beforeTable = {});
+                                                       const MonthDataFilesOptions& options = {});
 
 } // namespace sjql

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "jobs/BackupJob.h"
 
+#include "archive/ArchiveCheck.h"
 #include "archive/CompressUnit.h"
 #include "archive/FileUtils.h"
 #include "context/ErrorText.h"
@@ -20,12 +21,11 @@
 #include "jobs/MonthRows.h"
 #include "jobs/ResultLines.h"
 #include "jobs/WorkFolders.h"
-#include "support/AdtgReader.h"
-#include "support/AdtgWriter.h"
 #include "support/BesideEvents.h"
+#include "support/EventPump.h"
 #include "support/FaultPoint.h"
+#include "support/PhaseObserver.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -34,78 +34,11 @@
 #include <QSqlQuery>
 
 #include <array>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <future>
-#include <memory>
 #include <optional>
-#include <unistd.h>
-#include <zip.h>
 
 namespace sjql {
 
 namespace {
-
-// Forces a file (or a folder's entries) to the disk; false when it cannot be opened or synced.
-// Pending events, processed while a helper thread syncs or reads back a file.
-void processEvents()
-{
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
-}
-
-bool syncFile(const QByteArray& name)
-{
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool syncPath(const QString& path)
-{
-    return RunBesideEvents([name = QFile::encodeName(path)] { return syncFile(name); }, processEvents);
-}
-
-// A month's data file on the disk and read back in full: whether it was synced, and the digests of
-// its rows or why it could not be read.
-struct ReadBack
-{
-    bool synced = false;
-    MonthRowsScan scan;
-};
-
-// Starts the sync and read-back of a data file on a helper thread of its own, so that a month's
-// three files are read back side by side.
-std::future<ReadBack> startReadBack(const QString& path, int index, const QString& period, const QString& agentCode)
-{
-    return std::async(std::launch::async, [path, index, period, agentCode] {
-        ReadBack back;
-        back.synced = syncFile(QFile::encodeName(path));
-        if (back.synced)
-            back.scan = ScanDataFile(path, index, period, agentCode);
-        return back;
-    });
-}
-
-// Waits for a read-back while the calling (GUI) thread processes events.
-ReadBack finishReadBack(std::future<ReadBack>& pending)
-{
-    while (pending.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-        processEvents();
-    return pending.get();
-}
-
-// A data file's rows read on a helper thread while events are processed.
-MonthRowsScan scanFileBesideEvents(const QString& path, int index, const QString& period, const QString& agentCode)
-{
-    return RunBesideEvents([path, index, period, agentCode] { return ScanDataFile(path, index, period, agentCode); },
-                           processEvents);
-}
 
 QString yearFolder(const QString& workDir, const QString& year)
 {
@@ -140,14 +73,33 @@ QString periodOfDataFile(const QString& name)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-struct ZipCloser
+// Why a month's data files did not come out whole (the result line's reason; the month stays).
+QString notWrittenReason(const MonthDataFilesResult& written, const QString& period, const QString& folder)
 {
-    void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-struct ZipFileCloser
-{
-    void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
+    const BackupDataFileKind* kind =
+        written.failedIndex >= 0 ? &BackupDataFileKinds().at(size_t(written.failedIndex)) : nullptr;
+    const QString name = kind ? BackupDataFileName(QLatin1String(kind->fileTemplate), period) : QString();
+    switch (written.outcome) {
+    case MonthDataFilesResult::Unrestorable:
+        return ValueNotRestorableText(written.error);
+    case MonthDataFilesResult::SelectionUnreadable:
+        return TableUnreadableText(QLatin1String(kind->table), written.error);
+    case MonthDataFilesResult::SaveFailed:
+        return DataFileWriteFailedText(written.error);
+    case MonthDataFilesResult::NotSynced:
+        return DataFileNotSyncedText(name);
+    case MonthDataFilesResult::ReadBackFailed:
+        return DataFileNotReadBackText(name, written.error);
+    case MonthDataFilesResult::ReadBackDiffers:
+        return DataFileRowsDifferText(name, written.readBackRows, written.selectedRows);
+    case MonthDataFilesResult::FolderNotSynced:
+        return FolderNotSyncedText(folder);
+    case MonthDataFilesResult::Written:
+    case MonthDataFilesResult::QueryFailed:
+        break;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -176,103 +128,33 @@ QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString&
     return years;
 }
 
-namespace {
-
-// Reopens an archive and checks that it holds a member for each of `files` (by bare name), readable,
-// CRC right and byte for byte equal to its file; with `exact`, no other member either.
-bool archiveHoldsFiles(const QString& archivePath, const QStringList& files, const QString& password, bool exact,
-                       QString* error)
-{
-    const QString archiveName = QFileInfo(archivePath).fileName();
-    auto failWith = [&](const QString& message) {
-        if (error)
-            *error = QStringLiteral("archive %1: %2").arg(archiveName, message);
-        return false;
-    };
-    int openError = 0;
-    std::unique_ptr<zip_t, ZipCloser> archive(
-        zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &openError));
-    if (!archive)
-        return failWith(QStringLiteral("cannot be opened (libzip error %1)").arg(openError));
-    const QByteArray secret = password.toLatin1();
-    zip_set_default_password(archive.get(), secret.constData());
-
-    QStringList expected;
-    for (const QString& file : files) {
-        if (!file.isEmpty())
-            expected << file;
-    }
-    if (exact && zip_get_num_entries(archive.get(), 0) != expected.size())
-        return failWith(QStringLiteral("holds %1 members, %2 expected")
-                            .arg(zip_get_num_entries(archive.get(), 0))
-                            .arg(expected.size()));
-
-    std::array<char, 64 * 1024> packed{};
-    std::array<char, 64 * 1024> original{};
-    for (const QString& file : expected) {
-        const QString name = QFileInfo(file).fileName();
-        const zip_int64_t index = zip_name_locate(archive.get(), name.toUtf8().constData(), 0);
-        if (index < 0)
-            return failWith(QStringLiteral("member %1: missing").arg(name));
-        std::unique_ptr<zip_file_t, ZipFileCloser> member(zip_fopen_index(archive.get(), zip_uint64_t(index), 0));
-        if (!member)
-            return failWith(QStringLiteral("member %1: cannot be opened: %2")
-                                .arg(name, QString::fromUtf8(zip_strerror(archive.get()))));
-        QFile source(file);
-        if (!source.open(QIODevice::ReadOnly))
-            return failWith(QStringLiteral("member %1: its file %2 cannot be read").arg(name, file));
-        // Reading a member to its end makes libzip check its CRC; the bytes are compared as well.
-        // A year's archive is tens of megabytes: pending events are processed every 16 blocks so
-        // that the progress window keeps painting.
-        for (int block = 1;; ++block) {
-            if (block % 16 == 0 && QCoreApplication::instance())
-                QCoreApplication::processEvents();
-            const zip_int64_t got = zip_fread(member.get(), packed.data(), packed.size());
-            if (got < 0)
-                return failWith(
-                    QStringLiteral("member %1: %2").arg(name, QString::fromUtf8(zip_file_strerror(member.get()))));
-            const qint64 want = source.read(original.data(), got == 0 ? 1 : got);
-            if (got == 0) {
-                if (want != 0)
-                    return failWith(QStringLiteral("member %1: shorter than its file").arg(name));
-                break;
-            }
-            if (want != got || std::memcmp(packed.data(), original.data(), size_t(got)) != 0)
-                return failWith(QStringLiteral("member %1: differs from its file").arg(name));
-        }
-    }
-    return true;
-}
-
-} // namespace
-
-bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, const QString& password, QString* error)
-{
-    return archiveHoldsFiles(archivePath, files, password, true, error);
-}
-
 BackupJob::BackupJob(BackupJobSettings settings, BackupJobCallbacks callbacks)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks))
-{}
+{
+    m_callbacks.processEvents = PumpOrDefault(m_callbacks.processEvents);
+}
 
 void BackupJob::progress(const QString& text)
 {
     *m_text = text;
-    if (m_callbacks.processEvents)
-        m_callbacks.processEvents();
+    m_callbacks.processEvents();
 }
 
 void BackupJob::progress(int position)
 {
     *m_position = qint16(qBound(0, position, 100));
-    if (m_callbacks.processEvents)
-        m_callbacks.processEvents();
+    m_callbacks.processEvents();
 }
 
-void BackupJob::pumpEvents()
+bool BackupJob::syncBesideEvents(const QString& path) const
 {
-    if (m_callbacks.processEvents)
-        m_callbacks.processEvents();
+    return RunBesideEvents([&] { return SyncToDisk(path); }, m_callbacks.processEvents);
+}
+
+MonthRowsScan BackupJob::scanFile(const QString& path, int index, const QString& period) const
+{
+    return RunBesideEvents([&] { return ScanDataFile(path, index, period, m_settings.agentCode); },
+                           m_callbacks.processEvents);
 }
 
 void BackupJob::addLine(int number, const QStringList& params)
@@ -352,7 +234,8 @@ bool BackupJob::Run(QString& operationText, qint16& itemProgress, TDispResultLis
     if (ended) {
         progress(CompactionProgressText());
         FaultPoint("compaction");
-        const CompactResult compacted = m_callbacks.compact ? m_callbacks.compact() : CompactAccessDatabase();
+        const CompactResult compacted = Timed(
+            Phase::Compaction, [&] { return m_callbacks.compact ? m_callbacks.compact() : CompactAccessDatabase(); });
         if (!compacted.ok()) {
             m_compactionFailed = true;
             if (m_callbacks.showCompactionError)
@@ -520,7 +403,7 @@ void BackupJob::takeOwnSharedLeftovers(const QString& year)
             if (!QFileInfo::exists(from[i]))
                 continue;
             present = true;
-            const MonthRowsScan scan = scanFileBesideEvents(from[i], i, period, m_settings.agentCode);
+            const MonthRowsScan scan = scanFile(from[i], i, period);
             ours = scan.ok && scan.problem.isEmpty();
             anyRow = anyRow || !scan.digests.empty();
         }
@@ -584,7 +467,7 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
             m_yearArchives = existingArchives(period.left(4));
         for (const QString& archive : *m_yearArchives) {
             QString error;
-            if (!archiveHoldsFiles(archive, files, ArchivePassword, false, &error))
+            if (!ArchiveHoldsFiles(archive, files, ArchivePassword, ArchiveMembers::AtLeast, &error))
                 continue;
             removeFiles(files);
             m_alreadyArchived[archive] << period;
@@ -625,8 +508,9 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
         // The library deletes a large month in a few long statements on the host connection.
         HostConnection* connection = GetHostConnection();
         std::optional<StatementEventPump> pump;
-        if (connection && m_callbacks.processEvents)
+        if (connection)
             pump.emplace(connection->database());
+        const PhaseTimer timer(Phase::Clearing);
         answer = ClearDKDJData(toGbk(period).constData(), toGbk(m_settings.agentCode).constData(), &result);
     }
     if (answer != 0) {
@@ -655,10 +539,10 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
 bool BackupJob::monthStillInDatabase(const QString& period, const QStringList& paths)
 {
     for (int i = 0; i < 3; ++i) {
-        const MonthRowsScan file = scanFileBesideEvents(paths.value(i), i, period, m_settings.agentCode);
+        const MonthRowsScan file = scanFile(paths.value(i), i, period);
         if (!file.ok)
             return false;
-        const MonthRowsScan rows = ScanDatabaseMonth(i, period, m_settings.agentCode, [this] { pumpEvents(); });
+        const MonthRowsScan rows = ScanDatabaseMonth(i, period, m_settings.agentCode, m_callbacks.processEvents);
         if (!rows.ok || !DigestsContained(file.digests, rows.digests))
             return false;
     }
@@ -677,7 +561,7 @@ BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* 
             continue;
         }
         any = true;
-        MonthRowsScan scan = scanFileBesideEvents(paths[i], i, period, m_settings.agentCode);
+        MonthRowsScan scan = scanFile(paths[i], i, period);
         const QString name = QFileInfo(paths[i]).fileName();
         if (!scan.ok) {
             *reason = LeftoverUnreadableText(folder, name, scan.error);
@@ -696,7 +580,7 @@ BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* 
     // happens only when files were left behind.
     bool databaseEmpty = true, contained = true;
     for (int i = 0; i < 3; ++i) {
-        const MonthRowsScan database = ScanDatabaseMonth(i, period, m_settings.agentCode, [this] { pumpEvents(); });
+        const MonthRowsScan database = ScanDatabaseMonth(i, period, m_settings.agentCode, m_callbacks.processEvents);
         if (!database.ok) {
             *endRun = true;
             return Leftover::None;
@@ -715,76 +599,24 @@ BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* 
 
 bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun)
 {
-    HostConnection* connection = GetHostConnection();
-    const auto& kinds = BackupDataFileKinds();
+    MonthDataFilesOptions options;
+    options.beforeTable = [&](int index) { progress(BackupProgressText(index, period)); };
+    options.pump = m_callbacks.processEvents;
     QSqlQuery query;
-    std::array<std::vector<RowDigest>, 3> selected;
-    for (int i = 0; i < 3; ++i) {
-        progress(BackupProgressText(i, period));
-        if (!RunQuery(BackupSelectStatement(i, period, m_settings.agentCode), query, true)) {
-            *endRun = true;
-            return false;
-        }
-        // The rows the selection returned, digested apart from the writer so that the file read back
-        // is checked against the database and not against the writer's own idea of it. A value the
-        // restore could not write back unchanged keeps the month in the database.
-        MonthRowsScan scan = DigestSelectedRows(query, i, [this] { pumpEvents(); });
-        if (!scan.ok || !scan.problem.isEmpty()) {
-            query.finish();
-            *reason = scan.ok ? ValueNotRestorableText(scan.problem)
-                              : TableUnreadableText(QLatin1String(kinds[size_t(i)].table), scan.error);
-            return false;
-        }
-        selected[size_t(i)] = std::move(scan.digests);
-        const QString path = BackupDataFilePath(m_agentDir, QLatin1String(kinds[size_t(i)].fileTemplate), period);
-        ForceDirs(QFileInfo(path).absolutePath());
-        QString error;
-        if (!connection ||
-            !adtg::SaveRecordsetAdtg(query, connection->database(), QLatin1String(kinds[size_t(i)].table), path, &error,
-                                     [this] { pumpEvents(); })) {
-            query.finish();
-            *reason = DataFileWriteFailedText(error);
-            return false;
-        }
-        query.finish();
-        *paths << path;
-        pumpEvents();
-    }
-
-    // The month is cleared only once its files are on the disk and hold every row selected, value
-    // for value and in the same order.
-    const QString folder = QFileInfo(paths->first()).absolutePath();
-    // Each file takes a sync and a full read, on helper threads beside the event processing (a
-    // pending read-back still running when this returns early is waited for by its future).
-    std::array<std::future<ReadBack>, 3> pending;
-    for (int i = 0; i < 3; ++i)
-        pending[size_t(i)] = startReadBack(paths->at(i), i, period, m_settings.agentCode);
-    for (int i = 0; i < 3; ++i) {
-        const QString name = QFileInfo(paths->at(i)).fileName();
-        const ReadBack back = finishReadBack(pending[size_t(i)]);
-        if (!back.synced) {
-            *reason = DataFileNotSyncedText(name);
-            return false;
-        }
-        if (!back.scan.ok) {
-            *reason = DataFileNotReadBackText(name, back.scan.error);
-            return false;
-        }
-        if (!back.scan.problem.isEmpty() || back.scan.digests != selected[size_t(i)]) {
-            *reason = DataFileRowsDifferText(name, qsizetype(back.scan.digests.size()),
-                                             qsizetype(selected[size_t(i)].size()));
-            return false;
-        }
-    }
-    if (!syncPath(folder)) {
-        *reason = FolderNotSyncedText(native(folder));
-        return false;
-    }
-    return true;
+    const MonthDataFilesResult written = WriteMonthDataFiles(m_agentDir, period, m_settings.agentCode, query, options);
+    *paths = written.paths;
+    if (written.outcome == MonthDataFilesResult::Written)
+        return true;
+    if (written.outcome == MonthDataFilesResult::QueryFailed)
+        *endRun = true;
+    else
+        *reason = notWrittenReason(written, period, native(yearFolder(m_agentDir, period.left(4))));
+    return false;
 }
 
 bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
 {
+    const PhaseTimer timer(Phase::Packing);
     const QString folder = yearFolder(m_agentDir, year);
     auto packInto = [&](const QString& archiveFolder) -> QString {
         const QString path =
@@ -802,8 +634,9 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
             QFile::remove(path);
             return QString();
         }
-        syncPath(path);
-        syncPath(QFileInfo(path).absolutePath());
+        // The archive is checked already: a failed sync is no reason to give it up.
+        (void)syncBesideEvents(path);
+        (void)syncBesideEvents(QFileInfo(path).absolutePath());
         return path;
     };
 
@@ -830,7 +663,7 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
             QDir().rmdir(folder);
             return true;
         },
-        processEvents);
+        m_callbacks.processEvents);
     return true;
 }
 

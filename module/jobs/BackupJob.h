@@ -36,6 +36,7 @@
 namespace sjql {
 
 class TDispResultList;
+struct MonthRowsScan;
 
 // Everything the run needs to know, taken from the window and the module context when it starts.
 struct BackupJobSettings
@@ -50,7 +51,9 @@ struct BackupJobSettings
 
 struct BackupJobCallbacks
 {
-    // Lets the GUI thread process pending events, so that the progress window repaints. May be empty.
+    // Lets the GUI thread process pending events, so that the progress window repaints; called at
+    // the run's fixed points (progress changes, blocks of rows) and every 20 ms while files are
+    // synced or read on helper threads. Empty: ProcessPendingEvents (support/EventPump.h).
     std::function<void()> processEvents;
     // Shows the pre-check warnings (the run's result list holds them and the closing line) and
     // returns whether the user wants to go on. Empty: the run goes on.
@@ -116,8 +119,10 @@ private:
 
     void progress(const QString& text);
     void progress(int position);
-    // Processes pending events through the caller's callback, changing no progress.
-    void pumpEvents();
+    // A data file's rows read on a helper thread while events are processed.
+    MonthRowsScan scanFile(const QString& path, int index, const QString& period) const;
+    // A file or folder forced to the disk on a helper thread while events are processed.
+    bool syncBesideEvents(const QString& path) const;
     void addLine(int number, const QStringList& params = {});
     // The coded line of a failed statement; the run log gets it with the month (the SQL log holds
     // the statement and the database's reason).
@@ -166,11 +171,5 @@ private:
     std::optional<QStringList> m_yearArchives; // the current year's existing archives, looked up once
     QMap<QString, QStringList> m_alreadyArchived; // existing archive -> months found in it whole
 };
-
-// Reopens an archive with the password and checks that it holds exactly the members named by the
-// bare names of `files`, each readable, CRC right and byte for byte equal to its file. False with
-// *error naming the archive and member otherwise.
-[[nodiscard]] bool VerifyBackupArchive(const QString& archivePath, const QStringList& files, const QString& password,
-                                       QString* error);
 
 } // namespace sjql

@@ -19,6 +19,7 @@
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 #include "support/MysqlTextRows.h"
+#include "support/PhaseObserver.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -1051,7 +1052,7 @@ MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period
 {
     MonthRowsScan scan;
     adtg::AdtgRecordset rs;
-    if (!rs.open(path)) {
+    if (!Timed(Phase::ReadingBack, [&] { return rs.open(path); })) {
         scan.error = rs.errorString();
         return scan;
     }

@@ -18,30 +18,28 @@
 #include "jobs/BackupSummary.h"
 #include "jobs/Messages.h"
 #include "jobs/RowBuilders.h"
+#include "jobs/StatementFeed.h"
 #include "support/AdtgReader.h"
 #include "support/BesideEvents.h"
+#include "support/EventPump.h"
 #include "support/FaultPoint.h"
+#include "support/PhaseObserver.h"
 #include "support/XmlDocument.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <exception>
 #include <future>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace sjql {
 
 namespace {
 
-using Builder = bool (*)(const adtg::AdtgRecordset&, TDBKind, QString&, QString*);
+using Builder = RowStatementBuilder;
 
 // The three data files of a month, in the order they are re-inserted.
 struct DataFileStep
@@ -88,19 +86,19 @@ QString openAndCheckDataFile(adtg::AdtgRecordset& rows, const QString& path, con
                              TDBKind kind, const QString& month, const QString& agent)
 {
     rows.close();
-    if (!rows.open(path))
+    if (!Timed(Phase::Reading, [&] { return rows.open(path); }))
         return DataFileUnreadableText(fileName, rows.errorString());
     if (rows.eof())
         return {};
     QString sql, error;
-    if (!build(rows, kind, sql, &error)) {
+    if (!Timed(Phase::Building, [&] { return build(rows, kind, sql, &error); })) {
         rows.close();
         return DataFileNotConvertibleText(fileName, error);
     }
     // The builder has just read both columns, so they exist.
     const int agentColumn = rows.fieldIndex(u"KJYWRBM");
     const int monthColumn = rows.fieldIndex(u"FFYF");
-    for (; !rows.eof(); rows.moveNext()) {
+    for (; !rows.eof(); Timed(Phase::Reading, [&] { rows.moveNext(); })) {
         const QString rowAgent = rows.field(agentColumn).toText();
         const QString rowMonth = rows.field(monthColumn).toText();
         if (rowAgent != agent || rowMonth != month) {
@@ -120,139 +118,6 @@ bool isBareFileName(const QString& name)
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
-
-// The statements of one data file, built on a helper thread and handed over in batches, so that
-// reading and building the next rows overlaps the database's work on the current ones. The helper
-// owns the recordset until the feed is destroyed (which stops and joins it); the statements come
-// out in row order, and a row that cannot be built ends the feed with its error after the rows
-// before it.
-class StatementFeed
-{
-public:
-    StatementFeed(adtg::AdtgRecordset& rows, Builder build, TDBKind kind)
-        : m_rows(rows), m_build(build), m_kind(kind), m_worker([this] { produce(); })
-    {}
-
-    ~StatementFeed()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_worker.join();
-    }
-
-    StatementFeed(const StatementFeed&) = delete;
-    StatementFeed& operator=(const StatementFeed&) = delete;
-
-    // The next statement, valid until the following call; null at the end, with *error set when a
-    // row could not be built.
-    const QString* next(QString* error)
-    {
-        while (m_position >= m_current.statements.size()) {
-            if (m_current.last) {
-                *error = m_current.error;
-                return nullptr;
-            }
-            std::unique_lock<std::mutex> lock(m_mutex);
-            // The used batch goes back to the helper, which builds into its strings again: their
-            // memory is reused instead of being freed on this thread and allocated on the other.
-            if (!m_current.statements.empty())
-                m_spare.push_back(std::move(m_current));
-            m_changed.wait(lock, [this] { return !m_queue.empty(); });
-            m_current = std::move(m_queue.front());
-            m_queue.pop_front();
-            // Wake the helper only once the queue is half empty, so that it builds several batches
-            // in one go instead of one batch per wake-up.
-            const bool wake = m_queue.size() == kQueuedBatches / 2;
-            lock.unlock();
-            if (wake)
-                m_changed.notify_all();
-            m_position = 0;
-        }
-        return &m_current.statements[m_position++];
-    }
-
-private:
-    struct Batch
-    {
-        std::vector<QString> statements;
-        QString error;
-        bool last = false;
-    };
-    // Batches keep the hand-over cheap and the memory bounded (at most a few hundred statements
-    // queued, in reused strings).
-    static constexpr size_t kBatchRows = 32;
-    static constexpr size_t kQueuedBatches = 8;
-
-    void produce()
-    {
-        Batch batch;
-        size_t used = 0; // statements of batch filled so far; the rest are spare strings
-        for (;;) {
-            bool end = m_rows.eof();
-            if (!end) {
-                if (used == batch.statements.size())
-                    batch.statements.emplace_back();
-                QString& sql = batch.statements[used];
-                sql.truncate(0); // keeps the capacity of a reused string
-                QString error;
-                try {
-                    if (m_build(m_rows, m_kind, sql, &error)) {
-                        ++used;
-                        m_rows.moveNext();
-                    } else {
-                        end = true;
-                    }
-                } catch (const std::exception& e) {
-                    error = QString::fromLocal8Bit(e.what());
-                    end = true;
-                }
-                if (end)
-                    batch.error = error.isEmpty() ? QStringLiteral("第%1行无法转换").arg(m_rows.position() + 1) : error;
-            }
-            if (!end && used < kBatchRows)
-                continue;
-            batch.statements.resize(used);
-            batch.last = end;
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stop || m_queue.size() < kQueuedBatches; });
-            if (m_stop)
-                return;
-            m_queue.push_back(std::move(batch));
-            const bool wake = m_queue.size() == 1; // the reader may be waiting for it
-            batch = Batch();
-            if (!end && !m_spare.empty()) {
-                batch = std::move(m_spare.back());
-                m_spare.pop_back();
-                batch.error.clear();
-                batch.last = false;
-            }
-            lock.unlock();
-            if (wake || end)
-                m_changed.notify_all();
-            if (end)
-                return;
-            used = 0;
-        }
-    }
-
-    adtg::AdtgRecordset& m_rows;
-    const Builder m_build;
-    const TDBKind m_kind;
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Batch> m_queue;
-    std::vector<Batch> m_spare; // used batches, back from the reader
-    bool m_stop = false;
-
-    Batch m_current; // consumer side only
-    size_t m_position = 0;
-
-    std::thread m_worker; // last: starts once everything above exists
-};
 
 // How the archives of a run fared, for the run's summary line.
 struct ArchiveTally
@@ -294,13 +159,7 @@ private:
         Stop,   // a stop was requested; the caller rolls back and says so
     };
 
-    void pump()
-    {
-        if (m_pump)
-            m_pump();
-        else
-            QCoreApplication::processEvents();
-    }
+    void pump() { m_pump(); }
     void line(int code, const QStringList& params = {}) { m_results.AddLine(MessageLine(code, params)); }
     // A line that reports something not restored; the run log gets it too.
     void failLine(int code, const QStringList& params = {}) { failText(MessageLine(code, params)); }
@@ -622,7 +481,8 @@ RestoreRun::Outcome RestoreRun::clearMonth(const QString& month)
     m_buffer.fill('\0');
     char* result = m_buffer.data();
     const QByteArray gbkMonth = toGbk(month), gbkAgent = toGbk(m_settings.agentCode);
-    if (ClearDKDJData(gbkMonth.constData(), gbkAgent.constData(), &result) != 0) {
+    if (Timed(Phase::Clearing, [&] { return ClearDKDJData(gbkMonth.constData(), gbkAgent.constData(), &result); }) !=
+        0) {
         const QString message = GetParamValue(fromGbk(m_buffer.constData()), QStringLiteral("resultMsg"));
         for (adtg::AdtgRecordset& file : m_files)
             file.close();
@@ -745,7 +605,8 @@ bool RestoreJob::Run(QString& operationText, qint16& itemProgress, TDispResultLi
     ArchiveTally tally;
     bool ok = false;
     try {
-        RestoreRun run(m_settings, processEvents, m_cleared, operationText, itemProgress, results, m_outcome, tally);
+        const std::function<void()> pump = PumpOrDefault(processEvents);
+        RestoreRun run(m_settings, pump, m_cleared, operationText, itemProgress, results, m_outcome, tally);
         ok = run.execute();
     } catch (const std::exception& e) {
         // Anything unforeseen ends the run; the run's destructor has rolled the archive back.

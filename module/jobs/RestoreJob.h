@@ -63,7 +63,7 @@ public:
     RunOutcome outcome() const { return m_outcome; }
 
     // How pending events are processed at the fixed points of the run (start, each archive, each
-    // month record, every 20th row, end). Default: QCoreApplication::processEvents(). Tests use
+    // month record, every 20th row, end). Default: ProcessPendingEvents(). Tests use
     // it to watch the item progress.
     std::function<void()> processEvents;
 

@@ -81,7 +81,6 @@ bool TfrmsjqlMgr::BackupAndClear(TMyProgress* sender, void* param, QString& oper
     settings.years = CheckedYears();
 
     sjql::BackupJobCallbacks callbacks;
-    callbacks.processEvents = [] { QCoreApplication::processEvents(); };
     callbacks.confirmWarnings = [](TDispResultList& warnings) {
         return sjql::ui::ShowResultDialogEx(&warnings, QStringLiteral("系统提示"), false, true, QString(), QString());
     };

@@ -152,7 +152,6 @@ bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& ope
     settings.hostAppCode = sjql::GetHostAppCode();
 
     sjql::RestoreJob job(std::move(settings));
-    job.processEvents = [] { QCoreApplication::processEvents(); };
     const bool ok = job.Run(operation, progress, results);
     FCleared = job.Cleared();
     const sjql::RunOutcome outcome = job.outcome();

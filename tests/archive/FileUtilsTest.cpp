@@ -140,4 +140,18 @@ TEST_F(FileUtilsTest, SaveTextToFileWritesExactlyTheBytes)
     EXPECT_TRUE(error.contains(QStringLiteral("new"))) << error.toStdString();
 }
 
+// The backup forces each data file, archive and their folders to the disk before it lets the host
+// clear a month: a path that cannot be synced must say so, never pass for synced.
+TEST_F(FileUtilsTest, SyncToDiskSyncsFilesAndFoldersAndFailsForWhatIsNotThere)
+{
+    const QString file = path(QStringLiteral("year/ZCGZXJMXB_201901.dat"));
+    ASSERT_TRUE(ForceDirs(path(QStringLiteral("year"))));
+    touch(file, "rows");
+    EXPECT_TRUE(SyncToDisk(file));
+    EXPECT_TRUE(SyncToDisk(path(QStringLiteral("year"))));
+    EXPECT_EQ(readFile(file), QByteArray("rows"));
+    EXPECT_FALSE(SyncToDisk(path(QStringLiteral("year/missing.dat"))));
+    EXPECT_FALSE(SyncToDisk(QString()));
+}
+
 } // namespace

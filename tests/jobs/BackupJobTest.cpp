@@ -25,7 +25,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlRecord>
 #include <QTemporaryDir>
@@ -184,6 +183,11 @@ protected:
     }
 
     QString msg(int number, const QStringList& params = {}) { return MessageLine(number, params); }
+
+    // Runs 2019 with files of `period` left in the agent's year folder that must not be replaced:
+    // the month keeps its `rows`, the files stay byte for byte, and the one line of the month names
+    // the folder.
+    void expectLeftoversKeepTheMonth(const QString& period, qint64 rows, const std::map<QString, QByteArray>& kept);
 
     std::unique_ptr<TestDatabase> db;
     QStringList agents;
@@ -518,6 +522,20 @@ std::map<QString, QByteArray> filesBelow(const QString& folder)
 
 } // namespace
 
+void BackupJobDb::expectLeftoversKeepTheMonth(const QString& period, qint64 rows,
+                                              const std::map<QString, QByteArray>& kept)
+{
+    ASSERT_TRUE(run({QStringLiteral("2019")}));
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(lines[0].startsWith(msg(MsgClearFailed, {period, QString()}))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains(QDir::toNativeSeparators(agentYear(QStringLiteral("2019")))))
+        << lines[0].toStdString();
+    EXPECT_EQ(monthRows(period), rows);
+    for (const auto& [name, bytes] : kept)
+        EXPECT_EQ(bytesOf(AddBackslash(agentDir()) + name), bytes) << name.toStdString();
+    EXPECT_EQ(outcome.ending, RunEnding::Failures);
+}
+
 // Another agent's month, cleared and left in the shared folder older versions used: a run for this
 // agent neither replaces nor deletes nor packs it, and backs up its own year whole.
 TEST_P(BackupJobDb, AnotherAgentsLeftoversAreNeverTouched)
@@ -553,17 +571,8 @@ TEST_P(BackupJobDb, AnotherAgentsFilesInTheAgentsFolderKeepTheMonth)
     const qint64 rows = monthRows(QStringLiteral("201904"));
     ASSERT_GT(rows, 0);
 
-    ASSERT_TRUE(run({QStringLiteral("2019")}));
-    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(lines[0].startsWith(msg(MsgClearFailed, {QStringLiteral("201904"), QString()})))
-        << lines[0].toStdString();
-    EXPECT_TRUE(lines[0].contains(QDir::toNativeSeparators(agentYear(QStringLiteral("2019")))))
-        << lines[0].toStdString();
-    EXPECT_EQ(monthRows(QStringLiteral("201904")), rows);
+    expectLeftoversKeepTheMonth(QStringLiteral("201904"), rows, theirs);
     EXPECT_EQ(monthRows(QStringLiteral("201905")), 0);
-    for (const auto& [name, bytes] : theirs)
-        EXPECT_EQ(bytesOf(AddBackslash(agentDir()) + name), bytes) << name.toStdString();
-    EXPECT_EQ(outcome.ending, RunEnding::Failures);
 }
 
 // The month was cleared after its files were written; later the user entered other rows for it, as
@@ -594,14 +603,7 @@ TEST_P(BackupJobDb, LeftoverBesideReenteredRowsKeepsTheMonth)
     }
     ASSERT_EQ(monthRows(period), entered);
 
-    ASSERT_TRUE(run({QStringLiteral("2019")}));
-    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(lines[0].startsWith(msg(MsgClearFailed, {period, QString()}))) << lines[0].toStdString();
-    EXPECT_TRUE(lines[0].contains(QDir::toNativeSeparators(agentYear(QStringLiteral("2019")))));
-    EXPECT_EQ(monthRows(period), entered);
-    for (const auto& [name, bytes] : kept)
-        EXPECT_EQ(bytesOf(AddBackslash(agentDir()) + name), bytes) << name.toStdString();
-    EXPECT_EQ(outcome.ending, RunEnding::Failures);
+    expectLeftoversKeepTheMonth(period, entered, kept);
 }
 
 // A value the restore could not write back unchanged (a text holding a NUL character) keeps its
@@ -831,50 +833,6 @@ TEST_P(BackupJobDb, StopRequestStopsAtAMonthBoundary)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, BackupJobDb, SJQL_DATABASE_KINDS);
-
-TEST(BackupArchiveCheck, DamagedOrIncompleteArchivesAreRefused)
-{
-    QTemporaryDir dir;
-    QStringList files;
-    for (int i = 0; i < 3; ++i) {
-        const QString path = dir.filePath(QStringLiteral("f%1.dat").arg(i));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        // Random bytes barely compress, so the members are large and a flipped byte lands inside one.
-        QByteArray bytes(20000 + i, Qt::Uninitialized);
-        QRandomGenerator generator(quint32(i + 1));
-        for (char& c : bytes)
-            c = char(generator.bounded(256));
-        f.write(bytes);
-        files << path;
-    }
-    const QString archive = dir.filePath(QStringLiteral("a.zip"));
-    ASSERT_TRUE(CompressFiles(files, archive, ArchivePassword));
-    QString error;
-    EXPECT_TRUE(VerifyBackupArchive(archive, files, ArchivePassword, &error)) << error.toStdString();
-
-    // A member too few, a flipped byte inside a member, and a file that changed after packing.
-    EXPECT_FALSE(VerifyBackupArchive(archive, files.mid(0, 2), ArchivePassword, &error));
-    const QString damaged = dir.filePath(QStringLiteral("b.zip"));
-    ASSERT_TRUE(QFile::copy(archive, damaged));
-    {
-        QFile f(damaged);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        QByteArray bytes = f.readAll();
-        bytes[100] = char(bytes[100] ^ 0x5A); // inside the first member's data
-        f.seek(0);
-        f.write(bytes);
-    }
-    EXPECT_FALSE(VerifyBackupArchive(damaged, files, ArchivePassword, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("f0.dat"))) << error.toStdString();
-    {
-        QFile f(files[1]);
-        ASSERT_TRUE(f.open(QIODevice::Append));
-        f.write("x");
-    }
-    EXPECT_FALSE(VerifyBackupArchive(archive, files, ArchivePassword, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("f1.dat"))) << error.toStdString();
-}
 
 TEST(BackupMessages, ParametersAreJoinedAndCut)
 {
