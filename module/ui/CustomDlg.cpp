@@ -6,6 +6,7 @@
 #include "ui/HostNotices.h"
 #include "ui/UiColor.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -75,10 +76,6 @@ Tfrm_CustomDlg::Tfrm_CustomDlg(QWidget* parent) : QDialog(parent)
     sBtnClose->setText(QStringLiteral("关闭"));
     sBtnClose->setGeometry(410, 279, 67, 22);
 
-    // Centred on the desktop.
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-
     FormCreate();
 }
 
@@ -112,6 +109,54 @@ void Tfrm_CustomDlg::SetDialogScript(DialogScript script)
 const Tfrm_CustomDlg::DialogScript& Tfrm_CustomDlg::GetDialogScript()
 {
     return dialogScript();
+}
+
+void Tfrm_CustomDlg::SetKeyButtons(TModalSpeedButton* enterButton, TModalSpeedButton* escapeButton)
+{
+    if (FEnterButton)
+        FEnterButton->SetDefault(false);
+    FEnterButton = enterButton;
+    FEscapeButton = escapeButton;
+    if (FEnterButton)
+        FEnterButton->SetDefault(true);
+}
+
+void Tfrm_CustomDlg::setVisible(bool visible)
+{
+    // Centred when first shown, at the size the descendants have given it by then. The move also
+    // keeps the toolkit from placing an owned dialog over its owner instead.
+    if (visible && !FPlaced && !isVisible()) {
+        FPlaced = true;
+        CentreOnDesktop();
+    }
+    QDialog::setVisible(visible);
+    if (visible && FEnterButton && FEnterButton->isVisible() && FEnterButton->isEnabled())
+        FEnterButton->setFocus(Qt::OtherFocusReason);
+}
+
+void Tfrm_CustomDlg::CentreOnDesktop()
+{
+    QScreen* screen = nullptr;
+    if (QWidget* owner = parentWidget())
+        screen = owner->window()->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect r(QPoint(0, 0), size());
+    r.moveCenter(screen->availableGeometry().center());
+    move(r.topLeft());
+}
+
+QWidget* DialogOwner()
+{
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible())
+        return modal;
+    if (QWidget* active = QApplication::activeWindow(); active && active->isVisible())
+        return active;
+    if (QWidget* frame = FindMainFrame())
+        return frame;
+    return QWidget::find(WId(ModuleAppWindow()));
 }
 
 int Tfrm_CustomDlg::exec()
@@ -159,12 +204,28 @@ void Tfrm_CustomDlg::keyPressEvent(QKeyEvent* e)
         SendMainFrameMessage(MSG_HELP_REQUEST);
         return;
     }
-    // Enter and Esc mean nothing to these dialogs: only their own buttons end them.
-    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        e->ignore();
+    // Enter and Esc press the dialog's own buttons, as a click would; without such a button they
+    // mean nothing (the toolkit's own handling would end the modal loop behind the buttons' backs).
+    if (e->modifiers() & ~Qt::KeypadModifier) {
+        QDialog::keyPressEvent(e);
+        return;
+    }
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        if (FEnterButton && FEnterButton->isVisible() && FEnterButton->isEnabled())
+            FEnterButton->click();
+        return;
+    }
+    if (e->key() == Qt::Key_Escape) {
+        EscapePressed();
         return;
     }
     QDialog::keyPressEvent(e);
+}
+
+void Tfrm_CustomDlg::EscapePressed()
+{
+    if (FEscapeButton && FEscapeButton->isVisible() && FEscapeButton->isEnabled())
+        FEscapeButton->click();
 }
 
 void Tfrm_CustomDlg::closeEvent(QCloseEvent* e)

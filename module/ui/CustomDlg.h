@@ -5,7 +5,9 @@
 // request, re-skins on the host's skin-changed message and frees itself when closed. A dialog run
 // with exec() is released only after its modal loop (deleteLater), so the caller may still read it
 // and delete it itself; a dialog closed without a modal loop is released from the event loop.
-// GUI thread only.
+// Each dialog is centred on the desktop at the size it has when it is first shown (descendants
+// size themselves after this constructor). Enter and Esc press the buttons a descendant names with
+// SetKeyButtons and nothing else. GUI thread only.
 #pragma once
 
 #include "ui/HostContext.h"
@@ -42,6 +44,15 @@ public:
     const THostContext& HostContext() const { return FContext; }
     QString ImeName() const { return property("ImeName").toString(); }
 
+    // The buttons Enter and Esc press (either may be null). A hidden or disabled button is not
+    // pressed. The Enter button is drawn as the default one and takes the focus when the dialog
+    // is shown.
+    void SetKeyButtons(TModalSpeedButton* enterButton, TModalSpeedButton* escapeButton);
+    TModalSpeedButton* EnterButton() const { return FEnterButton; }
+    TModalSpeedButton* EscapeButton() const { return FEscapeButton; }
+
+    void setVisible(bool visible) override;
+
     QFrame* pnlTop = nullptr;
     QLabel* lbBusinessName = nullptr;
     QFrame* Bevel1 = nullptr;
@@ -55,11 +66,25 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    // Esc: presses the escape button when it can be pressed.
+    virtual void EscapePressed();
 
 private:
+    // Puts the window in the middle of the desktop's free area of its screen.
+    void CentreOnDesktop();
+
     THostContext FContext;
     bool FInModalLoop = false;
+    bool FPlaced = false;
+    TModalSpeedButton* FEnterButton = nullptr;
+    TModalSpeedButton* FEscapeButton = nullptr;
 };
+
+// The window a module dialog should belong to: the modal dialog in front (a dialog opened from a
+// running progress window stays above it), else the active window, else the host's main frame or
+// application window. Null when there is none of these. Owned dialogs stay in front of their
+// owner under every window manager.
+QWidget* DialogOwner();
 
 // The dialog with the brand line: no top bar and no bevel, a dotted line at the bottom instead (the
 // brand caption stays hidden).

@@ -4,6 +4,7 @@
 #include "hostapi/ModuleLib.h"
 #include "ui/UiColor.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QPointer>
@@ -83,7 +84,8 @@ bool TMyProgress::Run()
     QString caption = QStringLiteral("结果提示");
     bool result = false;
     bool showResult = false;
-    QPointer<Tfrm_CustomProgress> window = new Tfrm_CustomProgress(nullptr, this);
+    // Owned by the window in front, so that no window manager can put it behind the host's frame.
+    QPointer<Tfrm_CustomProgress> window = new Tfrm_CustomProgress(DialogOwner(), this);
     // Whatever ends the modal display, the lines are collected and the window destroyed.
     const auto collect = [&] {
         showResult = ShowResult;
@@ -131,6 +133,14 @@ Tfrm_CustomProgress::Tfrm_CustomProgress(QWidget* owner, TMyProgress* job)
     sBtnClose->SetHotTrackColor(colorFromRef(0xFAC0A2));
     sBtnClose->SetShadowColor(colorFromRef(0xFDE5D7));
     sBtnClose->OnClick = [this](QObject*) { sBtnCloseClick(); };
+    // Enter and Esc work the button like a click: cancel when cancelling is allowed, close at the end.
+    SetKeyButtons(sBtnClose, sBtnClose);
+    // Said beside the button when the user tries to close the window while the run goes on.
+    lblBusy = new QLabel(QStringLiteral("正在处理，完成后才能关闭本窗口"), this);
+    lblBusy->setObjectName(QStringLiteral("lblBusy"));
+    lblBusy->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    SetTextColor(lblBusy, colorFromRef(0x000080));
+    lblBusy->hide();
     Timer_progress = new QTimer(this);
     Timer_progress->setInterval(100);
     connect(Timer_progress, &QTimer::timeout, this, &Tfrm_CustomProgress::Timer_progressTimer);
@@ -193,6 +203,7 @@ Tfrm_CustomProgress::Tfrm_CustomProgress(QWidget* owner, TMyProgress* job)
         title = QStringLiteral("请稍候...");
     if (sBtnClose->isHidden())
         height -= sBtnClose->height();
+    lblBusy->setGeometry(16, sBtnClose->y(), sBtnClose->x() - 16 - 8, sBtnClose->height());
     setWindowTitle(title);
     setFixedSize(384, height);
 
@@ -235,12 +246,31 @@ void Tfrm_CustomProgress::FormShow()
 
 void Tfrm_CustomProgress::closeEvent(QCloseEvent* e)
 {
-    // The worker uses the window until ThreadDone: until then nothing closes it.
+    // The worker uses the window until ThreadDone: until then nothing closes it, and the user who
+    // tried (a window manager's close box, Alt+F4) is told why.
     if (FRunning) {
         e->ignore();
+        RefuseClose();
         return;
     }
     Tfrm_CustomDlg::closeEvent(e);
+}
+
+void Tfrm_CustomProgress::EscapePressed()
+{
+    if (FRunning && !sBtnClose->isEnabled()) {
+        RefuseClose();
+        return;
+    }
+    Tfrm_CustomDlg::EscapePressed();
+}
+
+void Tfrm_CustomProgress::RefuseClose()
+{
+    QApplication::beep();
+    // The note sits in the button's row, which a window without the button does not have.
+    if (!sBtnClose->isHidden())
+        lblBusy->show();
 }
 
 void Tfrm_CustomProgress::RefreshDisplay()
@@ -263,8 +293,11 @@ void Tfrm_CustomProgress::ThreadDone()
         const std::lock_guard guard(handOffMutex());
     }
     FRunning = false;
+    lblBusy->hide();
     sBtnClose->setText(QStringLiteral("关闭"));
     sBtnClose->setEnabled(true);
+    if (!sBtnClose->isHidden())
+        sBtnClose->setFocus(Qt::OtherFocusReason);
     sBtnClose->update();
     Timer_progress->stop();
     if (Job->AutoClose)

@@ -122,6 +122,8 @@ public:
     QLabel* Label_process = nullptr;
     TGauge* ProgressBar_total = nullptr;
     QTimer* Timer_progress = nullptr;
+    // The note shown when the user tries to close the window during the run.
+    QLabel* lblBusy = nullptr;
 
     void RefreshDisplay();
     void ThreadDone();
@@ -131,9 +133,12 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void EscapePressed() override;
 
 private:
     void FormShow();
+    // A close attempt during the run: a beep and the note beside the button.
+    void RefuseClose();
 
     bool FShown = false;
     bool FRunning = false;

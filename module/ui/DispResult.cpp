@@ -123,7 +123,11 @@ Tfrm_DispResult::Tfrm_DispResult(QWidget* parent) : Tfrm_CustomDlgEx(parent)
     edit_result->setObjectName(QStringLiteral("edit_result"));
     edit_result->setReadOnly(true);
     edit_result->setFrameShape(QFrame::NoFrame);
-    edit_result->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The scroll bar shows when the lines need it; an empty trough beside three lines told nothing.
+    edit_result->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Focus by a click (to select text for copying), never by Tab: Enter and Space belong to the
+    // buttons, which keep the focus.
+    edit_result->setFocusPolicy(Qt::ClickFocus);
     // Lines wrap to the box, but a path only after one of its separators.
     edit_result->document()->setDocumentLayout(new TResultTextLayout(edit_result->document()));
     edit_result->setAutoFillBackground(false);
@@ -137,6 +141,15 @@ Tfrm_DispResult::Tfrm_DispResult(QWidget* parent) : Tfrm_CustomDlgEx(parent)
     sBtnConfirm =
         makeResultButton(this, QStringLiteral("sBtnConfirm"), QStringLiteral("确定"), [this] { sBtnConfirmClick(); });
 
+    // A thin line around the text marks where the lines are (the box itself has no border).
+    shpResultFrame = new TShape(this);
+    shpResultFrame->setObjectName(QStringLiteral("shpResultFrame"));
+    shpResultFrame->SetPenColor(colorFromRef(0xB99D7F));
+    shpResultFrame->SetBrushClear(true);
+    shpResultFrame->lower();
+
+    // Enter confirms; Esc closes the dialog the same way, as it offers no other choice.
+    SetKeyButtons(sBtnConfirm, sBtnConfirm);
     SetupLayout(503, 473, 342, 419);
 }
 
@@ -144,6 +157,7 @@ void Tfrm_DispResult::SetupLayout(int clientWidth, int boxWidth, int saveLeft, i
 {
     setFixedSize(clientWidth, 312);
     edit_result->setGeometry(15, 15, boxWidth, 242);
+    shpResultFrame->setGeometry(edit_result->geometry().adjusted(-3, -3, 3, 3));
     sBtnSave->setGeometry(saveLeft, 281, 67, 22);
     sBtnConfirm->setGeometry(confirmLeft, 281, 67, 22);
     // The dotted line under the box, as wide as it.
@@ -350,6 +364,8 @@ Tfrm_DispResultEx::Tfrm_DispResultEx(QWidget* parent) : Tfrm_DispResult(parent)
         makeResultButton(this, QStringLiteral("btnCancel"), QStringLiteral("取消"), [this] { btnCancelClick(); });
     SetupLayout(581, 554, 14, 427);
     btnCancel->setGeometry(504, 281, 67, 22);
+    // Enter confirms; Esc gives the answer that changes nothing.
+    SetKeyButtons(sBtnConfirm, btnCancel);
 }
 
 void Tfrm_DispResultEx::btnCancelClick()
@@ -360,7 +376,7 @@ void Tfrm_DispResultEx::btnCancelClick()
 void ShowResultDialog(TDispResultList* list, const QString& caption, bool saveVisible)
 {
     DialogGuard guard;
-    auto* dlg = new Tfrm_DispResult;
+    auto* dlg = new Tfrm_DispResult(DialogOwner());
     guard.dialog = dlg;
     if (!caption.isEmpty())
         dlg->setWindowTitle(caption);
@@ -373,7 +389,7 @@ bool ShowResultDialogEx(TDispResultList* list, const QString& caption, bool save
                         const QString& confirmCaption, const QString& cancelCaption)
 {
     DialogGuard guard;
-    auto* dlg = new Tfrm_DispResultEx;
+    auto* dlg = new Tfrm_DispResultEx(DialogOwner());
     guard.dialog = dlg;
     if (!caption.isEmpty())
         dlg->setWindowTitle(caption);
@@ -391,6 +407,9 @@ bool ShowResultDialogEx(TDispResultList* list, const QString& caption, bool save
         dlg->sBtnConfirm->move(dlg->btnCancel->x(), dlg->sBtnConfirm->y());
         dlg->btnCancel->hide();
     }
+    // Without a cancel button Esc closes the dialog as the confirm button does; without either,
+    // the dialog's close box is left.
+    dlg->SetKeyButtons(dlg->sBtnConfirm, dlg->btnCancel->isHidden() ? dlg->sBtnConfirm : dlg->btnCancel);
     dlg->FResultList = list;
     return dlg->exec() == QDialog::Accepted;
 }

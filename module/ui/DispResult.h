@@ -38,6 +38,8 @@ public:
     QString FLink;
 
     QTextEdit* edit_result = nullptr;
+    // The thin line drawn around the text box.
+    TShape* shpResultFrame = nullptr;
     TModalSpeedButton* sBtnSave = nullptr;
     TModalSpeedButton* sBtnConfirm = nullptr;
 

@@ -3,9 +3,12 @@
 
 #include "ui/UiColor.h"
 
+#include <QCursor>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include <utility>
 
 namespace sjql::ui {
 
@@ -129,13 +132,21 @@ void TImageButton::mousePressEvent(QMouseEvent* event)
 void TImageButton::mouseReleaseEvent(QMouseEvent* event)
 {
     QWidget::mouseReleaseEvent(event);
+    // The release that ends a double click is no click of its own: the double click was.
+    const bool endsDoubleClick = std::exchange(FDoubleClicked, false);
     if (event->button() != Qt::LeftButton || !isEnabled())
         return;
     const QPoint pos = event->position().toPoint();
-    const bool over = rect().contains(pos);
+    bool over = rect().contains(pos);
     // The click comes first, on release over the control: it paints the current (pressed) picture.
-    if (over)
+    if (over && !endsDoubleClick) {
         Click(OnClick);
+        // The handler may have run a modal dialog, during which the pointer left without the button
+        // hearing of it: the picture follows where the pointer is now.
+        over = PointerOver();
+        if (!over)
+            FCurrent = FNormal;
+    }
     if (!isEnabled())
         return;
     if (OnMouseUp)
@@ -151,10 +162,18 @@ void TImageButton::mouseReleaseEvent(QMouseEvent* event)
 
 void TImageButton::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // The second press of a double click is a press as well, followed by the double-click handler.
+    // The second press of a double click is a press as well, followed by the double-click handler;
+    // its release then clicks nothing more. A double click is one click and one double click.
     mousePressEvent(event);
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        FDoubleClicked = true;
         Click(OnDblClick);
+    }
+}
+
+bool TImageButton::PointerOver() const
+{
+    return isVisible() && rect().contains(mapFromGlobal(QCursor::pos()));
 }
 
 void TImageButton::Click(const TNotify& handler)
@@ -170,6 +189,15 @@ void TImageButton::changeEvent(QEvent* event)
     if (event->type() == QEvent::EnabledChange) {
         if (!isEnabled() && !IsEmpty(FDisabled))
             resize(FDisabled.size());
+        // A button enabled again rests (or shows its hover face when the pointer is on it): the
+        // pressed face of the click that disabled it belongs to the past.
+        if (isEnabled()) {
+            const QImage& face = PointerOver() && !IsEmpty(FOver) ? FOver : FNormal;
+            if (!IsEmpty(face)) {
+                FCurrent = face;
+                resize(face.size());
+            }
+        }
         DrawNow(FCurrent);
     }
 }

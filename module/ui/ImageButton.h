@@ -6,7 +6,11 @@
 // no width counts as empty, and a transition to an empty image leaves the picture as it was.
 // When the left button is released over the control and no release ("up") image is set, the over
 // image is drawn (the pointer is still over the button, so the hover look continues), or the normal
-// image when there is no over image; released elsewhere, the normal image is drawn. GUI thread only.
+// image when there is no over image; released elsewhere, the normal image is drawn. A click whose
+// handler ran a modal dialog ends with the picture where the pointer is then (the dialog kept the
+// leave from the button), and a button enabled again shows its resting face, not the pressed one.
+// A double click calls OnClick once (first release) and OnDblClick once (second press). GUI thread
+// only.
 #pragma once
 
 #include <QImage>
@@ -65,6 +69,8 @@ private:
     void ShowState(const QImage& image);
     QImage PaintPicture() const;
     void Click(const TNotify& handler);
+    // Whether the pointer is over the visible button now.
+    bool PointerOver() const;
 
     QImage FOver;
     QImage FDown;
@@ -75,6 +81,8 @@ private:
     QImage FLastPainted;
     // Set while a release picture is drawn directly, without changing the current image.
     const QImage* FDirect = nullptr;
+    // Set by the second press of a double click until its release.
+    bool FDoubleClicked = false;
 };
 
 } // namespace sjql::ui

@@ -91,20 +91,37 @@ QSize TModalSpeedButton::sizeHint() const
     return QSize(qMax(67, text.width() + 16), qMax(22, text.height() + 8));
 }
 
+void TModalSpeedButton::SetDefault(bool isDefault)
+{
+    FDefault = isDefault;
+    update();
+}
+
 void TModalSpeedButton::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
+    const QRect r = rect().adjusted(0, 0, -1, -1);
+    if (!isEnabled()) {
+        // Grayed out in fixed colours: the host's skin gives every control the same text colour in
+        // all states, and a disabled button in its normal face looked as if it could be pressed.
+        p.fillRect(rect(), QColor(0xF4, 0xF4, 0xF4));
+        p.setPen(QColor(0xC8, 0xC8, 0xC8));
+        p.drawRect(r);
+        p.setPen(QColor(0xA0, 0xA0, 0xA0));
+        p.drawText(rect(), Qt::AlignCenter | Qt::TextShowMnemonic, text());
+        return;
+    }
     QColor face = FColor;
     if (isDown())
         face = FColorDown;
-    else if (FHot && isEnabled())
+    else if (FHot)
         face = FHotTrackColor;
-    const QRect r = rect().adjusted(0, 0, -1, -1);
     p.fillRect(rect(), face);
-    p.setPen(FShadowColor.darker(isDown() ? 140 : 120));
+    p.setPen(FShadowColor.darker(isDown() || FDefault ? 170 : 120));
     p.drawRect(r);
-    p.setPen(isEnabled() ? palette().color(QPalette::ButtonText)
-                         : palette().color(QPalette::Disabled, QPalette::ButtonText));
+    if (FDefault)
+        p.drawRect(r.adjusted(1, 1, -1, -1));
+    p.setPen(palette().color(QPalette::ButtonText));
     p.drawText(rect().translated(isDown() ? 1 : 0, isDown() ? 1 : 0), Qt::AlignCenter | Qt::TextShowMnemonic, text());
     if (hasFocus()) {
         p.setPen(QPen(FShadowColor.darker(160), 1, Qt::DotLine));

@@ -77,8 +77,10 @@ private:
 };
 
 // A flat button drawn in its own colours: face, face while held down, face under the mouse, and
-// the shadow colour of its frame. Enter and Esc of a dialog never press it (it is not a default
-// button).
+// the shadow colour of its frame. A disabled button is drawn grayed out (pale face, gray caption)
+// whatever its colours and palette say, so that it never looks usable. Space presses the focused
+// button; Enter and Esc press it only when its dialog names it as its default or escape button
+// (Tfrm_CustomDlg::SetKeyButtons), and the default button carries a darker frame.
 class TModalSpeedButton : public QAbstractButton
 {
     Q_OBJECT
@@ -97,6 +99,10 @@ public:
     // The click handler; runs after the clicked() signal, only when the button is enabled.
     TNotifyEvent OnClick;
 
+    // Drawn as the button that Enter presses.
+    bool IsDefault() const { return FDefault; }
+    void SetDefault(bool isDefault);
+
     QSize sizeHint() const override;
 
 protected:
@@ -110,6 +116,7 @@ private:
     QColor FHotTrackColor;
     QColor FShadowColor;
     bool FHot = false;
+    bool FDefault = false;
 };
 
 } // namespace sjql::ui
