@@ -7,6 +7,7 @@ PACKAGES=(
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-mysql qt6-image-formats-plugins qt6-translations-l10n libsqlite3-dev sqlite3
     mariadb-server mariadb-client libxml2-dev libxml2-utils libmariadb-dev libzip-dev libssl-dev
     fonts-wqy-microhei xvfb xauth zip unzip p7zip-full python3 libgtest-dev cmake g++ make pkg-config
+    openbox xdotool wmctrl x11-utils imagemagick
     clang libclang-rt-14-dev clang-format
 )
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds with warnings as errors, starts a private
-# MariaDB, runs every ctest label on SQLite and MariaDB, then the suite again under the address and
+# MariaDB, runs every ctest label on SQLite and MariaDB, walks the window under a real window manager
+# (gui-tour.sh, pictures of every state), then the suite again under the address and
 # undefined-behaviour sanitizers, the progress tests under the thread sanitizer, a short fuzz run,
 # and the Debian package installed, used by an ordinary user and removed again (package-test.sh).
 #   scripts/test-all.sh            full run (what CI runs)
@@ -31,6 +32,8 @@ cmake --build build-ci -j"$jobs"
 echo "== tests"
 (cd build-ci && ctest --output-on-failure -j"$jobs") | tee "$work/ctest.log"
 total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$work/ctest.log" | tail -n 1)
+echo "== the window under a window manager (scripts/gui-tour.sh)"
+bash scripts/gui-tour.sh build-ci/bin
 
 if [ -z "${SJQL_QUICK:-}" ]; then
     echo "== sanitizer build (address, undefined)"

@@ -8,12 +8,14 @@
 #include "hostapi/HostMessages.h"
 #include "hostapi/SjqlEntry.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -27,10 +29,43 @@ namespace {
 
 const QString kModuleTitle = QStringLiteral("历史数据清理");
 
-// The direct child windows of a module page (the module's window, once it is open).
-QList<QWidget*> moduleWindows(QWidget* page)
+// How long a notice stays in the status bar: long enough to be read, gone before it misleads.
+constexpr int kNoticeMs = 5000;
+constexpr int kHelpMs = 20000;
+
+// The skins the host offers; the module windows take theirs on 1303.
+struct SkinChoice
 {
-    return page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    const char* name; // menu text (UTF-8), with its mnemonic
+    quint32 moduleBack;
+    quint32 moduleToolBar;
+    quint32 topBar;
+};
+constexpr SkinChoice kSkins[] = {
+    {"默认蓝色(&B)", 0xF9F3EC, 0xF7E6D1, 0x7FCC88},
+    {"暖色橙色(&O)", 0xE6F4FD, 0xCDE9FB, 0x3A8CE0},
+};
+
+// The skin's name as the status bar says it: the menu text without its mnemonic.
+QString skinName(const SkinChoice& skin)
+{
+    QString name = QString::fromUtf8(skin.name);
+    return name.left(name.indexOf(QLatin1Char('(')));
+}
+
+// A module tab holds a scroll area whose page is the container the module opens in: a frame
+// smaller than the module's window scrolls it instead of cutting its controls off.
+QWidget* pageOf(QWidget* tab)
+{
+    auto* scroller = qobject_cast<QScrollArea*>(tab);
+    return scroller ? scroller->widget() : nullptr;
+}
+
+// The direct child windows of a module page (the module's window, once it is open).
+QList<QWidget*> moduleWindows(QWidget* tab)
+{
+    QWidget* page = pageOf(tab);
+    return page ? page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly) : QList<QWidget*>();
 }
 
 QString colourName(quint32 colorRef)
@@ -46,6 +81,8 @@ Tfrm_MainFrame::Tfrm_MainFrame(Installation& installation, QWidget* parent)
     setObjectName(QStringLiteral("frm_MainFrame"));
     setWindowTitle(QStringLiteral("个人所得税代扣代缴客户端（参考宿主）"));
     resize(920, 700);
+    // Small enough for any screen; module pages below their own size scroll.
+    setMinimumSize(480, 360);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -64,9 +101,16 @@ Tfrm_MainFrame::Tfrm_MainFrame(Installation& installation, QWidget* parent)
     titleFont.setBold(true);
     title->setFont(titleFont);
     m_headerInfo = new QLabel(m_header);
+    // In a narrow frame the agent, period and database wrap onto more lines instead of running into
+    // the product name.
+    m_headerInfo->setTextFormat(Qt::RichText);
+    m_headerInfo->setWordWrap(true);
+    m_headerInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_headerInfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    title->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     headerLayout->addWidget(title);
-    headerLayout->addStretch(1);
-    headerLayout->addWidget(m_headerInfo);
+    headerLayout->addSpacing(16);
+    headerLayout->addWidget(m_headerInfo, 1);
     layout->addWidget(m_header);
 
     // The container area: a home page, then one closable tab per opened module.
@@ -91,11 +135,11 @@ Tfrm_MainFrame::Tfrm_MainFrame(Installation& installation, QWidget* parent)
     m_tabs->addTab(m_home, QStringLiteral("首页"));
     m_tabs->tabBar()->setTabButton(0, QTabBar::RightSide, nullptr);
     connect(m_tabs, &QTabWidget::tabCloseRequested, this, [this](int index) {
-        QWidget* page = m_tabs->widget(index);
-        if (!page || page == m_home)
+        QWidget* tab = m_tabs->widget(index);
+        if (!tab || tab == m_home)
             return;
         // The host asks the module window to close (1280); the page goes once it has.
-        for (QWidget* w : moduleWindows(page)) {
+        for (QWidget* w : moduleWindows(tab)) {
             HostMessageEvent closeRequest(MSG_CLOSE_MODULE);
             QCoreApplication::sendEvent(w, &closeRequest);
         }
@@ -106,34 +150,49 @@ Tfrm_MainFrame::Tfrm_MainFrame(Installation& installation, QWidget* parent)
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("系统(&S)"));
     menu->addAction(QStringLiteral("历史数据清理"), this, [this] { openModule(); });
-    menu->addAction(QStringLiteral("切换皮肤"), this, [this] {
-        // Two skins: the default blue and a warm one; module windows re-apply them on 1303.
-        HostState& s = state();
-        const bool warm = s.moduleBackColor == 0xF9F3EC;
-        s.moduleBackColor = warm ? 0xE6F4FD : 0xF9F3EC;
-        s.moduleToolBarColor = warm ? 0xCDE9FB : 0xF7E6D1;
-        s.topBarColor = warm ? 0x3A8CE0 : 0x7FCC88;
-        updateHeader();
-        for (int i = 0; i < m_tabs->count(); ++i) {
-            for (QWidget* w : moduleWindows(m_tabs->widget(i))) {
-                HostMessageEvent skinChanged(MSG_SKIN_CHANGED);
-                QCoreApplication::sendEvent(w, &skinChanged);
-            }
-        }
-    });
+    // The skins by name, the current one ticked.
+    QMenu* skins = menu->addMenu(QStringLiteral("皮肤(&K)"));
+    auto* skinGroup = new QActionGroup(skins);
+    for (const SkinChoice& skin : kSkins) {
+        QAction* action = skins->addAction(QString::fromUtf8(skin.name));
+        action->setCheckable(true);
+        action->setChecked(&skin == &kSkins[0]);
+        skinGroup->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, &skin] { applySkinChoice(skin.moduleBack, skin.moduleToolBar, skin.topBar, skinName(skin)); });
+    }
     menu->addSeparator();
     menu->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
-    statusBar()->showMessage(QStringLiteral("就绪"));
+    // Shown whenever no notice is: notices are temporary and leave this behind.
+    auto* ready = new QLabel(QStringLiteral("就绪"), statusBar());
+    ready->setObjectName(QStringLiteral("lblReady"));
+    statusBar()->addWidget(ready, 1);
     updateHeader();
+}
+
+void Tfrm_MainFrame::applySkinChoice(quint32 moduleBack, quint32 moduleToolBar, quint32 topBar, const QString& name)
+{
+    HostState& s = state();
+    s.moduleBackColor = moduleBack;
+    s.moduleToolBarColor = moduleToolBar;
+    s.topBarColor = topBar;
+    updateHeader();
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        for (QWidget* w : moduleWindows(m_tabs->widget(i))) {
+            HostMessageEvent skinChanged(MSG_SKIN_CHANGED);
+            QCoreApplication::sendEvent(w, &skinChanged);
+        }
+    }
+    statusBar()->showMessage(QStringLiteral("皮肤：%1").arg(name), kNoticeMs);
 }
 
 Tfrm_MainFrame::~Tfrm_MainFrame()
 {
     // Module windows go first, while this frame can still take their 1302 notices.
     for (int i = m_tabs->count() - 1; i >= 0; --i) {
-        QWidget* page = m_tabs->widget(i);
-        if (page != m_home)
-            delete page;
+        QWidget* tab = m_tabs->widget(i);
+        if (tab != m_home)
+            delete tab;
     }
     if (state().mainFrame == this)
         state().mainFrame = nullptr;
@@ -144,8 +203,13 @@ Tfrm_MainFrame::~Tfrm_MainFrame()
 void Tfrm_MainFrame::updateHeader()
 {
     const HostConfig& c = m_installation.config;
-    m_headerInfo->setText(
-        QStringLiteral("扣缴义务人：%1    所属期：%2    数据库：%3").arg(c.agentCode, c.period, c.dbType));
+    // Each item stays whole on its line; a narrow frame breaks only between the items.
+    const auto item = [](const QString& name, const QString& value) {
+        return QStringLiteral("<span style=\"white-space:nowrap\">%1：%2</span>").arg(name, value.toHtmlEscaped());
+    };
+    m_headerInfo->setText(item(QStringLiteral("扣缴义务人"), c.agentCode) + QStringLiteral("&nbsp;&nbsp;&nbsp; ") +
+                          item(QStringLiteral("所属期"), c.period) + QStringLiteral("&nbsp;&nbsp;&nbsp; ") +
+                          item(QStringLiteral("数据库"), c.dbType));
     m_header->setStyleSheet(QStringLiteral("#pnlTopBar { background: %1; } #pnlTopBar QLabel { color: white; }")
                                 .arg(colourName(state().topBarColor)));
 }
@@ -170,11 +234,16 @@ QWidget* Tfrm_MainFrame::openModule(bool floating)
 {
     if (!m_showSJQL)
         return nullptr;
+    auto* scroller = new QScrollArea;
+    scroller->setObjectName(QStringLiteral("scbModulePage"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("pnlModulePage"));
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
-    const int index = m_tabs->addTab(page, kModuleTitle);
+    scroller->setWidget(page);
+    const int index = m_tabs->addTab(scroller, kModuleTitle);
     m_tabs->setCurrentIndex(index);
     state().curParentForm = page;
 
@@ -191,31 +260,31 @@ QWidget* Tfrm_MainFrame::openModule(bool floating)
                 form = w;
         }
     } else {
-        const QList<QWidget*> windows = moduleWindows(page);
+        const QList<QWidget*> windows = moduleWindows(scroller);
         form = windows.isEmpty() ? nullptr : windows.last();
     }
     if (floating || !form) {
         // Nothing to hold in the tab: the module floats, or it opened no window.
-        m_tabs->removeTab(m_tabs->indexOf(page));
-        page->deleteLater();
+        m_tabs->removeTab(m_tabs->indexOf(scroller));
+        scroller->deleteLater();
     }
     if (!form)
-        statusBar()->showMessage(QStringLiteral("历史数据清理模块没有打开窗口"));
+        statusBar()->showMessage(QStringLiteral("历史数据清理模块没有打开窗口"), kNoticeMs);
     return form;
 }
 
 void Tfrm_MainFrame::closeAllModules()
 {
     for (int i = m_tabs->count() - 1; i >= 0; --i) {
-        QWidget* page = m_tabs->widget(i);
-        if (page == m_home)
+        QWidget* tab = m_tabs->widget(i);
+        if (tab == m_home)
             continue;
-        for (QWidget* w : moduleWindows(page)) {
+        for (QWidget* w : moduleWindows(tab)) {
             HostMessageEvent closeRequest(MSG_CLOSE_MODULE);
             QCoreApplication::sendEvent(w, &closeRequest);
         }
         m_tabs->removeTab(i);
-        delete page;
+        delete tab;
     }
 }
 
@@ -253,14 +322,16 @@ void Tfrm_MainFrame::handleNotice(int number, const QByteArray& gbkText)
             }
         }
         statusBar()->showMessage(inTab ? QStringLiteral("已打开“%1”").arg(title)
-                                       : QStringLiteral("已打开“%1”（独立窗口）").arg(title));
+                                       : QStringLiteral("已打开“%1”（独立窗口）").arg(title),
+                                 kNoticeMs);
         break;
     }
     case MSG_MODULE_CLOSED:
         // The text is the module's function code.
         statusBar()->showMessage(text.isEmpty() || text == state().curFuncCode
                                      ? QStringLiteral("已关闭“%1”").arg(kModuleTitle)
-                                     : QStringLiteral("已关闭功能 %1 的窗口").arg(text));
+                                     : QStringLiteral("已关闭功能 %1 的窗口").arg(text),
+                                 kNoticeMs);
         QTimer::singleShot(0, this, [this] { sweepClosedModules(); });
         break;
     case MSG_PAGE_STATE:
@@ -271,7 +342,8 @@ void Tfrm_MainFrame::handleNotice(int number, const QByteArray& gbkText)
         break;
     case MSG_HELP_REQUEST:
         statusBar()->showMessage(QStringLiteral("帮助：勾选要清理的年度后按“清理数据”，数据先打包备份到“备份路径”，"
-                                                "再从数据库中清理；按“数据恢复”可以从备份文件找回。"));
+                                                "再从数据库中清理；按“数据恢复”可以从备份文件找回。"),
+                                 kHelpMs);
         break;
     default:
         break;
@@ -281,16 +353,23 @@ void Tfrm_MainFrame::handleNotice(int number, const QByteArray& gbkText)
 QString Tfrm_MainFrame::statusText() const
 {
     const auto* bar = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
-    return bar ? bar->currentMessage() : QString();
+    if (!bar)
+        return QString();
+    // Without a notice the bar shows its resting text.
+    if (bar->currentMessage().isEmpty()) {
+        if (const auto* ready = bar->findChild<QLabel*>(QStringLiteral("lblReady")))
+            return ready->text();
+    }
+    return bar->currentMessage();
 }
 
 void Tfrm_MainFrame::sweepClosedModules()
 {
     for (int i = m_tabs->count() - 1; i >= 0; --i) {
-        QWidget* page = m_tabs->widget(i);
-        if (page != m_home && moduleWindows(page).isEmpty()) {
+        QWidget* tab = m_tabs->widget(i);
+        if (tab != m_home && moduleWindows(tab).isEmpty()) {
             m_tabs->removeTab(i);
-            page->deleteLater();
+            tab->deleteLater();
         }
     }
     if (m_pageMaximised && m_tabs->count() <= 1)
@@ -303,5 +382,5 @@ void Tfrm_MainFrame::setPageMaximised(bool maximised)
     m_header->setVisible(!maximised);
     m_tabs->tabBar()->setVisible(!maximised);
     menuBar()->setVisible(!maximised);
-    statusBar()->showMessage(maximised ? QStringLiteral("页面已最大化") : QStringLiteral("页面已还原"));
+    statusBar()->showMessage(maximised ? QStringLiteral("页面已最大化") : QStringLiteral("页面已还原"), kNoticeMs);
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The reference host's main frame: class Tfrm_MainFrame (modules find it by that class name), a
-// container area with one tab per opened module, and the handling of the module notices
-// (1282 shown, 1302 closed, 1329 page state, 1296 help).
+// container area with one tab per opened module (a page that scrolls when the frame is smaller than
+// the module's window), the skins by name, and the handling of the module notices (1282 shown,
+// 1302 closed, 1329 page state, 1296 help), which the status bar shows for a few seconds before it
+// says "就绪" again.
 #pragma once
 
 #include <QByteArray>
@@ -54,6 +56,9 @@ private:
     void sweepClosedModules();
     void setPageMaximised(bool maximised);
     void updateHeader();
+    // Makes the skin current: the host's colours, then 1303 to every module window; the status bar
+    // names it.
+    void applySkinChoice(quint32 moduleBack, quint32 moduleToolBar, quint32 topBar, const QString& name);
 
     sjql::host::Installation& m_installation;
     QLibrary m_library;

@@ -12,20 +12,22 @@ namespace sjql::host {
 
 // Colours and font of the skin for every child control: the host's text colour, font size and, for
 // buttons, the tool-bar colour. A control whose colours or font the window set itself keeps them
-// (that is how a red warning label stays red); what the skin set before is set again, so a skin
-// change (message 1303) reaches every control it reached the first time.
+// (that is how a red warning label stays red): the skin marks what it set, colours and font apart,
+// and on a later pass (a skin change, message 1303) sets again only what it set before, plus what
+// is new and still has the toolkit's defaults.
 void applySkin(QWidget* window)
 {
     if (!window)
         return;
+    static constexpr const char* kSkinnedPalette = "sjqlSkinnedPalette";
+    static constexpr const char* kSkinnedFont = "sjqlSkinnedFont";
     const HostState& s = state();
     const QColor back = fromColorRef(s.moduleBackColor);
     const QColor bar = fromColorRef(s.moduleToolBarColor);
     const QColor text = fromColorRef(s.sysFontColor);
     const QList<QWidget*> children = window->findChildren<QWidget*>();
     for (QWidget* child : children) {
-        const bool ours = child->property("sjqlSkinned").toBool();
-        if (ours || !child->testAttribute(Qt::WA_SetPalette)) {
+        if (child->property(kSkinnedPalette).toBool() || !child->testAttribute(Qt::WA_SetPalette)) {
             QPalette pal = child->palette();
             pal.setColor(QPalette::Window, back);
             pal.setColor(QPalette::WindowText, text);
@@ -35,13 +37,14 @@ void applySkin(QWidget* window)
             if (qobject_cast<QLineEdit*>(child) || qobject_cast<QAbstractItemView*>(child))
                 pal.setColor(QPalette::Text, text);
             child->setPalette(pal);
+            child->setProperty(kSkinnedPalette, true);
         }
-        if (s.sysFontSize > 0 && (ours || !child->testAttribute(Qt::WA_SetFont))) {
+        if (s.sysFontSize > 0 && (child->property(kSkinnedFont).toBool() || !child->testAttribute(Qt::WA_SetFont))) {
             QFont font = child->font();
             font.setPointSize(s.sysFontSize);
             child->setFont(font);
+            child->setProperty(kSkinnedFont, true);
         }
-        child->setProperty("sjqlSkinned", true);
     }
 }
 

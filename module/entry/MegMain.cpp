@@ -106,8 +106,10 @@ void ShowModuleForm(QWidget* parent, QWidget* form, const QString& paramText)
                 NotifyMainFrame(MSG_MODULE_SHOWN, notice);
             }
         } else {
-            // Floating: on top, centred on the host's main window, or on the screen without one.
+            // Floating: on top, centred on the host's main window, or on the screen without one, and
+            // never made smaller than its controls reach (no container scrolls it).
             form->setParent(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
+            form->setMinimumSize(form->minimumSizeHint());
             QRect area;
             if (QWidget* owner = hostMainWindow())
                 area = owner->frameGeometry();

@@ -133,7 +133,17 @@ void drawPerson(QPainter& p, const QRectF& box, bool gray, bool struck)
     p.restore();
 }
 
-QImage drawButton(TButtonArt art, const QSize& size, Face face, const QColor& back)
+// `c` turned by `degrees` around the colour wheel, saturation and brightness kept.
+QColor turned(const QColor& c, int degrees)
+{
+    int h = 0, sat = 0, v = 0;
+    c.getHsv(&h, &sat, &v);
+    if (h < 0 || degrees == 0)
+        return c;
+    return QColor::fromHsv(((h + degrees) % 360 + 360) % 360, sat, v);
+}
+
+QImage drawButton(TButtonArt art, const QSize& size, Face face, const QColor& back, int hueTurn)
 {
     QImage img(size, QImage::Format_ARGB32_Premultiplied);
     img.fill(back);
@@ -160,6 +170,10 @@ QImage drawButton(TButtonArt art, const QSize& size, Face face, const QColor& ba
         text = QColor(150, 150, 150);
         break;
     }
+    top = turned(top, hueTurn);
+    bottom = turned(bottom, hueTurn);
+    border = turned(border, hueTurn);
+    text = turned(text, hueTurn);
     const QRectF frame = QRectF(img.rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QLinearGradient g(0, 0, 0, size.height());
     g.setColorAt(0.0, top);
@@ -275,13 +289,16 @@ QImage SeparatorPicture()
     return picture;
 }
 
-TButtonPictures ButtonPictures(TButtonArt art, const QSize& size, const QColor& back)
+TButtonPictures ButtonPictures(TButtonArt art, const QSize& size, const QColor& back, const QColor& tint)
 {
+    // How far the skin's hue lies from the default light blue; no turn for grays or the default.
+    const int tintHue = tint.hsvHue();
+    const int hueTurn = tintHue < 0 || tint == DefaultButtonTint() ? 0 : tintHue - DefaultButtonTint().hsvHue();
     TButtonPictures out;
-    out.Normal = drawButton(art, size, Face::Normal, back);
-    out.Over = drawButton(art, size, Face::Over, back);
-    out.Down = drawButton(art, size, Face::Down, back);
-    out.Disabled = drawButton(art, size, Face::Disabled, back);
+    out.Normal = drawButton(art, size, Face::Normal, back, hueTurn);
+    out.Over = drawButton(art, size, Face::Over, back, hueTurn);
+    out.Down = drawButton(art, size, Face::Down, back, hueTurn);
+    out.Disabled = drawButton(art, size, Face::Disabled, back, hueTurn);
     return out;
 }
 

@@ -48,7 +48,17 @@ struct TButtonPictures
     QImage Disabled;
 };
 
-// The four faces of a button of the given size, their rounded corners on the window colour.
-TButtonPictures ButtonPictures(TButtonArt art, const QSize& size, const QColor& back = WindowBackColor());
+// The host's default tool-bar colour (COLORREF 0xF7E6D1), the light blue the button faces are made in.
+inline QColor DefaultButtonTint()
+{
+    return QColor(209, 230, 247);
+}
+
+// The four faces of a button of the given size, their rounded corners on the window colour. The
+// faces take the hue of `tint` (the host skin's tool-bar colour): in the default tint they are the
+// light blue ones, under a warm skin warm ones; the hover frame keeps its contrast by turning with
+// them. Grays (a tint without hue) leave the faces as they are; the icons keep their colours.
+TButtonPictures ButtonPictures(TButtonArt art, const QSize& size, const QColor& back = WindowBackColor(),
+                               const QColor& tint = DefaultButtonTint());
 
 } // namespace sjql::cleanup

@@ -37,6 +37,8 @@ namespace {
 // The base window's tool bar and line take the top of the window; the design coordinates of the
 // window's own controls are counted from below them.
 constexpr int kClientTop = 27;
+// Room kept right of and below the controls when the window is at its smallest.
+constexpr int kContentMargin = 16;
 
 // Colours of the window description.
 const QColor kGray(128, 128, 128);
@@ -73,10 +75,12 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const 
     return l;
 }
 
-// The faces of a button drawn on the window colour; the art is kept on the button for a re-skin.
-void paintButton(TImageButton* b, sjql::cleanup::TButtonArt art, const QColor& back)
+// The faces of a button drawn on the window colour in the skin's tint; the art is kept on the button
+// for a re-skin.
+void paintButton(TImageButton* b, sjql::cleanup::TButtonArt art, const QColor& back,
+                 const QColor& tint = sjql::cleanup::DefaultButtonTint())
 {
-    const sjql::cleanup::TButtonPictures pics = sjql::cleanup::ButtonPictures(art, b->size(), back);
+    const sjql::cleanup::TButtonPictures pics = sjql::cleanup::ButtonPictures(art, b->size(), back, tint);
     b->SetBitmap(pics.Normal);
     b->SetBitmapOver(pics.Over);
     b->SetBitmapDown(pics.Down);
@@ -232,6 +236,20 @@ bool TfrmsjqlMgr::event(QEvent* e)
     return Tfrm_CustomEx::event(e);
 }
 
+QSize TfrmsjqlMgr::minimumSizeHint() const
+{
+    // Everything the user works with stays in view: the window is never made smaller than its
+    // controls reach (the host scrolls a page that is smaller than this).
+    QRect reach;
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child == img1 || child == ModuleToolbar || child == pnlToolResize || child == Shape1 || child->isHidden() ||
+            child->isWindow())
+            continue;
+        reach |= child->geometry();
+    }
+    return QSize(reach.right() + 1 + kContentMargin, reach.bottom() + 1 + kContentMargin);
+}
+
 void TfrmsjqlMgr::resizeEvent(QResizeEvent* e)
 {
     Tfrm_CustomEx::resizeEvent(e);
@@ -251,9 +269,10 @@ void TfrmsjqlMgr::ApplySkin()
     ApplyOwnColors();
     // The pictures are drawn on the host's window colour, so a skin change repaints them too.
     const QColor back = colorFromRef(gclModuleBackColor());
+    const QColor tint = colorFromRef(gclModuleToolBarColor());
     img1->setPixmap(QPixmap::fromImage(sjql::cleanup::BackgroundPicture(QSize(642, 494), back)));
     for (TImageButton* b : {btnLoad, btnClear, btnRegain, btnHINT, btnShow})
-        paintButton(b, static_cast<sjql::cleanup::TButtonArt>(b->property("sjqlButtonArt").toInt()), back);
+        paintButton(b, static_cast<sjql::cleanup::TButtonArt>(b->property("sjqlButtonArt").toInt()), back, tint);
     for (int i = 0; i < FYearBoxes.Count(); ++i) {
         if (TXPFarmerCheckBox* box = YearBox(QStringLiteral("CBX") + QString::number(i)))
             box->SetColor(back);
@@ -444,6 +463,8 @@ void TfrmsjqlMgr::LayoutYearBoxes()
         box->setGeometry(designRect(left, kYearBoxTop - (height - kYearBoxHeight) / 2, hint.width(), height));
         left += hint.width() + box->fontMetrics().horizontalAdvance(QStringLiteral("年"));
     }
+    // The boxes may reach further than before: the smallest size follows them.
+    updateGeometry();
 }
 
 TXPFarmerCheckBox* TfrmsjqlMgr::YearBox(const QString& name) const

@@ -79,6 +79,10 @@ public:
     // colour: the host's skin change (message 1303) repaints the whole window.
     void ApplySkin() override;
 
+    // The smallest size that shows every visible control (the year boxes, the buttons, the switch
+    // and its note) with a margin; the host's layout keeps the window at least this large.
+    QSize minimumSizeHint() const override;
+
     // --- Event handlers ---
     void FormShow();
     void btnLoadClick();
