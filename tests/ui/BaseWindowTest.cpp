@@ -8,6 +8,7 @@
 #include "ui/CustomForm.h"
 #include "ui/UiColor.h"
 
+#include <QLabel>
 #include <QPointer>
 #include <QTest>
 
@@ -356,4 +357,34 @@ TEST_F(BaseWindowTest, WindowsMatchTheirDescriptions)
     EXPECT_EQ(p.pixelColor(100, 10), toolBar);
     EXPECT_EQ(p.pixelColor(200, 200), back);
     EXPECT_EQ(pixelsOf(p, QRect(480, 0, 62, 30), glyph), 0) << "no tool-page buttons";
+}
+
+// The host skins what still has the toolkit's colours and font, and on every later pass only what
+// it skinned before: a label the window coloured itself stays red, a caption with the window's own
+// font keeps it, and a plain label follows each skin.
+TEST_F(BaseWindowTest, SkinPassesLeaveWhatTheWindowSetItself)
+{
+    QWidget window;
+    auto* plain = new QLabel(QStringLiteral("备份路径："), &window);
+    auto* red = new QLabel(QStringLiteral("无历史数据"), &window);
+    SetTextColor(red, Qt::red);
+    auto* brand = new QLabel(QStringLiteral("SJQL"), &window);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPixelSize(10);
+    brand->setFont(arial);
+
+    setSkin(0xF9F3EC, 0xF7E6D1, 0x7FCC88, 0x000000, 9);
+    SetSkinSchemeCtrls(&window);
+    EXPECT_EQ(plain->palette().color(QPalette::WindowText), QColor(Qt::black));
+    setSkin(0xE6F4FD, 0xCDE9FB, 0x3A8CE0, 0x800000, 11);
+    SetSkinSchemeCtrls(&window);
+    SetSkinSchemeCtrls(&window);
+
+    EXPECT_EQ(plain->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_EQ(plain->font().pointSize(), 11);
+    EXPECT_EQ(red->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(red->font().pointSize(), 11); // its font is the skin's: the window never set one
+    EXPECT_EQ(brand->font().pixelSize(), 10);
+    EXPECT_EQ(brand->font().family(), QStringLiteral("Arial"));
+    EXPECT_EQ(brand->palette().color(QPalette::WindowText), QColor(0, 0, 128));
 }

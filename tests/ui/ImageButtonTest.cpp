@@ -6,7 +6,11 @@
 #include "helpers/UiTestSupport.h"
 #include "ui/UiColor.h"
 
+#include <QCursor>
+#include <QDialog>
+#include <QMouseEvent>
 #include <QTest>
+#include <QTimer>
 
 using namespace sjql::ui;
 
@@ -149,4 +153,58 @@ TEST_F(ImageButtonTest, ImagesAreCopiedAndOnlyTheNormalOneSizesTheButton)
     EXPECT_EQ(b->BitmapOver().pixelColor(0, 0), QColor(Qt::green));
     b->SetBitmap(solid(Qt::red, 20, 12));
     EXPECT_EQ(b->size(), QSize(20, 12));
+}
+
+// A double click as the window system delivers it (press, release, double click, release) is one
+// click and one double click: the hide and show buttons must not switch twice.
+TEST_F(ImageButtonTest, DoubleClickIsOneClickAndOneDoubleClick)
+{
+    Fixture f;
+    int doubleClicks = 0;
+    f.b->OnDblClick = [&](QObject*) { ++doubleClicks; };
+    const QPoint at(10, 10);
+    QTest::mousePress(f.b, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(f.b, Qt::LeftButton, {}, at);
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(at), QPointF(f.b->mapToGlobal(at)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(f.b, &dbl);
+    QTest::mouseRelease(f.b, Qt::LeftButton, {}, at);
+    EXPECT_EQ(f.n.click, 1);
+    EXPECT_EQ(doubleClicks, 1);
+    // The next single click counts again.
+    QTest::mouseClick(f.b, Qt::LeftButton, {}, at);
+    EXPECT_EQ(f.n.click, 2);
+}
+
+// A click whose handler runs a modal dialog, during which the pointer leaves: the button hears no
+// leave, but after the dialog it rests in its normal picture, not in the hover one. A button that
+// its own click disabled comes back enabled in its resting picture, not the pressed one.
+TEST_F(ImageButtonTest, AfterAModalClickOrBeingEnabledAgainTheButtonRests)
+{
+    Fixture f;
+    const QPoint at(10, 10);
+    QTest::mouseMove(f.b, at);
+    ASSERT_EQ(shown(*f.b), QColor(Qt::green));
+    f.b->OnClick = [&](QObject*) {
+        QDialog dialog(&f.host);
+        QTimer::singleShot(0, &dialog, [&] {
+            QCursor::setPos(f.host.mapToGlobal(QPoint(190, 190)));
+            dialog.accept();
+        });
+        dialog.exec();
+    };
+    QTest::mousePress(f.b, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(f.b, Qt::LeftButton, {}, at);
+    EXPECT_EQ(shown(*f.b), QColor(Qt::red));
+    EXPECT_EQ(f.b->CurrentImage().pixelColor(0, 0), QColor(Qt::red));
+
+    // The switch buttons disable themselves on their click; the pointer then goes elsewhere.
+    f.b->OnClick = [&](QObject*) { f.b->setEnabled(false); };
+    QTest::mouseMove(f.b, at);
+    QTest::mousePress(f.b, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(f.b, Qt::LeftButton, {}, at);
+    EXPECT_EQ(shown(*f.b), QColor(Qt::gray));
+    QCursor::setPos(f.host.mapToGlobal(QPoint(190, 190)));
+    f.b->setEnabled(true);
+    EXPECT_EQ(shown(*f.b), QColor(Qt::red)) << "drawn pressed after being enabled again";
 }

@@ -4,8 +4,11 @@
 #include "helpers/UiTestSupport.h"
 #include "ui/CustomProgress.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -304,4 +307,70 @@ TEST_F(ProgressTest, StepModeAdvancesWithStepNext)
                                 nullptr});
     EXPECT_TRUE(job.Run());
     EXPECT_EQ(seen.join(QLatin1Char(',')), QStringLiteral("第一步,200,400,2"));
+}
+
+// As both operations run their jobs (no cancelling, the result shown): during the run the button
+// reads 取消, is disabled and drawn grayed out, and neither a click, Esc nor a close request ends
+// anything (the window says why instead); at the end it reads 关闭, has the focus, and Enter closes
+// the window. The window opens in the middle of the desktop.
+TEST_F(ProgressTest, CancelButtonIsDisabledDuringTheRunAndClosesAtTheEnd)
+{
+    // Shown for the result (no lines come, so no result dialog), closed by the user.
+    TMyProgress job(QStringLiteral("正在备份清理文件..."), true, false, false, false, pmItems);
+    struct Seen
+    {
+        QString caption;
+        bool enabled = true;
+        int blackTextPixels = -1;
+        int grayTextPixels = -1;
+        bool stillOpen = false;
+        bool noteShown = false;
+        int centreOffset = -1;
+    } seen;
+    job.Items.Add(TProgressItem{QString(),
+                                [&](TMyProgress*, void*, QString&, qint16&, TDispResultList*) {
+                                    Tfrm_CustomProgress* w = progressWindow();
+                                    seen.caption = w->sBtnClose->text();
+                                    seen.enabled = w->sBtnClose->isEnabled();
+                                    const QImage face = w->sBtnClose->grab().toImage();
+                                    seen.blackTextPixels = pixelsOf(face, face.rect(), Qt::black, 40);
+                                    seen.grayTextPixels = pixelsOf(face, face.rect(), QColor(0xA0, 0xA0, 0xA0), 24);
+                                    QTest::mouseClick(w->sBtnClose, Qt::LeftButton);
+                                    QTest::keyClick(w, Qt::Key_Escape);
+                                    w->close();
+                                    QCoreApplication::processEvents();
+                                    seen.stillOpen = w->isVisible();
+                                    seen.noteShown = w->lblBusy->isVisible();
+                                    const QPoint centre =
+                                        QGuiApplication::primaryScreen()->availableGeometry().center();
+                                    seen.centreOffset = (w->geometry().center() - centre).manhattanLength();
+                                    return true;
+                                },
+                                nullptr});
+    // Once the run has ended: the caption, the focus, then Enter.
+    QString endCaption;
+    bool endFocus = false;
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        Tfrm_CustomProgress* w = progressWindow();
+        if (!w || w->sBtnClose->text() != QStringLiteral("关闭") || !endCaption.isEmpty())
+            return;
+        endCaption = w->sBtnClose->text();
+        endFocus = w->sBtnClose->hasFocus() && w->sBtnClose->isEnabled() && !w->lblBusy->isVisible();
+        QTest::keyClick(w->sBtnClose, Qt::Key_Return);
+    });
+    presser.start(5);
+    EXPECT_TRUE(job.Run());
+    presser.stop();
+
+    EXPECT_EQ(seen.caption, QStringLiteral("取消"));
+    EXPECT_FALSE(seen.enabled);
+    EXPECT_EQ(seen.blackTextPixels, 0) << "the disabled caption is drawn in black";
+    EXPECT_GT(seen.grayTextPixels, 10);
+    EXPECT_FALSE(job.Cancelled);
+    EXPECT_TRUE(seen.stillOpen);
+    EXPECT_TRUE(seen.noteShown);
+    EXPECT_LE(seen.centreOffset, 6);
+    EXPECT_EQ(endCaption, QStringLiteral("关闭"));
+    EXPECT_TRUE(endFocus);
 }

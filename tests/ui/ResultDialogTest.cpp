@@ -8,10 +8,14 @@
 #include "ui/ResultTextLayout.h"
 
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QThread>
+#include <QTimer>
 
 using namespace sjql::ui;
 
@@ -335,4 +339,108 @@ TEST(HashTableTest, KeysInOrderObjectsByKey)
     while (t.Count() > 0)
         t.Remove(t.KeyAt(0));
     EXPECT_FALSE(t.Contains(QStringLiteral("CBX0")));
+}
+
+namespace {
+
+// Sends a key as the keyboard does: to the focused control of the dialog, else to the dialog.
+void pressKey(QWidget& dialog, Qt::Key key)
+{
+    QWidget* target = dialog.focusWidget() ? dialog.focusWidget() : &dialog;
+    QTest::keyClick(target, key);
+}
+
+// Answers the next dialog with one key; records which button had the focus.
+void answerWithKey(Qt::Key key, QString* focused = nullptr)
+{
+    Tfrm_CustomDlg::SetDialogScript([key, focused](Tfrm_CustomDlg& d) {
+        if (focused)
+            *focused = d.focusWidget() ? d.focusWidget()->objectName() : QString();
+        pressKey(d, key);
+        // A key that did not end the dialog must not leave the test waiting.
+        if (d.isVisible())
+            QTimer::singleShot(0, &d, [&d] { d.done(42); });
+    });
+}
+
+} // namespace
+
+// Enter confirms, Space presses the focused (default) button, Esc closes the plain dialog and
+// gives the harmless answer in the dialog that asks.
+TEST_F(ResultDialogTest, KeysConfirmWithTheDefaultButtonAndEscapeChoosesNothingHarmful)
+{
+    TDispResultList list;
+    list.AddLine(QStringLiteral("所属期[202203]：当月自查未申报。"));
+
+    QString focused;
+    answerWithKey(Qt::Key_Return, &focused);
+    EXPECT_TRUE(ShowResultDialogEx(&list, QStringLiteral("系统提示"), false, true, QString(), QString()));
+    EXPECT_EQ(focused, QStringLiteral("sBtnConfirm"));
+    answerWithKey(Qt::Key_Enter);
+    EXPECT_TRUE(ShowResultDialogEx(&list, QString(), false, true, QString(), QString()));
+    answerWithKey(Qt::Key_Space);
+    EXPECT_TRUE(ShowResultDialogEx(&list, QString(), false, true, QString(), QString()));
+    answerWithKey(Qt::Key_Escape);
+    EXPECT_FALSE(ShowResultDialogEx(&list, QString(), false, true, QString(), QString()));
+    // Without a cancel button there is nothing to choose: Esc closes as the only button does.
+    answerWithKey(Qt::Key_Escape);
+    EXPECT_TRUE(ShowResultDialogEx(&list, QString(), false, false, QString(), QString()));
+
+    // The plain dialog ends with Enter and with Esc; any other key leaves it open.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_A}) {
+        Tfrm_DispResult dialog;
+        dialog.FResultList = &list;
+        QString dummy;
+        answerWithKey(key, &dummy);
+        EXPECT_EQ(dialog.exec(), key == Qt::Key_A ? 42 : int(QDialog::Accepted)) << key;
+        EXPECT_EQ(dummy, QStringLiteral("sBtnConfirm"));
+    }
+}
+
+// Each dialog opens in the middle of the desktop at its own size, belongs to the window in front
+// (here the host's frame), and the plain dialog's box shows its scroll bar only when the lines
+// need it, inside a thin frame, above a dotted line as wide as the box.
+TEST_F(ResultDialogTest, DialogsOpenCentredOverTheirOwnerWithTheLinesFramed)
+{
+    Tfrm_MainFrame frame;
+    frame.resize(300, 200);
+    frame.move(0, 0);
+    frame.show();
+    frame.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    sjql::host::state().mainFrame = &frame;
+    const QPoint desktopCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+
+    TDispResultList few;
+    few.AddLine(QStringLiteral("第一行"));
+    std::vector<QRect> places;
+    std::vector<QWidget*> owners;
+    std::vector<bool> scrollBars;
+    Tfrm_CustomDlg::SetDialogScript([&](Tfrm_CustomDlg& d) {
+        places.push_back(d.geometry());
+        owners.push_back(d.parentWidget());
+        auto& r = dynamic_cast<Tfrm_DispResult&>(d);
+        scrollBars.push_back(r.edit_result->verticalScrollBar()->isVisible());
+        EXPECT_EQ(r.Shape1->width(), r.edit_result->width());
+        EXPECT_TRUE(r.shpResultFrame->isVisible());
+        EXPECT_TRUE(r.shpResultFrame->geometry().contains(r.edit_result->geometry()));
+        r.sBtnConfirmClick();
+    });
+    ShowResultDialog(&few, QString(), true);
+    EXPECT_TRUE(ShowResultDialogEx(&few, QString(), false, true, QString(), QString()));
+    TDispResultList many;
+    for (int i = 0; i < 60; ++i)
+        many.AddLine(QStringLiteral("第%1行").arg(i));
+    ShowResultDialog(&many, QString(), true);
+
+    ASSERT_EQ(places.size(), 3u);
+    EXPECT_EQ(places[0].size(), QSize(503, 312));
+    EXPECT_EQ(places[1].size(), QSize(581, 312));
+    // Within a few pixels (rounding, the window frame): the old fixed corner put the middle of the
+    // wider dialog 39 pixels off.
+    for (const QRect& r : places)
+        EXPECT_LE((r.center() - desktopCentre).manhattanLength(), 6) << r.x() << "," << r.y();
+    for (QWidget* owner : owners)
+        EXPECT_EQ(owner, &frame);
+    EXPECT_EQ(scrollBars, (std::vector<bool>{false, false, true}));
 }

@@ -17,6 +17,7 @@
 #include "window/f_sjqlMgr.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -448,6 +449,63 @@ TEST_F(WindowTest, TheWindowFollowsTheHostsSkin)
     skin(0xF9F3EC, 0xF7E6D1);
     EXPECT_EQ(backAt(), QColor(236, 243, 249));
     EXPECT_EQ(QColor(w->btnClear->Bitmap().pixel(0, 0)), QColor(236, 243, 249));
+}
+
+// Two skin passes there and back: the labels keep the colours of the window description, the
+// button faces turn warm under the warm skin and blue again under the default one, and the window
+// never asks to be smaller than its last control (the host scrolls a smaller page).
+TEST_F(WindowTest, TwoSkinPassesKeepTheLabelsAndTurnTheButtons)
+{
+    TfrmsjqlMgr* w = open();
+    auto skin = [w](quint32 back, quint32 bar) {
+        host::state().moduleBackColor = back;
+        host::state().moduleToolBarColor = bar;
+        HostMessageEvent changed(MSG_SKIN_CHANGED);
+        QCoreApplication::sendEvent(w, &changed);
+    };
+    auto faceMiddle = [w] {
+        const QImage& face = w->btnRegain->Bitmap();
+        return QColor(face.pixel(8, face.height() - 6));
+    };
+    const QColor blueFace = faceMiddle();
+    EXPECT_GT(blueFace.blue(), blueFace.red());
+    skin(0xE6F4FD, 0xCDE9FB);
+    skin(0xE6F4FD, 0xCDE9FB);
+    const QColor warmFace = faceMiddle();
+    EXPECT_GT(warmFace.red(), warmFace.blue()) << "the buttons stay blue under the warm skin";
+    EXPECT_EQ(w->lbltz->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    EXPECT_EQ(w->Label3->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    EXPECT_EQ(w->lblwsj->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(w->lblts->palette().color(QPalette::WindowText), QColor(128, 0, 0));
+    skin(0xF9F3EC, 0xF7E6D1);
+    EXPECT_EQ(faceMiddle(), blueFace);
+    EXPECT_EQ(w->lbltz->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+
+    const QRect smallest(QPoint(0, 0), w->minimumSizeHint());
+    for (QWidget* c : {static_cast<QWidget*>(w->btnShow), static_cast<QWidget*>(w->btnHINT),
+                       static_cast<QWidget*>(w->btnLoad), static_cast<QWidget*>(w->img2)})
+        EXPECT_TRUE(smallest.contains(c->geometry())) << c->objectName().toStdString();
+    EXPECT_LE(smallest.width(), 650);
+    EXPECT_LE(smallest.height(), 522);
+}
+
+// A click that runs the folder browser (a modal dialog), during which the pointer moves away:
+// the browse button rests afterwards instead of keeping its hover face.
+TEST_F(WindowTest, TheBrowseButtonRestsAfterTheFolderDialog)
+{
+    TfrmsjqlMgr* w = open();
+    const QPoint at(10, 10);
+    QTest::mouseMove(w->btnLoad, at);
+    ASSERT_EQ(w->btnLoad->CurrentImage(), w->btnLoad->BitmapOver());
+    TfrmsjqlMgr::SetFolderChooser([w](QWidget*, const QString&, QString*) {
+        QCursor::setPos(w->mapToGlobal(QPoint(600, 480)));
+        return false;
+    });
+    QTest::mousePress(w->btnLoad, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(w->btnLoad, Qt::LeftButton, {}, at);
+    TfrmsjqlMgr::SetFolderChooser({});
+    EXPECT_EQ(w->btnLoad->CurrentImage(), w->btnLoad->Bitmap());
+    EXPECT_EQ(w->btnLoad->LastPainted().pixel(30, 11), w->btnLoad->Bitmap().pixel(30, 11));
 }
 
 TEST(DrivesTest, RootOfAPathAndTheMachineVolumes)
