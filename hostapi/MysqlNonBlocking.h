@@ -16,12 +16,30 @@
 // not use the connection. Same thread as every other use of the connection.
 #pragma once
 
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QVariant>
+
 #include <chrono>
 #include <functional>
 #include <mysql.h>
 #include <poll.h>
 
 namespace sjql::mysqlnb {
+
+// The client library's handle behind an open MariaDB/MySQL connection of Qt's driver; null for a
+// closed connection or another driver. Qt's driver registers the type under the structure's name.
+inline MYSQL* HandleOf(const QSqlDatabase& db)
+{
+    const QSqlDriver* driver = db.driver();
+    if (!db.isOpen() || !driver || driver->dbmsType() != QSqlDriver::MySqlServer)
+        return nullptr;
+    const QVariant handle = driver->handle();
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0))
+        return nullptr;
+    return *static_cast<MYSQL* const*>(handle.constData());
+}
 
 // Turns on the non-blocking calls on an open connection (once; later calls find them on). The
 // blocking calls keep working as before. False when the library refuses.

@@ -7,9 +7,6 @@
 #include "hostapi/MysqlNonBlocking.h"
 #include "support/PhaseObserver.h"
 
-#include <QSqlDriver>
-#include <QVariant>
-
 namespace sjql {
 
 void MysqlResultDeleter::operator()(st_mysql_res* result) const
@@ -19,15 +16,7 @@ void MysqlResultDeleter::operator()(st_mysql_res* result) const
 
 MYSQL* MysqlHandleOf(const QSqlDatabase& db)
 {
-    const QSqlDriver* driver = db.driver();
-    if (!db.isOpen() || !driver || driver->dbmsType() != QSqlDriver::MySqlServer)
-        return nullptr;
-    const QVariant handle = driver->handle();
-    // The driver registers the type under the structure's own name.
-    if (!handle.isValid() ||
-        (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0))
-        return nullptr;
-    return *static_cast<MYSQL* const*>(handle.constData());
+    return mysqlnb::HandleOf(db);
 }
 
 bool RunMysqlStatement(const QSqlDatabase& db, const QString& sql, MysqlResultPtr* rows, QString* reason,
