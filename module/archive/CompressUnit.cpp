@@ -152,11 +152,18 @@ zip_int64_t deflatedSourceCallback(void* state, void* data, zip_uint64_t length,
         source->offset = 0;
         return 0;
     case ZIP_SOURCE_READ: {
-        const zip_uint64_t left = zip_uint64_t(file.data.size()) - source->offset;
-        const zip_uint64_t n = length < left ? length : left;
-        std::memcpy(data, file.data.constData() + source->offset, size_t(n));
-        source->offset += n;
-        return zip_int64_t(n);
+        const zip_uint64_t left = file.compressed - source->offset;
+        const size_t want = size_t(length < left ? length : left);
+        ssize_t got = 0;
+        do
+            got = ::pread(file.fd, data, want, off_t(source->offset));
+        while (got < 0 && errno == EINTR);
+        if (got < 0 || (got == 0 && want > 0)) {
+            zip_error_set(&source->error, ZIP_ER_READ, got < 0 ? errno : EIO);
+            return -1;
+        }
+        source->offset += zip_uint64_t(got);
+        return zip_int64_t(got);
     }
     case ZIP_SOURCE_CLOSE:
         return 0;
@@ -170,7 +177,7 @@ zip_int64_t deflatedSourceCallback(void* state, void* data, zip_uint64_t length,
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_MTIME |
                     ZIP_STAT_ENCRYPTION_METHOD;
         st->size = file.size;
-        st->comp_size = zip_uint64_t(file.data.size());
+        st->comp_size = file.compressed;
         st->crc = file.crc;
         st->comp_method = ZIP_CM_DEFLATE;
         st->encryption_method = ZIP_EM_NONE;

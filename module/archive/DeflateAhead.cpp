@@ -1,32 +1,82 @@
 // SPDX-License-Identifier: MIT
 #include "archive/DeflateAhead.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
 #include <zlib.h>
 
 namespace sjql {
 
-bool DeflateFile(const QString& path, DeflatedFile* out)
+DeflatedFile::DeflatedFile(DeflatedFile&& other) noexcept
+    : fd(std::exchange(other.fd, -1)), compressed(other.compressed), crc(other.crc), size(other.size),
+      mtime(other.mtime)
+{}
+
+DeflatedFile& DeflatedFile::operator=(DeflatedFile&& other) noexcept
+{
+    if (this != &other) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = std::exchange(other.fd, -1);
+        compressed = other.compressed;
+        crc = other.crc;
+        size = other.size;
+        mtime = other.mtime;
+    }
+    return *this;
+}
+
+DeflatedFile::~DeflatedFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+namespace {
+
+bool writeAll(int fd, const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t done = ::write(fd, data, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        data += done;
+        length -= size_t(done);
+    }
+    return true;
+}
+
+} // namespace
+
+bool DeflateFile(const QString& path, const QString& tempFolder, DeflatedFile* out)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // Unnamed: nothing is left behind, however the process ends.
+    *out = DeflatedFile();
+    out->fd = ::open(QFile::encodeName(tempFolder.isEmpty() ? QDir::tempPath() : tempFolder).constData(),
+                     O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (out->fd < 0)
         return false;
     const QFileInfo info(path);
     out->mtime = std::time_t(info.lastModified().toSecsSinceEpoch());
     out->size = 0;
     out->crc = std::uint32_t(crc32(0L, Z_NULL, 0));
-    out->data.clear();
 
     z_stream zs{};
     // Raw deflate at level 6 with zlib's default memory level and strategy, as libzip deflates.
     if (deflateInit2(&zs, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
     QByteArray in(256 * 1024, Qt::Uninitialized);
-    // Room for the usual ratio of a data file; grown when a file compresses worse.
-    out->data.resize(qsizetype(deflateBound(&zs, uLong(qMax<qint64>(file.size() / 4, 64 * 1024)))));
-    qsizetype used = 0;
+    QByteArray deflated(256 * 1024, Qt::Uninitialized);
     bool ok = true;
     for (bool last = false; ok && !last;) {
         const qint64 got = file.read(in.data(), in.size());
@@ -41,23 +91,23 @@ bool DeflateFile(const QString& path, DeflatedFile* out)
         zs.avail_in = uInt(got);
         int rc = Z_OK;
         do {
-            if (out->data.size() - used < 64 * 1024)
-                out->data.resize(out->data.size() * 2);
-            zs.next_out = reinterpret_cast<Bytef*>(out->data.data() + used);
-            zs.avail_out = uInt(out->data.size() - used);
+            zs.next_out = reinterpret_cast<Bytef*>(deflated.data());
+            zs.avail_out = uInt(deflated.size());
             rc = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
-            used = out->data.size() - qsizetype(zs.avail_out);
-        } while ((rc == Z_OK || rc == Z_BUF_ERROR) && (zs.avail_in > 0 || (last && rc != Z_STREAM_END)));
+            const size_t produced = size_t(deflated.size()) - zs.avail_out;
+            if (!writeAll(out->fd, deflated.constData(), produced))
+                rc = Z_ERRNO;
+            out->compressed += produced;
+        } while ((rc == Z_OK || rc == Z_BUF_ERROR) &&
+                 (zs.avail_in > 0 || zs.avail_out == 0 || (last && rc != Z_STREAM_END)));
         ok = last ? rc == Z_STREAM_END : (rc == Z_OK || rc == Z_BUF_ERROR);
     }
     deflateEnd(&zs);
-    out->data.resize(used);
-    out->data.squeeze();
     // A file that changed while it was read is not taken.
     return ok && QFileInfo(path).size() == qint64(out->size);
 }
 
-DeflateAhead::DeflateAhead() : m_thread([this] { work(); }) {}
+DeflateAhead::DeflateAhead(const QString& tempFolder) : m_tempFolder(tempFolder), m_thread([this] { work(); }) {}
 
 DeflateAhead::~DeflateAhead()
 {
@@ -138,7 +188,7 @@ void DeflateAhead::work()
         const quint64 generation = m_generation;
         lock.unlock();
         DeflatedFile file;
-        const bool ok = DeflateFile(path, &file);
+        const bool ok = DeflateFile(path, m_tempFolder, &file);
         lock.lock();
         // A result of a file queued before clear() is not kept.
         if (generation == m_generation && ok)
