@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLibrary>
 #include <QPointer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -162,10 +163,42 @@ protected:
     QWidget* container = nullptr;
 };
 
-TEST_F(ModuleEntryTest, TheLibraryExportsOnlyItsEntry)
+TEST_F(ModuleEntryTest, TheLibraryExportsOnlyItsEntries)
 {
     EXPECT_EQ(library->resolve("_ZN4sjql13GetParamValueERK7QStringS2_"), nullptr);
     EXPECT_EQ(library->resolve("_ZN4sjql15IsModuleEnabledEv"), nullptr);
+    EXPECT_NE(library->resolve(SJQL_TOOL_ENTRY_NAME), nullptr);
+    // The dynamic symbol table defines exactly the window's entry and the scripted tools' entry.
+    QProcess nm;
+    nm.start(QStringLiteral("nm"), {QStringLiteral("-D"), QStringLiteral("--defined-only"), library->fileName()});
+    ASSERT_TRUE(nm.waitForFinished(30000) && nm.exitCode() == 0) << nm.readAllStandardError().toStdString();
+    QStringList names;
+    for (const QByteArray& line : nm.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        // "<address> T ShowSJQL"; version nodes of the script (type A) are no symbols of ours.
+        if (fields.size() == 3 && fields[1] != "A")
+            names << QString::fromLatin1(fields[2]);
+    }
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral(SJQL_MODULE_ENTRY_NAME), QStringLiteral(SJQL_TOOL_ENTRY_NAME)}));
+}
+
+// The scripted tools' entry answers a request it does not know, or one that is no JSON, with exit 2
+// and a message, never with a crash.
+TEST_F(ModuleEntryTest, TheToolEntryRefusesUnknownRequests)
+{
+    auto run = reinterpret_cast<SjqlRunToolProc>(library->resolve(SJQL_TOOL_ENTRY_NAME));
+    ASSERT_NE(run, nullptr);
+    QStringList notes;
+    const SjqlToolOutput collect = [](void* context, int channel, const char* text) {
+        if (channel == SJQL_TOOL_NOTE)
+            static_cast<QStringList*>(context)->append(QString::fromUtf8(text));
+    };
+    EXPECT_EQ(run("{\"command\":\"nothing-such\"}", collect, &notes), 2);
+    EXPECT_EQ(run("not json", collect, &notes), 2);
+    EXPECT_EQ(run(nullptr, collect, &notes), 2);
+    EXPECT_EQ(run("{\"command\":\"verify\",\"archives\":[]}", collect, &notes), 2);
+    EXPECT_EQ(notes.size(), 4);
 }
 
 TEST_F(ModuleEntryTest, EmbeddedWindowFillsTheContainerAndAnnouncesItself)
