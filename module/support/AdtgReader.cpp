@@ -10,6 +10,7 @@
 #include <QUuid>
 #include <QtEndian>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <initializer_list>
@@ -741,6 +742,12 @@ void AdtgRecordset::decodeCurrent()
 void AdtgRecordset::moveFirst()
 {
     m_position = 0;
+    decodeCurrent();
+}
+
+void AdtgRecordset::moveTo(int position)
+{
+    m_position = std::clamp(position, 0, recordCount());
     decodeCurrent();
 }
 

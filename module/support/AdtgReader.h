@@ -89,6 +89,8 @@ public:
     int position() const { return m_position; }
     void moveFirst();
     void moveNext();
+    // Moves to row `position` (0-based) of the current view; at or past the end: eof().
+    void moveTo(int position);
 
     // Visible columns, in ordinal order.
     int fieldCount() const { return static_cast<int>(m_visible.size()); }
