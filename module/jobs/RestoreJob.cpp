@@ -101,9 +101,10 @@ QString openAndCheckDataFile(adtg::AdtgRecordset& rows, const QString& path, con
     // The builder has just read both columns, so they exist.
     const int agentColumn = rows.fieldIndex(u"KJYWRBM");
     const int monthColumn = rows.fieldIndex(u"FFYF");
+    QString rowAgent, rowMonth; // reused from row to row; only these two columns are decoded
     for (; !rows.eof(); Timed(Phase::Reading, [&] { rows.moveNext(); })) {
-        const QString rowAgent = rows.field(agentColumn).toText();
-        const QString rowMonth = rows.field(monthColumn).toText();
+        rows.textAt(agentColumn, rowAgent);
+        rows.textAt(monthColumn, rowMonth);
         if (rowAgent != agent || rowMonth != month) {
             const QString problem = DataFileForeignRowText(fileName, rows.position() + 1, rowAgent, rowMonth);
             rows.close();

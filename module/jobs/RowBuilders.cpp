@@ -6,6 +6,7 @@
 
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <vector>
@@ -274,7 +275,7 @@ int fieldIndexOf(const adtg::AdtgRecordset& rows, const char* name, int& cached)
     return cached;
 }
 
-using Fields = std::array<adtg::AdtgField, 32>;
+using Fields = std::array<int, 32>; // the data file's field index of each column
 
 int tableIndex(const Table& table)
 {
@@ -296,9 +297,8 @@ bool lookUpFields(const Table& table, const adtg::AdtgRecordset& rows, Fields& f
     thread_local FieldCache caches[3];
     FieldCache& cache = caches[tableIndex(table)];
     for (size_t c = 0; c < table.columns.size(); ++c) {
-        const int index = fieldIndexOf(rows, table.columns[c].name, cache.index[c]);
-        fields[c] = rows.field(index);
-        if (!fields[c].isValid())
+        fields[c] = fieldIndexOf(rows, table.columns[c].name, cache.index[c]);
+        if (fields[c] < 0)
             return failWith(QStringLiteral("table %1: column %2 is missing")
                                 .arg(QLatin1String(table.name), QLatin1String(table.columns[c].name)));
     }
@@ -321,22 +321,24 @@ bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QS
         return false;
     }
     sql.reserve(1024);
+    thread_local QString text; // one text at a time, its memory kept
     for (size_t c = 0; c < table.columns.size(); ++c) {
         const Piece& piece = tpl.pieces[c];
         sql += piece.before;
-        const adtg::AdtgField& f = fields[c];
+        const int f = fields[c];
         switch (table.columns[c].reading) {
         case Reading::Text:
-            AppendSqlTextLiteralBody(sql, f.toText(), kind);
+            rows.textAt(f, text);
+            AppendSqlTextLiteralBody(sql, text, kind);
             break;
         case Reading::Integer:
-            appendInteger(sql, f.toInteger());
+            appendInteger(sql, rows.integerAt(f));
             break;
         case Reading::Date:
-            AppendDateLiteral(sql, f.toDateTime().date(), kind);
+            AppendDateLiteral(sql, rows.dateAt(f), kind);
             break;
         case Reading::Amount:
-            appendAmount(sql, f.toCurrency(), piece.width, piece.decimals);
+            appendAmount(sql, rows.currencyAt(f), piece.width, piece.decimals);
             break;
         }
     }
@@ -368,34 +370,38 @@ bool buildBound(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kin
         return false;
     }
     row.position = rows.position();
-    QString date;
+    thread_local QString text, date; // their memory kept from row to row
     for (size_t c = 0; c < table.columns.size(); ++c) {
-        const adtg::AdtgField& f = fields[c];
+        const int f = fields[c];
         switch (table.columns[c].reading) {
         case Reading::Text: {
             const qsizetype offset = row.bytes.size();
+            rows.textAt(f, text);
             // A NUL cannot be written into the literal statement: that row takes the literal path,
             // which fails or not the way it always has.
-            if (appendUtf8(row.bytes, f.toText()))
+            if (appendUtf8(row.bytes, text))
                 row.literalOnly = true;
             row.values.push_back({0, qint32(offset), qint32(row.bytes.size() - offset)});
             break;
         }
         case Reading::Integer:
-            row.addInteger(f.toInteger());
+            row.addInteger(rows.integerAt(f));
             break;
         case Reading::Date: {
             // The text between the quotes of the kind's date literal.
             date.resize(0);
-            AppendDateLiteral(date, f.toDateTime().date(), kind);
-            const QByteArray latin = QStringView(date).mid(1, date.size() - 2).toLatin1();
-            row.addBytes(latin.constData(), latin.size());
+            AppendDateLiteral(date, rows.dateAt(f), kind);
+            char latin[32];
+            const qsizetype n = std::min<qsizetype>(date.size() - 2, sizeof latin);
+            for (qsizetype i = 0; i < n; ++i)
+                latin[i] = char(date.at(i + 1).unicode());
+            row.addBytes(latin, n);
             break;
         }
         case Reading::Amount: {
             char buffer[48];
             char* end = buffer + sizeof buffer;
-            const char* begin = amountDigits(end, f.toCurrency(), tpl.pieces[c].decimals);
+            const char* begin = amountDigits(end, rows.currencyAt(f), tpl.pieces[c].decimals);
             row.addBytes(begin, end - begin);
             break;
         }
