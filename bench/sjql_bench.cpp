@@ -3,7 +3,7 @@
 // would reach for instead: the sqlite3 shell (.mode insert), zip and unzip on SQLite; mariadb-dump,
 // zip, unzip and the mariadb client on MariaDB.
 //
-//   sjql-bench [--employees N] [--db sqlite|mysql] [--mysql-url URL] [--work DIR] [--keep]
+//   sjql-bench [--employees N] [--db sqlite|mysql] [--mysql-url URL] [--work DIR] [--keep] [--ten-years]
 //
 // The year is made by the demo generator in a child process (so its memory does not count): one
 // agent with N employees, the benchmarked year 2019 and the second half of 2018, current period
@@ -12,8 +12,12 @@
 //
 // Phases of our run are taken from the run itself: a phase observer is installed while a run is
 // timed, and the jobs, the archive code and the statement runner report their work to it.
-// Output: one "ratio PHASE OURS_S THEIRS_S RATIO" line per compared phase, then peak_rss_mb and
-// max_event_gap_ms (the longest stretch without event processing during our two runs).
+// Output: one "ratio PHASE OURS_S THEIRS_S RATIO" line per compared phase (on SQLite also
+// vs_csv_import: our restore against unzip and the shell's .import of the same rows kept as CSV),
+// then peak_rss_mb and max_event_gap_ms (the longest stretch without event processing during our
+// two runs). --ten-years runs ours on a database holding the year and the half year before, then on
+// one holding ten years (20,000 employees unless --employees is given), and prints the ratios
+// ten_years_backup_clear, ten_years_restore and ten_years_peak_rss_mb.
 #include "archive/CompressUnit.h"
 #include "archive/FileUtils.h"
 #include "context/ModuleContext.h"
@@ -225,6 +229,10 @@ struct Options
     QString mysqlUrl;
     QString work;
     bool keep = false;
+    int years = 1;         // years before the benchmarked one in the database: 1 = the second half of 2018
+    bool onlyOurs = false; // our two runs only, ending with an "ours_summary" line (for --ten-years)
+    bool tenYears = false; // our runs on a one-year and on a ten-year database, in two child processes
+    bool employeesGiven = false;
     QString generateInto; // child mode: SQLite file or MariaDB URL to fill
 };
 
@@ -244,6 +252,16 @@ Options parseOptions(const QStringList& args)
             o.employees = value().toInt(&ok);
             if (!ok || o.employees < 3)
                 die(QStringLiteral("--employees needs a number of at least 3"));
+            o.employeesGiven = true;
+        } else if (a == QLatin1String("--years")) {
+            bool ok = false;
+            o.years = value().toInt(&ok);
+            if (!ok || o.years < 1 || o.years > 30)
+                die(QStringLiteral("--years needs a number from 1 to 30"));
+        } else if (a == QLatin1String("--only-ours")) {
+            o.onlyOurs = true;
+        } else if (a == QLatin1String("--ten-years")) {
+            o.tenYears = true;
         } else if (a == QLatin1String("--db")) {
             const QString db = value().toLower();
             if (db == QLatin1String("sqlite"))
@@ -262,7 +280,7 @@ Options parseOptions(const QStringList& args)
             o.generateInto = value();
         } else {
             die(QStringLiteral("unknown argument %1; usage: sjql-bench [--employees N] [--db sqlite|mysql] "
-                               "[--mysql-url URL] [--work DIR] [--keep]")
+                               "[--mysql-url URL] [--work DIR] [--keep] [--ten-years]")
                     .arg(a));
         }
     }
@@ -291,7 +309,7 @@ int generate(const Options& o)
     host::DemoOptions demo;
     demo.agents = 1;
     demo.employees = o.employees;
-    demo.firstYear = kYear - 1;
+    demo.firstYear = o.years > 1 ? kYear - o.years + 1 : kYear - 1;
     demo.lastYear = kYear;
     demo.period = QString::number(kYear + 1) + QStringLiteral("03");
     demo.seed = 7;
@@ -378,6 +396,55 @@ double timedRun(Job& job, PhaseTotals& phases, EventGapMeter& gaps, QString& ope
     return took;
 }
 
+// Our backup and restore of the year on a database holding it and the half year before, then on one
+// holding ten years, each in a child process of its own (so that each has its own peak memory):
+// the time per year should not grow with the years around it.
+int compareYears(const Options& o)
+{
+    struct Summary
+    {
+        double backup = 0, restore = 0, rss = 0, gap = 0;
+    };
+    auto run = [&](int years) {
+        QStringList args{QStringLiteral("--only-ours"),
+                         QStringLiteral("--years"),
+                         QString::number(years),
+                         QStringLiteral("--employees"),
+                         QString::number(o.employeesGiven ? o.employees : 20000),
+                         QStringLiteral("--db"),
+                         o.kind == QLatin1String("SQLITE") ? QStringLiteral("sqlite") : QStringLiteral("mysql")};
+        if (!o.mysqlUrl.isEmpty())
+            args << QStringLiteral("--mysql-url") << o.mysqlUrl;
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QCoreApplication::applicationFilePath(), args);
+        if (!p.waitForStarted(-1) || !p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0)
+            die(QStringLiteral("the run on %1 years failed").arg(years));
+        Summary sum;
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+        for (const QString& line : lines) {
+            std::printf("  %d years | %s\n", years, qPrintable(line));
+            const QStringList w = line.split(QLatin1Char(' '));
+            if (w.size() == 9 && w[0] == QLatin1String("ours_summary")) {
+                sum.backup = w[2].toDouble();
+                sum.restore = w[4].toDouble();
+                sum.rss = w[6].toDouble();
+                sum.gap = w[8].toDouble();
+            }
+        }
+        if (sum.backup <= 0)
+            die(QStringLiteral("the run on %1 years printed no summary").arg(years));
+        return sum;
+    };
+    const Summary one = run(1), ten = run(10);
+    printRatio("ten_years_backup_clear", ten.backup, one.backup);
+    printRatio("ten_years_restore", ten.restore, one.restore);
+    printRatio("ten_years_peak_rss_mb", ten.rss, one.rss);
+    std::printf("max_event_gap_ms one year %.0f, ten years %.0f\n", one.gap, ten.gap);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -389,6 +456,8 @@ int main(int argc, char** argv)
     Options o = parseOptions(app.arguments());
     if (!o.generateInto.isEmpty())
         return generate(o);
+    if (o.tenYears)
+        return compareYears(o);
 
     std::optional<QTemporaryDir> tmp;
     if (o.work.isEmpty()) {
@@ -450,7 +519,8 @@ int main(int argc, char** argv)
             {QStringLiteral("--generate-into"), o.kind == QLatin1String("SQLITE") ? where.sqliteFile : where.url,
              QStringLiteral("--db"),
              o.kind == QLatin1String("SQLITE") ? QStringLiteral("sqlite") : QStringLiteral("mysql"),
-             QStringLiteral("--employees"), QString::number(o.employees)});
+             QStringLiteral("--employees"), QString::number(o.employees), QStringLiteral("--years"),
+             QString::number(o.years)});
 
     auto conn = host::openHostConnection(where, &error);
     if (!conn)
@@ -549,6 +619,13 @@ int main(int argc, char** argv)
     std::printf("event processing: %lld passes, longest gap %.0f ms in the backup\n",
                 static_cast<long long>(gaps.ticks()), backupGap);
     std::fflush(stdout);
+    if (o.onlyOurs) {
+        std::printf("ours_summary backup_clear %.2f restore %.2f peak_rss_mb %.0f max_event_gap_ms %.0f\n", backupTotal,
+                    restoreTotal, peakRssMb(), gaps.maxGapMs());
+        vo.clear();
+        conn.reset();
+        return 0;
+    }
 
     // The same work with the tools a user would reach for, on the same rows.
     const QString out = work.filePath(QStringLiteral("theirs/out"));
@@ -628,11 +705,54 @@ int main(int argc, char** argv)
     if (!conn->connect())
         die(conn->lastError());
     expectRows(*conn, agent, yearTotal, "the tools' import");
+
+    // The fastest restore a skilled user of the sqlite3 shell would make: the same rows kept as CSV
+    // (zipped the same way), unzipped and loaded with .import in one transaction.
+    double csvUnzipS = 0, csvImportS = 0;
+    if (sqlite) {
+        conn->close();
+        const QString csvOut = work.filePath(QStringLiteral("theirs/csv"));
+        const QString csvIn = work.filePath(QStringLiteral("theirs/csv-in"));
+        const QString csvZip = work.filePath(QStringLiteral("theirs/year-csv.zip"));
+        QDir().mkpath(csvOut);
+        QString exportScript = QStringLiteral(".mode csv\n.headers off\n");
+        QString importScript = QStringLiteral("BEGIN;\n");
+        QStringList csvFiles;
+        for (int m = 1; m <= 12; ++m) {
+            for (int t = 0; t < 3; ++t) {
+                const QString name = QStringLiteral("%1_%2.csv").arg(QLatin1String(kTables[t]), period(m));
+                csvFiles << csvOut + QLatin1Char('/') + name;
+                exportScript +=
+                    QStringLiteral(".output %1\n%2;\n").arg(csvFiles.last(), selection(t, period(m), agent));
+                importScript += QStringLiteral(".import --csv %1/%2 %3\n").arg(csvIn, name, QLatin1String(kTables[t]));
+            }
+        }
+        importScript += QStringLiteral("COMMIT;\n");
+        writeText(work.filePath(QStringLiteral("theirs/export-csv.txt")), exportScript);
+        writeText(work.filePath(QStringLiteral("theirs/import-csv.txt")), importScript);
+        runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                work.filePath(QStringLiteral("theirs/export-csv.txt")));
+        runTool(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-6"), QStringLiteral("-j"),
+                                                   QStringLiteral("-P"), password, csvZip}
+                                           << csvFiles);
+        runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                work.filePath(QStringLiteral("theirs/delete.txt")));
+        csvUnzipS = runTool(QStringLiteral("unzip"), {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("-P"),
+                                                      password, csvZip, QStringLiteral("-d"), csvIn});
+        csvImportS = runTool(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), where.sqliteFile},
+                             work.filePath(QStringLiteral("theirs/import-csv.txt")));
+        if (!conn->connect())
+            die(conn->lastError());
+        expectRows(*conn, agent, yearTotal, "the tools' CSV import");
+    }
     std::printf("theirs backup_clear %.2f s: export %.2f (%lld bytes of statements), zip %.2f (%lld bytes), delete "
                 "%.2f\n",
                 exportS + zipS + deleteS, exportS, static_cast<long long>(folderBytes(out, QStringLiteral("*.sql"))),
                 zipS, static_cast<long long>(QFileInfo(zipFile).size()), deleteS);
     std::printf("theirs restore %.2f s: unzip %.2f, import %.2f\n", unzipS + importS, unzipS, importS);
+    if (sqlite)
+        std::printf("theirs restore from CSV %.2f s: unzip %.2f, .import %.2f\n", csvUnzipS + csvImportS, csvUnzipS,
+                    csvImportS);
 
     // mariadb-dump writes many rows per INSERT; ours are one statement per row, each a round trip
     // to the server. The same import from a dump of one INSERT per row shows what that costs.
@@ -672,6 +792,8 @@ int main(int argc, char** argv)
     printRatio("packing", packing, zipS);
     printRatio("clearing", clearS, deleteS);
     printRatio("restore", restoreTotal, unzipS + importS);
+    if (sqlite)
+        printRatio("vs_csv_import", restoreTotal, csvUnzipS + csvImportS);
     printRatio("unpacking", unpackS, unzipS);
     printRatio("inserting", restoreTotal - unpackS, importS);
     if (rowImportS > 0)
