@@ -204,6 +204,8 @@ private:
                           const std::function<void(int)>& shown);
     Outcome insertBound(const DataFileStep& step, const QString& fileName, adtg::AdtgRecordset& rows,
                         BoundInsert& insert, const std::function<void(int)>& shown);
+    // After a file's last row: the progress text, and the line of a row that could not be built.
+    Outcome fileEnd(const QString& fileName, int rowsDone, const QString& error, const std::function<void(int)>& shown);
     bool finishArchive(const QString& monthsText);
     void stopLine(qsizetype untouched, bool rolledBack);
 
@@ -561,8 +563,14 @@ RestoreRun::Outcome RestoreRun::insertLiteral(const DataFileStep& step, const QS
             return Outcome::EndRun;
         }
     }
-    if (k > 0)
-        shown(k);
+    return fileEnd(fileName, k, error, shown);
+}
+
+RestoreRun::Outcome RestoreRun::fileEnd(const QString& fileName, int rowsDone, const QString& error,
+                                        const std::function<void(int)>& shown)
+{
+    if (rowsDone > 0)
+        shown(rowsDone);
     if (!error.isEmpty()) {
         failText(DataFileBrokenLine(fileName, error));
         return Outcome::EndRun;
@@ -608,15 +616,8 @@ RestoreRun::Outcome RestoreRun::insertBound(const DataFileStep& step, const QStr
                 redoTo = lastQueued;
             }
         } // the feed's helper is joined: the recordset is this thread's again
-        if (redoFrom < 0) {
-            if (k > 0)
-                shown(k);
-            if (!error.isEmpty()) {
-                failText(DataFileBrokenLine(fileName, error));
-                return Outcome::EndRun;
-            }
-            return Outcome::Done;
-        }
+        if (redoFrom < 0)
+            return fileEnd(fileName, k, error, shown);
         QString sql, buildError;
         for (int position = redoFrom; position <= redoTo; ++position) {
             rows.moveTo(position);
