@@ -83,16 +83,10 @@ int runRestore(const CommandLine& cl)
     if (cl.positional.isEmpty())
         return usageError(QStringLiteral("name the archives to restore, e.g. restore --home DIR 2008.zip 2009.zip"));
     // The same archive twice would be restored twice in one run: a wrong command line.
-    QStringList archives;
-    for (const QString& a : cl.positional) {
-        const QString path = QFileInfo(a).absoluteFilePath();
-        const QString same = QFileInfo(path).canonicalFilePath();
-        for (const QString& earlier : archives) {
-            if (earlier == path || (!same.isEmpty() && QFileInfo(earlier).canonicalFilePath() == same))
-                return usageError(QStringLiteral("archive %1 is named more than once").arg(a));
-        }
-        archives << path;
-    }
+    QString twice;
+    const QStringList archives = distinctArchivePaths(cl.positional, &twice);
+    if (archives.isEmpty())
+        return usageError(QStringLiteral("archive %1 is named more than once").arg(twice));
     for (const QString& a : archives) {
         if (!QFileInfo(a).isFile())
             return failRun(QStringLiteral("archive %1 does not exist").arg(a));
