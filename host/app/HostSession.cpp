@@ -50,6 +50,14 @@ bool HostSession::start(const CommandLine& cl, QString* error)
     m_installation = std::make_unique<Installation>(cl.value(QStringLiteral("home"), Installation::defaultHome()));
     if (!m_installation->load(error))
         return false;
+    if (cl.has(QStringLiteral("agent"))) {
+        const QString code = cl.value(QStringLiteral("agent"));
+        if (!agents().contains(code)) {
+            *error = QStringLiteral("“%1”不是此安装的扣缴义务人（有：%2）").arg(code, agents().join(QLatin1Char(',')));
+            return false;
+        }
+        m_installation->config.agentCode = code;
+    }
     if (!m_installation->openConnection(error)) {
         *error = QStringLiteral("无法打开宿主数据库（%1）").arg(*error);
         return false;
@@ -60,6 +68,37 @@ bool HostSession::start(const CommandLine& cl, QString* error)
     if (!m_frame->loadModule(moduleLibraryPath(), error))
         return false;
     settle(50);
+    return true;
+}
+
+QStringList HostSession::agents() const
+{
+    const HostConfig& config = m_installation->config;
+    QStringList codes{config.agentCode};
+    for (const QString& code : config.agentCodes) {
+        if (!codes.contains(code))
+            codes << code;
+    }
+    return codes;
+}
+
+QString HostSession::agent() const
+{
+    return m_installation->config.agentCode;
+}
+
+bool HostSession::switchAgent(const QString& code, QString* error)
+{
+    if (!agents().contains(code)) {
+        *error = QStringLiteral("“%1”不是此安装的扣缴义务人").arg(code);
+        return false;
+    }
+    if (code == agent())
+        return true;
+    m_frame->closeAllModules();
+    settle(50);
+    m_installation->config.agentCode = code;
+    m_installation->publish(m_frame.get(), m_frame.get());
     return true;
 }
 
