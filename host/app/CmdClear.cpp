@@ -191,7 +191,7 @@ QString spaceShortage(const QJsonObject& plan)
     for (const QJsonValue& need : plan[QStringLiteral("space")].toArray()) {
         if (need[QStringLiteral("enough")].toBool())
             continue;
-        parts << QStringLiteral("%1（%2）所在磁盘需要 %3 可用空间，现有 %4")
+        parts << QStringLiteral("%1（%2）所在磁盘需要%3的可用空间，现有%4")
                      .arg(quotedPath(need[QStringLiteral("folder")].toString()),
                           need[QStringLiteral("purpose")].toString(),
                           byteText(need[QStringLiteral("fileSystemNeededBytes")].toInteger()),
