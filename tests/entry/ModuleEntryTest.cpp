@@ -162,10 +162,30 @@ protected:
     QWidget* container = nullptr;
 };
 
-TEST_F(ModuleEntryTest, TheLibraryExportsOnlyItsEntry)
+TEST_F(ModuleEntryTest, TheLibraryExportsOnlyItsEntries)
 {
+    EXPECT_NE(library->resolve(SJQL_MODULE_ENTRY_NAME), nullptr);
+    EXPECT_NE(library->resolve(SJQL_PLAN_ENTRY_NAME), nullptr);
     EXPECT_EQ(library->resolve("_ZN4sjql13GetParamValueERK7QStringS2_"), nullptr);
     EXPECT_EQ(library->resolve("_ZN4sjql15IsModuleEnabledEv"), nullptr);
+    EXPECT_EQ(library->resolve("_ZN4sjql9PlanClearERKNS_17BackupJobSettingsERKNS_16ClearPlanOptionsE"), nullptr);
+}
+
+TEST_F(ModuleEntryTest, ThePlanEntryAnswersEveryRequestOnceAndRefusesWhatItDoesNotKnow)
+{
+    const auto plan = reinterpret_cast<SjqlPlanProc>(library->resolve(SJQL_PLAN_ENTRY_NAME));
+    ASSERT_NE(plan, nullptr);
+    setEnabled(true, QString());
+    QStringList replies;
+    const SjqlPlanReplyProc collect = [](const char* reply, void* context) {
+        static_cast<QStringList*>(context)->append(QString::fromUtf8(reply));
+    };
+    EXPECT_EQ(plan("{\"kind\":\"no such thing\"}", collect, &replies), 1);
+    EXPECT_EQ(plan("not json", collect, &replies), 1);
+    EXPECT_EQ(plan(nullptr, collect, &replies), 1);
+    ASSERT_EQ(replies.size(), 3);
+    for (const QString& reply : replies)
+        EXPECT_TRUE(reply.contains(QStringLiteral("\"ok\":false"))) << reply.toStdString();
 }
 
 TEST_F(ModuleEntryTest, EmbeddedWindowFillsTheContainerAndAnnouncesItself)
