@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 using sjql::test::HostRun;
-using sjql::test::RunHost;
 
 namespace {
 
@@ -71,21 +70,16 @@ void expectWellFormed(const QStringList& lines)
 
 } // namespace
 
-class ProgressE2e : public testing::Test
+class ProgressE2e : public testing::Test, protected sjql::test::HostFolders
 {
 protected:
-    HostRun host(const QStringList& args)
-    {
-        return RunHost(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), exeDir.path());
-    }
+    HostRun host(const QStringList& args) { return on(args); }
     QStringList demo() const
     {
         return {QStringLiteral("init"),     QStringLiteral("--years"), QStringLiteral("2019-2020"),
                 QStringLiteral("--period"), QStringLiteral("202106"),  QStringLiteral("--employees"),
                 QStringLiteral("4")};
     }
-
-    QTemporaryDir home, exeDir;
 };
 
 TEST_F(ProgressE2e, ClearAndRestoreNameEveryMonthOnStderrAndQuietChangesOnlyThat)

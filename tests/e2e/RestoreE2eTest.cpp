@@ -2,32 +2,25 @@
 // Backup-and-clear and restore through sjql-host, as a user runs them: two years of demo data are
 // cleared into archives by the window's clear button and brought back through its restore button
 // and open dialog; every row of the three history tables is back as it was.
-#include "helpers/HostProcess.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoInstallation.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QSqlRecord>
 
 #include <gtest/gtest.h>
 
-using sjql::test::TestDatabase;
-
 using sjql::test::HostRun;
-using sjql::test::RunHost;
 
-namespace {} // namespace
-
-class RestoreE2e : public testing::TestWithParam<const char*>
+class RestoreE2e : public testing::TestWithParam<const char*>, protected sjql::test::DemoInstallation
 {
 protected:
-    HostRun run(const QStringList& args, const QProcessEnvironment& env = {})
+    HostRun run(const QStringList& args, const QProcessEnvironment& env = {}) { return on(args, env); }
+    static QStringList snapshot(const sjql::host::DatabaseLocation& where)
     {
-        return RunHost(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), exeDir.path(),
-                       env);
+        return sjql::test::historySnapshot(where);
     }
 
     // Every unpack folder below the module's work folders.
@@ -47,51 +40,11 @@ protected:
     // A demo installation of two agents and the years 2008 and 2009, on the suite's database kind.
     sjql::host::DatabaseLocation makeInstallation()
     {
-        QStringList init{QStringLiteral("init"),        QStringLiteral("--agents"), QStringLiteral("2"),
-                         QStringLiteral("--employees"), QStringLiteral("4"),        QStringLiteral("--years"),
-                         QStringLiteral("2008-2009"),   QStringLiteral("--period"), QStringLiteral("201003")};
-        sjql::host::DatabaseLocation where;
-        if (qstrcmp(GetParam(), "MYSQL") == 0) {
-            server = std::make_unique<TestDatabase>(QStringLiteral("MYSQL"));
-            EXPECT_TRUE(server->ok()) << server->error().toStdString();
-            where = server->location();
-            init << QStringLiteral("--db") << where.url;
-        } else {
-            where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
-        }
-        const HostRun made = run(init);
-        EXPECT_EQ(made.exitCode, 0) << made.err.toStdString();
-        return where;
+        EXPECT_TRUE(init(GetParam(), {QStringLiteral("--agents"), QStringLiteral("2"), QStringLiteral("--employees"),
+                                      QStringLiteral("4"), QStringLiteral("--years"), QStringLiteral("2008-2009"),
+                                      QStringLiteral("--period"), QStringLiteral("201003")}));
+        return database;
     }
-
-    // Every row of the three tables without the generated key, sorted. A connection of its own each
-    // time: the clear run compacts an SQLite database by replacing its file.
-    static QStringList snapshot(const sjql::host::DatabaseLocation& where)
-    {
-        QString error;
-        auto connection = sjql::host::openHostConnection(where, &error);
-        EXPECT_TRUE(connection) << error.toStdString();
-        if (!connection)
-            return {};
-        sjql::HostConnection& c = *connection;
-        QStringList rows;
-        for (const QString& table : sjql::host::historyTables()) {
-            QSqlQuery q(c.database());
-            EXPECT_TRUE(q.exec(QStringLiteral("select * from ") + table));
-            while (q.next()) {
-                QStringList values{table};
-                for (int i = 0; i < q.record().count(); ++i)
-                    if (q.record().fieldName(i).compare(QLatin1String("id"), Qt::CaseInsensitive) != 0)
-                        values << (q.isNull(i) ? QStringLiteral("NULL") : q.value(i).toString());
-                rows << values.join(QLatin1Char('|'));
-            }
-        }
-        rows.sort();
-        return rows;
-    }
-
-    QTemporaryDir home, exeDir;
-    std::unique_ptr<TestDatabase> server; // MariaDB: a database of this test's own, which init fills
 };
 
 TEST_P(RestoreE2e, ClearedYearsComeBackThroughTheWindow)

@@ -2,12 +2,10 @@
 // How sjql-host restore ends when it cannot restore everything: archives damaged after the backup
 // are refused one by one, a run asked to stop rolls back the archive at work; the database keeps
 // exactly the rows it should, and the exit code and the closing "result=" line tell how it ended.
-#include "helpers/HostProcess.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoInstallation.h"
 
 #include <QDirIterator>
 #include <QFile>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -15,51 +13,28 @@
 #include <signal.h>
 
 using sjql::test::HostRun;
-using sjql::test::RunHost;
-using sjql::test::TestDatabase;
 
 namespace {
 
 constexpr int kFailures = 3;
 
-class RestoreEnding : public testing::TestWithParam<const char*>
+class RestoreEnding : public testing::TestWithParam<const char*>, protected sjql::test::DemoInstallation
 {
 protected:
-    HostRun run(const QStringList& args)
-    {
-        return RunHost(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), exeDir.path());
-    }
+    void SetUp() override { ASSERT_TRUE(valid()); }
 
-    // Every row of the three history tables without the generated key, sorted; a connection of its
-    // own each time, since the clear compacts an SQLite database by replacing its file.
-    static QStringList snapshot(const sjql::host::DatabaseLocation& where)
+    HostRun run(const QStringList& args) { return on(args); }
+    QStringList snapshot() const { return sjql::test::historySnapshot(database); }
+
+    // A demo installation of one agent with `employees` employees over `years`, and a clear of
+    // `year` into the folder "bak" of the installation.
+    HostRun initAndClear(const QString& years, const QString& employees, const QString& year)
     {
-        QString error;
-        auto connection = sjql::host::openHostConnection(where, &error);
-        EXPECT_TRUE(connection) << error.toStdString();
-        if (!connection)
-            return {};
-        QStringList rows;
-        for (const QString& table : sjql::host::historyTables()) {
-            QSqlQuery q(connection->database());
-            q.setForwardOnly(true);
-            EXPECT_TRUE(q.exec(QStringLiteral("select * from ") + table));
-            // The record once per table: building it for every value costs seconds on MariaDB.
-            const QSqlRecord record = q.record();
-            QList<int> columns;
-            for (int i = 0; i < record.count(); ++i) {
-                if (record.fieldName(i).compare(QLatin1String("id"), Qt::CaseInsensitive) != 0)
-                    columns << i;
-            }
-            while (q.next()) {
-                QStringList values{table};
-                for (const int i : columns)
-                    values << (q.isNull(i) ? QStringLiteral("NULL") : q.value(i).toString());
-                rows << values.join(QLatin1Char('|'));
-            }
-        }
-        rows.sort();
-        return rows;
+        EXPECT_TRUE(init(GetParam(), {QStringLiteral("--agents"), QStringLiteral("1"), QStringLiteral("--years"), years,
+                                      QStringLiteral("--period"), QStringLiteral("202106"),
+                                      QStringLiteral("--employees"), employees}));
+        return run({QStringLiteral("clear"), QStringLiteral("--years"), year, QStringLiteral("--backup-dir"),
+                    home.filePath(QStringLiteral("bak"))});
     }
 
     static bool writeFile(const QString& path, const QByteArray& bytes)
@@ -67,32 +42,16 @@ protected:
         QFile f(path);
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
-
-    QTemporaryDir home, exeDir;
 };
 
 TEST_P(RestoreEnding, OnlyDamagedArchivesEndWithFailures)
 {
-    QStringList init{QStringLiteral("init"),    QStringLiteral("--agents"),    QStringLiteral("1"),
-                     QStringLiteral("--years"), QStringLiteral("2019-2020"),   QStringLiteral("--period"),
-                     QStringLiteral("202106"),  QStringLiteral("--employees"), QStringLiteral("6")};
-    std::unique_ptr<TestDatabase> server;
-    sjql::host::DatabaseLocation where;
-    if (qstrcmp(GetParam(), "MYSQL") == 0) {
-        server = std::make_unique<TestDatabase>(QStringLiteral("MYSQL"));
-        ASSERT_TRUE(server->ok()) << server->error().toStdString();
-        where = server->location();
-        init << QStringLiteral("--db") << where.url;
-    } else {
-        where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
-    }
-    ASSERT_EQ(run(init).exitCode, 0);
-    const HostRun cleared = run({QStringLiteral("clear"), QStringLiteral("--years"), QStringLiteral("2019"),
-                                 QStringLiteral("--backup-dir"), home.filePath(QStringLiteral("bak"))});
+    const HostRun cleared = initAndClear(QStringLiteral("2019-2020"), QStringLiteral("6"), QStringLiteral("2019"));
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(cleared.exitCode, 0) << cleared.err.toStdString() << cleared.out.toStdString();
     const QString archive = cleared.value(QStringLiteral("archive"));
     ASSERT_FALSE(archive.isEmpty()) << cleared.out.toStdString();
-    const QStringList before = snapshot(where);
+    const QStringList before = snapshot();
     ASSERT_FALSE(before.isEmpty());
 
     // Two copies of the archive, damaged the way transfers damage files: cut short, and with a
@@ -116,7 +75,7 @@ TEST_P(RestoreEnding, OnlyDamagedArchivesEndWithFailures)
     EXPECT_TRUE(lines.contains(cut) && lines.contains(scrambled)) << restored.out.toStdString();
     EXPECT_TRUE(restored.lastLine().startsWith(QStringLiteral("result="))) << restored.out.toStdString();
     EXPECT_GT(restored.lastLine().size(), 7) << "the closing line says nothing";
-    EXPECT_EQ(snapshot(where), before);
+    EXPECT_EQ(snapshot(), before);
 }
 
 // SIGTERM while an archive is being restored: the run stops at the next month and rolls back the
@@ -124,25 +83,11 @@ TEST_P(RestoreEnding, OnlyDamagedArchivesEndWithFailures)
 // interrupted.
 TEST_P(RestoreEnding, SigtermStopsTheRestoreAndRollsBackTheArchiveAtWork)
 {
-    QStringList init{QStringLiteral("init"),    QStringLiteral("--agents"),    QStringLiteral("1"),
-                     QStringLiteral("--years"), QStringLiteral("2017-2018"),   QStringLiteral("--period"),
-                     QStringLiteral("202106"),  QStringLiteral("--employees"), QStringLiteral("800")};
-    std::unique_ptr<TestDatabase> server;
-    sjql::host::DatabaseLocation where;
-    if (qstrcmp(GetParam(), "MYSQL") == 0) {
-        server = std::make_unique<TestDatabase>(QStringLiteral("MYSQL"));
-        ASSERT_TRUE(server->ok()) << server->error().toStdString();
-        where = server->location();
-        init << QStringLiteral("--db") << where.url;
-    } else {
-        where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
-    }
-    ASSERT_EQ(run(init).exitCode, 0);
-    const HostRun cleared = run({QStringLiteral("clear"), QStringLiteral("--years"), QStringLiteral("2018"),
-                                 QStringLiteral("--backup-dir"), home.filePath(QStringLiteral("bak"))});
+    const HostRun cleared = initAndClear(QStringLiteral("2017-2018"), QStringLiteral("800"), QStringLiteral("2018"));
+    ASSERT_FALSE(HasFailure());
     const QStringList archives = cleared.values(QStringLiteral("archive"));
     ASSERT_EQ(archives.size(), 1) << cleared.out.toStdString();
-    const QStringList afterClear = snapshot(where);
+    const QStringList afterClear = snapshot();
 
     sjql::test::HostProcess restore(
         {QStringLiteral("restore"), QStringLiteral("--home"), home.path(), archives.first()}, exeDir.path());
@@ -164,7 +109,7 @@ TEST_P(RestoreEnding, SigtermStopsTheRestoreAndRollsBackTheArchiveAtWork)
     EXPECT_EQ(r.exitCode, 4) << r.err.toStdString() << r.out.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("收到 SIGTERM：当前月份处理完后停止"))) << r.err.toStdString();
     EXPECT_TRUE(r.lastLine().startsWith(QStringLiteral("result="))) << r.out.toStdString();
-    EXPECT_EQ(snapshot(where), afterClear) << "the archive at work was not rolled back";
+    EXPECT_EQ(snapshot(), afterClear) << "the archive at work was not rolled back";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RestoreEnding, SJQL_DATABASE_KINDS);

@@ -25,7 +25,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <optional>
 #include <unistd.h>
 
 using namespace sjql;
@@ -84,6 +86,30 @@ struct Template
     double clearSeconds = 5, restoreSeconds = 5;
 };
 
+// What a case runs: a clear of some years, or a restore of some archives.
+struct Job
+{
+    QStringList years;    // a clear of these years
+    QStringList archives; // a restore of these archives
+    static Job clear(const QStringList& years) { return {years, {}}; }
+    static Job restore(const QStringList& archives) { return {{}, archives}; }
+    bool restores() const { return !archives.isEmpty(); }
+    QStringList args(const Site& site) const
+    {
+        return restores() ? restoreArgs(site, archives) : clearArgs(site, years.join(QLatin1Char(',')));
+    }
+};
+
+// A case under way: what it has found so far, its own copy of a template's installation and the
+// clock of its report line.
+struct Case
+{
+    CaseResult r;
+    const Template* t = nullptr;
+    Site s;
+    QElapsedTimer timer;
+};
+
 const char* const kClearPoints[] = {"files-written", "cleared", "summary", "packing", "archive-checked", "compaction"};
 const char* const kRestorePoints[] = {"unpacked", "record-cleared", "rows-inserted", "before-commit"};
 
@@ -117,15 +143,35 @@ private:
                           const QStringList& years, const Gathered& g, const QString& stage);
     void judgeRestoreEnding(CaseResult& r, const HostRun& run, const Site& site, const QStringList& archives,
                             const Gathered& g, const QString& stage, bool expectWhole = true);
+    // How a run of `job` ended, judged on what it left (`g`).
+    void judgeEnding(Case& c, const HostRun& run, const Job& job, const Gathered& g, const QString& stage);
+    // A run of `job` that has ended: its line goes to the notes, every row is accounted for (the
+    // job's archives as its inputs) and its ending judged, all under `stage`.
+    Gathered judgeRun(Case& c, const HostRun& run, const Job& job, const QString& stage);
+    // Runs `job` to its end, then judges it as judgeRun does.
+    Gathered runJob(Case& c, const Job& job, const QString& stage);
     void untruthful(CaseResult& r, const QString& stage, const QString& why);
+    bool exitedWithZero(CaseResult& r, const HostRun& run, const QString& stage);
+    void judgeExitZero(CaseResult& r, const Site& site, const Gathered& g, QStringList problems, const QString& stage);
     void finish(CaseResult& r, const QElapsedTimer& timer);
+    void finish(Case& c) { finish(c.r, c.timer); }
     CaseResult begin(const QString& kind, const QString& cls, const QString& name);
+    // Starts a case on a copy of `t` in a folder named after `folder`; empty, with a harness error
+    // noted, when the copy cannot be made.
+    std::optional<Case> open(const Template& t, const QString& cls, const QString& name, const QString& folder);
+    // Runs `body` on a new case (see open) and reports the case, unless the body returns false: the
+    // harness itself failed and the case says nothing.
+    void runCase(const Template& t, const QString& cls, const QString& name, const QString& folder,
+                 const std::function<bool(const Template& t, const Site& s, CaseResult& r)>& body);
 
     // Cases.
     void baseline(const QString& kind);
     void selfCheck(CaseResult& r, const Site& s, const Template& t, const QString& archive, qint64 rows);
     void clearKill(const QString& kind, const QString& point, bool random, bool sigint);
     void restoreKill(const QString& kind, const QString& point, bool random);
+    void killCase(Case& c, const Job& job, const QString& point, int delay, bool sigint);
+    void sideBySide(Case& c, const Job& first, const QString& firstStage, const Job& second,
+                    const QString& secondStage);
     void twoClears(const QString& kind);
     void clearAndRestore(const QString& kind);
     void tmpfsCase(const QString& kind, const QString& where);
@@ -133,7 +179,9 @@ private:
     void lockedDatabase(const QString& kind);
     void serverStopped(const QString& kind);
     void craftedCase(const QString& kind, const QString& defect);
+    bool crafted(const Template& t, const Site& s, CaseResult& r, const QString& defect);
     void compactionWriter(const QString& kind);
+    bool writerDuringClear(const Template& t, const Site& s, CaseResult& r);
 
     void printTables();
 
@@ -425,25 +473,46 @@ void Campaign::untruthful(CaseResult& r, const QString& stage, const QString& wh
     r.evidence << stage + QStringLiteral(": untruthful ending: ") + why;
 }
 
+// Judges what every ending must show: a run that hung or crashed is untruthful, and a non-zero exit
+// must end with its result= line. True for an exit 0, whose promises the caller then checks.
+bool Campaign::exitedWithZero(CaseResult& r, const HostRun& run, const QString& stage)
+{
+    if (run.hung()) {
+        untruthful(r, stage, QStringLiteral("the run did not end"));
+        return false;
+    }
+    if (run.crashed()) {
+        untruthful(r, stage, run.describe());
+        return false;
+    }
+    if (run.exitCode() != 0) {
+        if (!run.lastLine().startsWith(QLatin1String("result=")))
+            untruthful(r, stage, run.describe() + QStringLiteral(" (non-zero exit without a result= line)"));
+        return false;
+    }
+    return true;
+}
+
+// An exit 0 broke its promise when the caller found `problems` or a file is left in the work folder.
+void Campaign::judgeExitZero(CaseResult& r, const Site& site, const Gathered& g, QStringList problems,
+                             const QString& stage)
+{
+    if (!g.workFiles.isEmpty())
+        problems << QStringLiteral("%1 files left in the work folder (%2)")
+                        .arg(g.workFiles.size())
+                        .arg(g.workFiles.value(0).mid(site.home.size()));
+    if (!problems.isEmpty())
+        untruthful(r, stage, QStringLiteral("exit 0 but ") + problems.join(QStringLiteral(", ")));
+}
+
 // A finished clear tells the truth when a non-zero exit ends with a result= line, and exit 0 means
 // every chosen month that could be cleared is out of the database, in an archive, and nothing is
 // left in the work folder.
 void Campaign::judgeClearEnding(CaseResult& r, const HostRun& run, const Site& site, const Template& t,
                                 const QStringList& years, const Gathered& g, const QString& stage)
 {
-    if (run.hung()) {
-        untruthful(r, stage, QStringLiteral("the run did not end"));
+    if (!exitedWithZero(r, run, stage))
         return;
-    }
-    if (run.crashed()) {
-        untruthful(r, stage, run.describe());
-        return;
-    }
-    if (run.exitCode() != 0) {
-        if (!run.lastLine().startsWith(QLatin1String("result=")))
-            untruthful(r, stage, run.describe() + QStringLiteral(" (non-zero exit without a result= line)"));
-        return;
-    }
     QStringList problems;
     QSet<QString> months;
     for (const QString& y : years) {
@@ -466,12 +535,7 @@ void Campaign::judgeClearEnding(CaseResult& r, const HostRun& run, const Site& s
         problems << QStringLiteral("%1 rows of the chosen months still in the database").arg(inDb);
     if (unarchived)
         problems << QStringLiteral("%1 rows of the chosen months in no archive").arg(unarchived);
-    if (!g.workFiles.isEmpty())
-        problems << QStringLiteral("%1 files left in the work folder (%2)")
-                        .arg(g.workFiles.size())
-                        .arg(g.workFiles.value(0).mid(site.home.size()));
-    if (!problems.isEmpty())
-        untruthful(r, stage, QStringLiteral("exit 0 but ") + problems.join(QStringLiteral(", ")));
+    judgeExitZero(r, site, g, problems, stage);
 }
 
 // A finished restore tells the truth when a non-zero exit ends with a result= line, and exit 0
@@ -479,15 +543,8 @@ void Campaign::judgeClearEnding(CaseResult& r, const HostRun& run, const Site& s
 void Campaign::judgeRestoreEnding(CaseResult& r, const HostRun& run, const Site& site, const QStringList& archives,
                                   const Gathered& g, const QString& stage, bool expectWhole)
 {
-    if (run.hung() || run.crashed()) {
-        untruthful(r, stage, run.describe());
+    if (!exitedWithZero(r, run, stage))
         return;
-    }
-    if (run.exitCode() != 0) {
-        if (!run.lastLine().startsWith(QLatin1String("result=")))
-            untruthful(r, stage, run.describe() + QStringLiteral(" (non-zero exit without a result= line)"));
-        return;
-    }
     QStringList problems;
     if (!expectWhole)
         problems << QStringLiteral("the archive is damaged and cannot have been restored whole");
@@ -505,12 +562,7 @@ void Campaign::judgeRestoreEnding(CaseResult& r, const HostRun& run, const Site&
         if (missing)
             problems << QStringLiteral("%1 rows of %2 not in the database").arg(missing).arg(QFileInfo(a).fileName());
     }
-    if (!g.workFiles.isEmpty())
-        problems << QStringLiteral("%1 files left in the work folder (%2)")
-                        .arg(g.workFiles.size())
-                        .arg(g.workFiles.value(0).mid(site.home.size()));
-    if (!problems.isEmpty())
-        untruthful(r, stage, QStringLiteral("exit 0 but ") + problems.join(QStringLiteral(", ")));
+    judgeExitZero(r, site, g, problems, stage);
 }
 
 CaseResult Campaign::begin(const QString& kind, const QString& cls, const QString& name)
@@ -520,6 +572,51 @@ CaseResult Campaign::begin(const QString& kind, const QString& cls, const QStrin
     r.cls = cls;
     r.name = name;
     return r;
+}
+
+std::optional<Case> Campaign::open(const Template& t, const QString& cls, const QString& name, const QString& folder)
+{
+    Case c;
+    c.timer.start();
+    c.r = begin(t.site.kind, cls, name);
+    c.t = &t;
+    QString error;
+    if (!clone(t, folder, &c.s, &error)) {
+        m_harnessErrors << error;
+        return std::nullopt;
+    }
+    return c;
+}
+
+void Campaign::runCase(const Template& t, const QString& cls, const QString& name, const QString& folder,
+                       const std::function<bool(const Template& t, const Site& s, CaseResult& r)>& body)
+{
+    std::optional<Case> c = open(t, cls, name, folder);
+    if (c && body(*c->t, c->s, c->r))
+        finish(*c);
+}
+
+void Campaign::judgeEnding(Case& c, const HostRun& run, const Job& job, const Gathered& g, const QString& stage)
+{
+    if (job.restores())
+        judgeRestoreEnding(c.r, run, c.s, job.archives, g, stage);
+    else
+        judgeClearEnding(c.r, run, c.s, *c.t, job.years, g, stage);
+}
+
+Gathered Campaign::judgeRun(Case& c, const HostRun& run, const Job& job, const QString& stage)
+{
+    c.r.notes << stage + QStringLiteral(": ") + run.describe();
+    Gathered g = judge(c.r, c.s, *c.t, stage, job.archives);
+    judgeEnding(c, run, job, g, stage);
+    return g;
+}
+
+Gathered Campaign::runJob(Case& c, const Job& job, const QString& stage)
+{
+    HostRun run(c.s, job.args(c.s));
+    run.wait(timeoutMs());
+    return judgeRun(c, run, job, stage);
 }
 
 void Campaign::finish(CaseResult& r, const QElapsedTimer& timer)
@@ -546,40 +643,26 @@ void Campaign::finish(CaseResult& r, const QElapsedTimer& timer)
 // A clean clear and its restore: the accounting itself must find every row, on both sides.
 void Campaign::baseline(const QString& kind)
 {
-    QElapsedTimer timer;
-    timer.start();
-    CaseResult r = begin(kind, QStringLiteral("baseline"), QStringLiteral("clear 2019, restore it"));
-    const Template& t = m_fresh.at(kind);
-    Site s;
-    QString error;
-    if (!clone(t, QStringLiteral("baseline"), &s, &error)) {
-        m_harnessErrors << error;
+    std::optional<Case> c = open(m_fresh.at(kind), QStringLiteral("baseline"), QStringLiteral("clear 2019, restore it"),
+                                 QStringLiteral("baseline"));
+    if (!c)
         return;
-    }
-    HostRun clear(s, clearArgs(s, QStringLiteral("2019")));
-    clear.wait(timeoutMs());
-    r.notes << QStringLiteral("clear: ") + clear.describe();
-    Gathered g = judge(r, s, t, QStringLiteral("after clear"));
-    judgeClearEnding(r, clear, s, t, {QStringLiteral("2019")}, g, QStringLiteral("clear"));
+    const Gathered g = runJob(*c, Job::clear({QStringLiteral("2019")}), QStringLiteral("clear"));
     if (g.archived.total() == 0)
-        r.notes << QStringLiteral("the clear wrote no archive");
-    const QStringList made = filesBelow(s.backup, {QStringLiteral("*.zip")});
-    if (made.size() == 1 && !r.bad())
-        selfCheck(r, s, t, made[0], g.archived.total());
+        c->r.notes << QStringLiteral("the clear wrote no archive");
+    const QStringList made = filesBelow(c->s.backup, {QStringLiteral("*.zip")});
+    if (made.size() == 1 && !c->r.bad())
+        selfCheck(c->r, c->s, *c->t, made[0], g.archived.total());
     if (made.size() == 1) {
-        const QString input = s.inputs + QLatin1Char('/') + QFileInfo(made[0]).fileName();
+        const QString input = c->s.inputs + QLatin1Char('/') + QFileInfo(made[0]).fileName();
         QFile::rename(made[0], input);
-        HostRun restore(s, restoreArgs(s, {input}));
-        restore.wait(timeoutMs());
-        r.notes << QStringLiteral("restore: ") + restore.describe();
-        g = judge(r, s, t, QStringLiteral("after restore"), {input});
-        judgeRestoreEnding(r, restore, s, {input}, g, QStringLiteral("restore"));
-        if (g.db.total() != t.universe.total())
-            r.evidence << QStringLiteral("after restore the database holds %1 rows, before the clear %2")
-                              .arg(g.db.total())
-                              .arg(t.universe.total());
+        const Gathered back = runJob(*c, Job::restore({input}), QStringLiteral("restore"));
+        if (back.db.total() != c->t->universe.total())
+            c->r.evidence << QStringLiteral("after restore the database holds %1 rows, before the clear %2")
+                                 .arg(back.db.total())
+                                 .arg(c->t->universe.total());
     }
-    finish(r, timer);
+    finish(*c);
 }
 
 // Faults put in by hand must be found, or the campaign's zeros mean nothing: a second copy of the
@@ -626,166 +709,113 @@ void Campaign::selfCheck(CaseResult& r, const Site& s, const Template& t, const 
 
 void Campaign::clearKill(const QString& kind, const QString& point, bool random, bool sigint)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const Template& t = m_fresh.at(kind);
     const double total = m_restore.count(kind) ? m_restore.at(kind).clearSeconds : 4.0;
-    const int delay = random ? randomDelay(total) : 0;
+    const int delay = random ? randomDelay(total) : -1;
     const QString name = random ? QStringLiteral("clear %1 after %2 ms")
                                       .arg(sigint ? QStringLiteral("SIGINT") : QStringLiteral("SIGKILL"))
                                       .arg(delay)
                                 : QStringLiteral("clear killed at ") + point;
-    CaseResult r = begin(kind, QStringLiteral("kills"), name);
-    Site s;
-    QString error;
-    if (!clone(t, random ? QStringLiteral("clear-random") : QStringLiteral("clear-") + point, &s, &error)) {
-        m_harnessErrors << error;
-        return;
-    }
-    const QStringList years{QStringLiteral("2019")};
-    HostRun first(s, clearArgs(s, years.join(QLatin1Char(','))), random ? QProcessEnvironment() : killAt(point));
-    if (random) {
-        if (!first.poll(delay)) {
-            sigint ? first.interrupt() : first.kill();
-            first.wait(timeoutMs());
-        }
-    } else {
-        first.wait(timeoutMs());
-    }
-    r.notes << QStringLiteral("first run: ") + first.describe();
-    const bool killed = first.crashed() && first.signal() == SIGKILL;
-    Gathered g =
-        judge(r, s, t, killed ? QStringLiteral("right after the kill") : QStringLiteral("after the first run"));
-    if (!killed) {
-        if (!random)
-            r.notes << QStringLiteral("the kill point was not reached");
-        judgeClearEnding(r, first, s, t, years, g, QStringLiteral("first run"));
-        if (sigint && first.exitCode() == 0 && first.seconds() * 1000 > delay + 2000)
-            r.notes << QStringLiteral("the interrupted run went on to its end");
-    }
-    HostRun rerun(s, clearArgs(s, years.join(QLatin1Char(','))));
-    rerun.wait(timeoutMs());
-    r.notes << QStringLiteral("rerun: ") + rerun.describe();
-    const QStringList stale = filesBelow(s.dir + QStringLiteral("/tmp"));
-    if (s.sqlite() && !stale.isEmpty())
-        r.notes << QStringLiteral("files left in the temporary folder after the rerun: ") +
-                       stale.join(QLatin1Char(' '));
-    g = judge(r, s, t, QStringLiteral("after the rerun"));
-    judgeClearEnding(r, rerun, s, t, years, g, QStringLiteral("rerun"));
-    finish(r, timer);
+    std::optional<Case> c = open(m_fresh.at(kind), QStringLiteral("kills"), name,
+                                 random ? QStringLiteral("clear-random") : QStringLiteral("clear-") + point);
+    if (c)
+        killCase(*c, Job::clear({QStringLiteral("2019")}), point, delay, sigint);
 }
 
 void Campaign::restoreKill(const QString& kind, const QString& point, bool random)
 {
-    QElapsedTimer timer;
-    timer.start();
     const Template& t = m_restore.at(kind);
-    const int delay = random ? randomDelay(t.restoreSeconds) : 0;
-    CaseResult r = begin(kind, QStringLiteral("kills"),
-                         random ? QStringLiteral("restore SIGKILL after %1 ms").arg(delay)
-                                : QStringLiteral("restore killed at ") + point);
-    Site s;
-    QString error;
-    if (!clone(t, random ? QStringLiteral("restore-random") : QStringLiteral("restore-") + point, &s, &error)) {
-        m_harnessErrors << error;
-        return;
-    }
-    const QStringList archives{s.inputs + QLatin1Char('/') + t.inputAgent};
-    HostRun first(s, restoreArgs(s, archives), random ? QProcessEnvironment() : killAt(point));
-    if (random) {
-        if (!first.poll(delay)) {
-            first.kill();
-            first.wait(timeoutMs());
-        }
+    const int delay = random ? randomDelay(t.restoreSeconds) : -1;
+    std::optional<Case> c = open(t, QStringLiteral("kills"),
+                                 random ? QStringLiteral("restore SIGKILL after %1 ms").arg(delay)
+                                        : QStringLiteral("restore killed at ") + point,
+                                 random ? QStringLiteral("restore-random") : QStringLiteral("restore-") + point);
+    if (c)
+        killCase(*c, Job::restore({c->s.inputs + QLatin1Char('/') + t.inputAgent}), point, delay, false);
+}
+
+// The first run of `job` kills itself at the kill point `point`, or, for a `delay` of 0 or more, is
+// killed (interrupted with `sigint`) that many milliseconds in; a rerun must then finish the work.
+void Campaign::killCase(Case& c, const Job& job, const QString& point, int delay, bool sigint)
+{
+    const bool random = delay >= 0;
+    HostRun first(c.s, job.args(c.s), random ? QProcessEnvironment() : killAt(point));
+    if (random && !first.poll(delay))
+        sigint ? first.interrupt() : first.kill();
+    first.wait(timeoutMs());
+    if (first.crashed() && first.signal() == SIGKILL) {
+        c.r.notes << QStringLiteral("first run: ") + first.describe();
+        judge(c.r, c.s, *c.t, QStringLiteral("right after the kill"), job.archives);
     } else {
-        first.wait(timeoutMs());
-    }
-    r.notes << QStringLiteral("first run: ") + first.describe();
-    const bool killed = first.crashed() && first.signal() == SIGKILL;
-    Gathered g = judge(r, s, t, killed ? QStringLiteral("right after the kill") : QStringLiteral("after the first run"),
-                       archives);
-    if (!killed) {
         if (!random)
-            r.notes << QStringLiteral("the kill point was not reached");
-        judgeRestoreEnding(r, first, s, archives, g, QStringLiteral("first run"));
+            c.r.notes << QStringLiteral("the kill point was not reached");
+        judgeRun(c, first, job, QStringLiteral("first run"));
+        if (sigint && first.exitCode() == 0 && first.seconds() * 1000 > delay + 2000)
+            c.r.notes << QStringLiteral("the interrupted run went on to its end");
     }
-    HostRun rerun(s, restoreArgs(s, archives));
-    rerun.wait(timeoutMs());
-    r.notes << QStringLiteral("rerun: ") + rerun.describe();
-    g = judge(r, s, t, QStringLiteral("after the rerun"), archives);
-    judgeRestoreEnding(r, rerun, s, archives, g, QStringLiteral("rerun"));
-    finish(r, timer);
+    runJob(c, job, QStringLiteral("rerun"));
+    const QStringList stale = filesBelow(c.s.dir + QStringLiteral("/tmp"));
+    if (!job.restores() && c.s.sqlite() && !stale.isEmpty())
+        c.r.notes << QStringLiteral("files left in the temporary folder after the rerun: ") +
+                         stale.join(QLatin1Char(' '));
+    finish(c);
+}
+
+// `first` starts, `second` follows 1.5 s later beside it; both endings are judged on what the two
+// runs left together.
+void Campaign::sideBySide(Case& c, const Job& first, const QString& firstStage, const Job& second,
+                          const QString& secondStage)
+{
+    HostRun a(c.s, first.args(c.s));
+    QThread::msleep(1500);
+    HostRun b(c.s, second.args(c.s));
+    a.wait(timeoutMs());
+    b.wait(timeoutMs());
+    c.r.notes << firstStage + QStringLiteral(": ") + a.describe() << secondStage + QStringLiteral(": ") + b.describe();
+    const Gathered g = judge(c.r, c.s, *c.t, QStringLiteral("after both"), first.archives + second.archives);
+    judgeEnding(c, a, first, g, firstStage);
+    judgeEnding(c, b, second, g, secondStage);
+    finish(c);
 }
 
 void Campaign::twoClears(const QString& kind)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const Template& t = m_fresh.at(kind);
-    CaseResult r = begin(kind, QStringLiteral("concurrency"), QStringLiteral("two clears of 2019,2020 at once"));
-    Site s;
-    QString error;
-    if (!clone(t, QStringLiteral("two-clears"), &s, &error)) {
-        m_harnessErrors << error;
+    std::optional<Case> c = open(m_fresh.at(kind), QStringLiteral("concurrency"),
+                                 QStringLiteral("two clears of 2019,2020 at once"), QStringLiteral("two-clears"));
+    if (!c)
         return;
-    }
-    const QString years = QStringLiteral("2019,2020");
-    HostRun a(s, clearArgs(s, years));
-    QThread::msleep(1500);
-    HostRun b(s, clearArgs(s, years));
-    a.wait(timeoutMs());
-    b.wait(timeoutMs());
-    r.notes << QStringLiteral("first: ") + a.describe() << QStringLiteral("second: ") + b.describe();
-    const Gathered g = judge(r, s, t, QStringLiteral("after both"));
-    judgeClearEnding(r, a, s, t, years.split(QLatin1Char(',')), g, QStringLiteral("first clear"));
-    judgeClearEnding(r, b, s, t, years.split(QLatin1Char(',')), g, QStringLiteral("second clear"));
-    finish(r, timer);
+    const Job both = Job::clear({QStringLiteral("2019"), QStringLiteral("2020")});
+    sideBySide(*c, both, QStringLiteral("first clear"), both, QStringLiteral("second clear"));
 }
 
 void Campaign::clearAndRestore(const QString& kind)
 {
-    QElapsedTimer timer;
-    timer.start();
     const Template& t = m_restore.at(kind);
-    CaseResult r = begin(kind, QStringLiteral("concurrency"), QStringLiteral("clear 2020 and restore 2019 at once"));
-    Site s;
-    QString error;
-    if (!clone(t, QStringLiteral("clear-and-restore"), &s, &error)) {
-        m_harnessErrors << error;
+    std::optional<Case> c =
+        open(t, QStringLiteral("concurrency"), QStringLiteral("clear 2020 and restore 2019 at once"),
+             QStringLiteral("clear-and-restore"));
+    if (!c)
         return;
-    }
-    const QStringList archives{s.inputs + QLatin1Char('/') + t.inputAgent};
-    HostRun a(s, clearArgs(s, QStringLiteral("2020")));
-    QThread::msleep(1500);
-    HostRun b(s, restoreArgs(s, archives));
-    a.wait(timeoutMs());
-    b.wait(timeoutMs());
-    r.notes << QStringLiteral("clear: ") + a.describe() << QStringLiteral("restore: ") + b.describe();
-    const Gathered g = judge(r, s, t, QStringLiteral("after both"), archives);
-    judgeClearEnding(r, a, s, t, {QStringLiteral("2020")}, g, QStringLiteral("clear"));
-    judgeRestoreEnding(r, b, s, archives, g, QStringLiteral("restore"));
-    finish(r, timer);
+    sideBySide(*c, Job::clear({QStringLiteral("2020")}), QStringLiteral("clear"),
+               Job::restore({c->s.inputs + QLatin1Char('/') + t.inputAgent}), QStringLiteral("restore"));
 }
 
 // A small tmpfs over the backup folder, the module's work folder or the restore's unpack folder.
 void Campaign::tmpfsCase(const QString& kind, const QString& where)
 {
-    QElapsedTimer timer;
-    timer.start();
     const bool restore = where == QLatin1String("unpack");
     const Template& t = restore ? m_restore.at(kind) : m_fresh.at(kind);
-    CaseResult r = begin(kind, QStringLiteral("disk"), QStringLiteral("small tmpfs under the %1 folder").arg(where));
-    Site s;
-    QString error;
-    if (!clone(t, QStringLiteral("tmpfs-") + where, &s, &error)) {
-        m_harnessErrors << error;
+    std::optional<Case> c =
+        open(t, QStringLiteral("disk"), QStringLiteral("small tmpfs under the %1 folder").arg(where),
+             QStringLiteral("tmpfs-") + where);
+    if (!c)
         return;
-    }
+    const Site& s = c->s;
     const QString mount = where == QLatin1String("backup") ? s.backup
                           : where == QLatin1String("work") ? s.tempDir()
                                                            : s.unpackDir();
     const QString size = where == QLatin1String("backup") ? QStringLiteral("48k") : QStringLiteral("160k");
     QDir().mkpath(mount);
+    QString error;
     if (!runTool(QStringLiteral("mount"),
                  {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=") + size,
                   QStringLiteral("tmpfs"), mount},
@@ -795,43 +825,25 @@ void Campaign::tmpfsCase(const QString& kind, const QString& where)
     }
     if (where == QLatin1String("work"))
         QDir().mkpath(s.workDir());
-    const QStringList archives{s.inputs + QLatin1Char('/') + t.inputAgent};
-    {
-        HostRun run(s, restore ? restoreArgs(s, archives) : clearArgs(s, QStringLiteral("2019")));
-        run.wait(timeoutMs());
-        r.notes << QStringLiteral("run on the full disk: ") + run.describe();
-        const Gathered g = judge(r, s, t, QStringLiteral("disk full"), restore ? archives : QStringList());
-        restore ? judgeRestoreEnding(r, run, s, archives, g, QStringLiteral("disk full"))
-                : judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("disk full"));
-    }
+    const Job job =
+        restore ? Job::restore({s.inputs + QLatin1Char('/') + t.inputAgent}) : Job::clear({QStringLiteral("2019")});
+    runJob(*c, job, QStringLiteral("disk full"));
     // More room, the same files: the user frees space and runs again.
     runTool(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,size=512m"), mount}, &error);
-    {
-        HostRun run(s, restore ? restoreArgs(s, archives) : clearArgs(s, QStringLiteral("2019")));
-        run.wait(timeoutMs());
-        r.notes << QStringLiteral("rerun with room: ") + run.describe();
-        const Gathered g = judge(r, s, t, QStringLiteral("rerun with room"), restore ? archives : QStringList());
-        restore ? judgeRestoreEnding(r, run, s, archives, g, QStringLiteral("rerun with room"))
-                : judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("rerun with room"));
-    }
+    runJob(*c, job, QStringLiteral("rerun with room"));
     if (!runTool(QStringLiteral("umount"), {mount}, &error))
         runTool(QStringLiteral("umount"), {QStringLiteral("-l"), mount}, nullptr);
-    finish(r, timer);
+    finish(*c);
 }
 
 // Immutable folders (root ignores permission bits, not the immutable flag) or database file.
 void Campaign::immutableCase(const QString& kind, const QString& what)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const Template& t = m_fresh.at(kind);
-    CaseResult r = begin(kind, QStringLiteral("disk"), QStringLiteral("immutable ") + what);
-    Site s;
-    QString error;
-    if (!clone(t, QStringLiteral("immutable-") + what.section(QLatin1Char(' '), 0, 0), &s, &error)) {
-        m_harnessErrors << error;
+    std::optional<Case> c = open(m_fresh.at(kind), QStringLiteral("disk"), QStringLiteral("immutable ") + what,
+                                 QStringLiteral("immutable-") + what.section(QLatin1Char(' '), 0, 0));
+    if (!c)
         return;
-    }
+    const Site& s = c->s;
     QStringList targets;
     if (what == QLatin1String("backup folder"))
         targets << s.backup;
@@ -845,6 +857,7 @@ void Campaign::immutableCase(const QString& kind, const QString& what)
     for (const QString& target : targets) {
         if (!QFileInfo::exists(target))
             QDir().mkpath(target);
+        QString error;
         if (!runTool(QStringLiteral("chattr"), {QStringLiteral("+i"), target}, &error)) {
             m_harnessErrors << error;
             for (const QString& done : applied)
@@ -853,116 +866,85 @@ void Campaign::immutableCase(const QString& kind, const QString& what)
         }
         applied << target;
     }
-    {
-        HostRun run(s, clearArgs(s, QStringLiteral("2019")));
-        run.wait(timeoutMs());
-        r.notes << QStringLiteral("run: ") + run.describe();
-        const Gathered g = judge(r, s, t, QStringLiteral("immutable"));
-        judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("immutable"));
-    }
+    const Job job = Job::clear({QStringLiteral("2019")});
+    runJob(*c, job, QStringLiteral("immutable"));
     for (const QString& target : targets)
         runTool(QStringLiteral("chattr"), {QStringLiteral("-i"), target}, nullptr);
-    HostRun rerun(s, clearArgs(s, QStringLiteral("2019")));
-    rerun.wait(timeoutMs());
-    r.notes << QStringLiteral("rerun: ") + rerun.describe();
-    const Gathered g = judge(r, s, t, QStringLiteral("rerun"));
-    judgeClearEnding(r, rerun, s, t, {QStringLiteral("2019")}, g, QStringLiteral("rerun"));
-    finish(r, timer);
+    runJob(*c, job, QStringLiteral("rerun"));
+    finish(*c);
 }
 
 // Another process holds the SQLite database in an exclusive transaction for the whole run.
 void Campaign::lockedDatabase(const QString& kind)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const Template& t = m_fresh.at(kind);
-    CaseResult r = begin(kind, QStringLiteral("disk"), QStringLiteral("database locked by another process"));
-    Site s;
-    QString error;
-    if (!clone(t, QStringLiteral("locked"), &s, &error)) {
-        m_harnessErrors << error;
+    std::optional<Case> c = open(m_fresh.at(kind), QStringLiteral("disk"),
+                                 QStringLiteral("database locked by another process"), QStringLiteral("locked"));
+    if (!c)
         return;
-    }
     QProcess holder;
-    holder.start(QStringLiteral("sqlite3"), {s.sqliteFile()});
+    holder.start(QStringLiteral("sqlite3"), {c->s.sqliteFile()});
     holder.write("BEGIN EXCLUSIVE;\nSELECT 'locked';\n");
     holder.waitForReadyRead(10000);
-    r.notes << QStringLiteral("holder: ") + QString::fromUtf8(holder.readAllStandardOutput()).trimmed();
+    c->r.notes << QStringLiteral("holder: ") + QString::fromUtf8(holder.readAllStandardOutput()).trimmed();
+    const Job job = Job::clear({QStringLiteral("2019")});
     {
-        HostRun run(s, clearArgs(s, QStringLiteral("2019")));
+        HostRun run(c->s, job.args(c->s));
         run.wait(timeoutMs());
-        r.notes << QStringLiteral("run: ") + run.describe();
         holder.write("ROLLBACK;\n.quit\n");
         holder.closeWriteChannel();
         holder.waitForFinished(10000);
-        const Gathered g = judge(r, s, t, QStringLiteral("locked"));
-        judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("locked"));
+        judgeRun(*c, run, job, QStringLiteral("locked"));
     }
-    HostRun rerun(s, clearArgs(s, QStringLiteral("2019")));
-    rerun.wait(timeoutMs());
-    r.notes << QStringLiteral("rerun: ") + rerun.describe();
-    const Gathered g = judge(r, s, t, QStringLiteral("rerun"));
-    judgeClearEnding(r, rerun, s, t, {QStringLiteral("2019")}, g, QStringLiteral("rerun"));
-    finish(r, timer);
+    runJob(*c, job, QStringLiteral("rerun"));
+    finish(*c);
 }
 
 // The MariaDB server goes down in the middle of a clear; it comes back and the user runs again.
 void Campaign::serverStopped(const QString& kind)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const Template& t = m_fresh.at(kind);
     const double total = m_restore.count(kind) ? m_restore.at(kind).clearSeconds : 4.0;
     const int delay = randomDelay(total);
-    CaseResult r =
-        begin(kind, QStringLiteral("disk"), QStringLiteral("server stopped %1 ms into the clear").arg(delay));
-    Site s;
-    QString error;
-    if (!clone(t, QStringLiteral("server-stopped"), &s, &error)) {
-        m_harnessErrors << error;
+    std::optional<Case> c =
+        open(m_fresh.at(kind), QStringLiteral("disk"), QStringLiteral("server stopped %1 ms into the clear").arg(delay),
+             QStringLiteral("server-stopped"));
+    if (!c)
         return;
-    }
+    const Job job = Job::clear({QStringLiteral("2019")});
     {
-        HostRun run(s, clearArgs(s, QStringLiteral("2019")));
+        HostRun run(c->s, job.args(c->s));
         const bool early = run.poll(delay);
         if (!early && !m_maria.stopNow())
             m_harnessErrors << QStringLiteral("cannot stop the private MariaDB");
         run.wait(timeoutMs());
-        r.notes << QStringLiteral("run: ") + run.describe() +
-                       (early ? QStringLiteral(" (ended before the stop)") : QString());
+        if (early)
+            c->r.notes << QStringLiteral("the run ended before the stop");
+        QString error;
         if (!m_maria.running() && !m_maria.startAgain(&error)) {
             m_harnessErrors << error;
             return;
         }
-        const Gathered g = judge(r, s, t, QStringLiteral("server back"));
-        judgeClearEnding(r, run, s, t, {QStringLiteral("2019")}, g, QStringLiteral("server stopped"));
+        judgeRun(*c, run, job, QStringLiteral("server stopped"));
     }
-    HostRun rerun(s, clearArgs(s, QStringLiteral("2019")));
-    rerun.wait(timeoutMs());
-    r.notes << QStringLiteral("rerun: ") + rerun.describe();
-    const Gathered g = judge(r, s, t, QStringLiteral("rerun"));
-    judgeClearEnding(r, rerun, s, t, {QStringLiteral("2019")}, g, QStringLiteral("rerun"));
-    finish(r, timer);
+    runJob(*c, job, QStringLiteral("rerun"));
+    finish(*c);
 }
 
 // Archives made from a real archive's members with one defect each, restored by the first agent.
 void Campaign::craftedCase(const QString& kind, const QString& defect)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const Template& t = m_restore.at(kind);
-    CaseResult r = begin(kind, QStringLiteral("crafted archives"), defect);
-    Site s;
+    runCase(m_restore.at(kind), QStringLiteral("crafted archives"), defect,
+            QStringLiteral("crafted-") + defect.section(QLatin1Char(' '), 0, 0),
+            [&](const Template& t, const Site& s, CaseResult& r) { return crafted(t, s, r, defect); });
+}
+
+bool Campaign::crafted(const Template& t, const Site& s, CaseResult& r, const QString& defect)
+{
     QString error;
-    if (!clone(t, QStringLiteral("crafted-") + defect.section(QLatin1Char(' '), 0, 0), &s, &error)) {
-        m_harnessErrors << error;
-        return;
-    }
     std::vector<Member> members, other;
     if (!readMembers(s.inputs + QLatin1Char('/') + t.inputAgent, &members, &error) ||
         !readMembers(s.inputs + QLatin1Char('/') + t.inputOther, &other, &error)) {
         m_harnessErrors << error;
-        return;
+        return false;
     }
     const auto find = [](std::vector<Member>& list, const QString& name) -> Member* {
         for (Member& m : list) {
@@ -1014,7 +996,7 @@ void Campaign::craftedCase(const QString& kind, const QString& defect)
     const QString archive = s.crafted + QStringLiteral("/crafted.zip");
     if (!summary || !writeArchive(archive, members, &error)) {
         m_harnessErrors << QStringLiteral("crafting %1: %2").arg(defect, error);
-        return;
+        return false;
     }
     HostRun run(s, restoreArgs(s, {archive}));
     run.wait(timeoutMs());
@@ -1033,23 +1015,21 @@ void Campaign::craftedCase(const QString& kind, const QString& defect)
             untruthful(r, QStringLiteral("restore"),
                        QStringLiteral("exit 0 but %1 rows of the archive are not in the database").arg(missing));
     }
-    finish(r, timer);
+    return true;
 }
 
 // Another process keeps the SQLite database open and writes to it (a table of its own and the
 // history of the other agent) during the whole clear, compaction included.
 void Campaign::compactionWriter(const QString& kind)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const Template& t = m_fresh.at(kind);
-    CaseResult r = begin(kind, QStringLiteral("compaction"), QStringLiteral("another process writes during the clear"));
-    Site s;
+    runCase(m_fresh.at(kind), QStringLiteral("compaction"), QStringLiteral("another process writes during the clear"),
+            QStringLiteral("compaction-writer"),
+            [&](const Template& t, const Site& s, CaseResult& r) { return writerDuringClear(t, s, r); });
+}
+
+bool Campaign::writerDuringClear(const Template& t, const Site& s, CaseResult& r)
+{
     QString error;
-    if (!clone(t, QStringLiteral("compaction-writer"), &s, &error)) {
-        m_harnessErrors << error;
-        return;
-    }
     QProcess writer;
     writer.start(QStringLiteral("sqlite3"), {s.sqliteFile()});
     writer.write(".timeout 20000\nCREATE TABLE IF NOT EXISTS fault_writer(n INTEGER PRIMARY KEY, t TEXT);\n");
@@ -1140,7 +1120,7 @@ void Campaign::compactionWriter(const QString& kind)
             }
         }
     }
-    finish(r, timer);
+    return true;
 }
 
 // ---------------------------------------------------------------- report

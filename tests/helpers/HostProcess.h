@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <signal.h>
@@ -116,5 +117,25 @@ inline HostRun RunHost(const QStringList& args, const QString& exeDir, const QPr
     HostProcess p(args, exeDir, extraEnv);
     return p.finish(timeoutMs);
 }
+
+// An installation folder and a stand-in executable folder of a test's own, with sjql-host runs on
+// them; both folders go with the object.
+struct HostFolders
+{
+    QTemporaryDir home;
+    QTemporaryDir exeDir;
+
+    bool valid() const { return home.isValid() && exeDir.isValid(); }
+    // sjql-host with `args` as they are.
+    HostRun run(const QStringList& args, const QProcessEnvironment& env = {}) const
+    {
+        return RunHost(args, exeDir.path(), env);
+    }
+    // A command on this installation: `args` begin with the command, "--home" and the folder follow it.
+    HostRun on(const QStringList& args, const QProcessEnvironment& env = {}) const
+    {
+        return run(QStringList{args.first(), QStringLiteral("--home"), home.path()} + args.mid(1), env);
+    }
+};
 
 } // namespace sjql::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "db/SqlLog.h"
+#include "helpers/ValueObject.h"
 #include "host/services/HostServicesAdmin.h"
 
 #include <QDir>
@@ -15,26 +16,11 @@ namespace sjql::test {
 inline void publishHost(HostConnection* connection, const QString& typeName, const QString& agentCode = {})
 {
     auto& vo = host::state().valueObject;
-    vo.clear();
-    host::VoEntry c;
-    c.name = QStringLiteral("QVR_DKDJADOConnection");
-    c.kind = host::VoEntry::Object;
-    c.object = connection;
-    vo.push_back(c);
-    host::VoEntry t;
-    t.name = QStringLiteral("QVR_DKDJDBType");
-    t.text = typeName;
-    vo.push_back(t);
-    host::VoEntry a;
-    a.name = QStringLiteral("QVR_DKDJAPPCODE");
-    a.text = QString::fromLatin1(host::kHostAppCode);
-    vo.push_back(a);
-    if (!agentCode.isEmpty()) {
-        host::VoEntry g;
-        g.name = QStringLiteral("QVR_KJYWRBM");
-        g.text = agentCode;
-        vo.push_back(g);
-    }
+    vo = {voObject(QStringLiteral("QVR_DKDJADOConnection"), connection),
+          voText(QStringLiteral("QVR_DKDJDBType"), typeName),
+          voText(QStringLiteral("QVR_DKDJAPPCODE"), QString::fromLatin1(host::kHostAppCode))};
+    if (!agentCode.isEmpty())
+        vo.push_back(voText(QStringLiteral("QVR_KJYWRBM"), agentCode));
 }
 
 inline void unpublishHost()

@@ -7,12 +7,13 @@
 #include "hostapi/HostMessages.h"
 
 #include <QApplication>
-#include <QDir>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 struct ReceivedNotice
@@ -81,10 +82,26 @@ protected:
     QTemporaryDir home;
 };
 
-// Saves a picture of a widget into the build folder for a person to look at.
-inline void saveShot(QWidget* w, const QString& name)
+// Colours in failure messages as #rrggbb.
+inline void PrintTo(const QColor& c, std::ostream* os)
 {
-    const QString dir = QStringLiteral(SJQL_BINARY_DIR "/ui-shots");
-    QDir().mkpath(dir);
-    w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    *os << c.name().toStdString();
+}
+
+// How many pixels of `image` inside `area` have the colour `c`, each channel within `tolerance`
+// (anti-aliased text has its pure colour only in the middle of its strokes).
+inline int pixelsOf(const QImage& image, const QRect& area, const QColor& c, int tolerance = 0)
+{
+    int n = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QColor p = image.pixelColor(x, y);
+            n += qAbs(p.red() - c.red()) <= tolerance && qAbs(p.green() - c.green()) <= tolerance &&
+                         qAbs(p.blue() - c.blue()) <= tolerance
+                     ? 1
+                     : 0;
+        }
+    }
+    return n;
 }

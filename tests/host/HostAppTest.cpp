@@ -15,23 +15,13 @@
 #include <gtest/gtest.h>
 
 using sjql::test::HostRun;
-using sjql::test::RunHost;
 
 namespace {
 
-class HostAppTest : public ::testing::Test
+class HostAppTest : public ::testing::Test, protected sjql::test::HostFolders
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(home.isValid());
-        ASSERT_TRUE(exeDir.isValid());
-    }
-
-    HostRun run(const QStringList& args) { return RunHost(args, exeDir.path()); }
-
-    QTemporaryDir home;
-    QTemporaryDir exeDir;
+    void SetUp() override { ASSERT_TRUE(valid()); }
 };
 
 TEST_F(HostAppTest, InitCreatesTheInstallationAndInfoReportsIt)

@@ -4,8 +4,7 @@
 // quotes, amounts to the cent, 4-decimal rates, dates, NULLs).
 #include "jobs/BackupDataFiles.h"
 
-#include "helpers/ModuleHost.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoDatabase.h"
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 #include "support/MysqlTextRows.h"
@@ -42,27 +41,10 @@ TEST(BackupDataFileNames, StatementsNamesAndPaths)
     EXPECT_STREQ(BackupDataFileKinds()[2].summaryAttribute, "BGBFILENAME");
 }
 
-class BackupDataFilesDb : public testing::TestWithParam<const char*>
+class BackupDataFilesDb : public test::DemoDatabaseSuite
 {
 protected:
-    void SetUp() override
-    {
-        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
-        ASSERT_TRUE(db->ok()) << db->error().toStdString();
-        host::DemoOptions options;
-        options.agents = 2;
-        options.employees = 6;
-        options.firstYear = 2008;
-        options.lastYear = 2008;
-        options.period = QStringLiteral("200812");
-        host::DemoResult demo;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
-            << error.toStdString();
-        agent = demo.agentCodes.at(0);
-        other = demo.agentCodes.at(1);
-        test::publishHost(db->connectionPtr(), db->kind(), agent);
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(openDemo({2, 6, 2008, 2008, QStringLiteral("200812")})); }
     void TearDown() override { host::state().valueObject.clear(); }
 
     // Every value of the agent's month in `table`, compared with the file row by row.
@@ -117,9 +99,6 @@ protected:
         EXPECT_EQ(rs.recordCount(), rows);
     }
 
-    std::unique_ptr<TestDatabase> db;
-    QString agent;
-    QString other;
     QTemporaryDir work;
 };
 

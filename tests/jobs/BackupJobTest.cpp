@@ -10,6 +10,7 @@
 #include "context/ErrorText.h"
 #include "db/RunLock.h"
 #include "helpers/BackupRows.h"
+#include "helpers/DemoDatabase.h"
 #include "helpers/ModuleHost.h"
 #include "helpers/TestDatabase.h"
 #include "hostapi/Gbk.h"
@@ -41,18 +42,7 @@ protected:
     void SetUp() override
     {
         db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
-        ASSERT_TRUE(db->ok()) << db->error().toStdString();
-        host::DemoOptions options;
-        options.agents = 3;
-        options.employees = 4;
-        options.firstYear = 2019;
-        options.lastYear = 2021;
-        options.period = QStringLiteral("202106");
-        host::DemoResult demo;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
-            << error.toStdString();
-        agents = demo.agentCodes;
+        ASSERT_TRUE(fillDemo(*db, {3, 4, 2019, 2021, QStringLiteral("202106")}, &agents));
         useAgent(agents.at(0));
         ASSERT_TRUE(DirExists(home.path()));
         settings.hostAppCode = QStringLiteral("03");

@@ -5,8 +5,7 @@
 // agent or month are named.
 #include "jobs/MonthRows.h"
 
-#include "helpers/ModuleHost.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoDatabase.h"
 #include "jobs/BackupDataFiles.h"
 #include "support/AdtgWriter.h"
 
@@ -81,26 +80,12 @@ TEST(ScanDataFileTest, NullEmptyAndZeroDigestApart)
     EXPECT_FALSE(ScanDataFile(dir.filePath(QStringLiteral("missing.dat")), 2, kPeriod, a).ok);
 }
 
-class MonthRowsDb : public testing::TestWithParam<const char*>
+class MonthRowsDb : public test::DemoDatabaseSuite
 {
 protected:
     void SetUp() override
     {
-        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
-        ASSERT_TRUE(db->ok()) << db->error().toStdString();
-        host::DemoOptions options;
-        options.agents = 2;
-        options.employees = 6;
-        options.firstYear = 2008;
-        options.lastYear = 2008;
-        options.period = QStringLiteral("200812");
-        host::DemoResult demo;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
-            << error.toStdString();
-        agent = demo.agentCodes.at(0);
-        other = demo.agentCodes.at(1);
-        test::publishHost(db->connectionPtr(), db->kind(), agent);
+        ASSERT_NO_FATAL_FAILURE(openDemo({2, 6, 2008, 2008, QStringLiteral("200812")}));
         // A month of the second half year (the second agent starts in July) with the most
         // non-wage rows, so that every table has rows.
         period = valueOf(QStringLiteral("select FFYF from FGZXJB where KJYWRBM='%1' and FFYF >= '200807' "
@@ -166,9 +151,6 @@ protected:
         return b;
     }
 
-    std::unique_ptr<TestDatabase> db;
-    QString agent;
-    QString other;
     QString period;
     QTemporaryDir work;
 };

@@ -9,8 +9,7 @@
 #include "context/ModuleContext.h"
 #include "db/RunLock.h"
 #include "db/SqlLog.h"
-#include "helpers/ModuleHost.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoDatabase.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/IITIterface.h"
 #include "jobs/BackupDataFiles.h"
@@ -73,27 +72,13 @@ struct RestoreOutcome
 
 } // namespace
 
-class RestoreDb : public testing::TestWithParam<const char*>
+class RestoreDb : public test::DemoDatabaseSuite
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(tmp.isValid());
-        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
-        ASSERT_TRUE(db->ok()) << db->error().toStdString();
-        host::DemoOptions options;
-        options.agents = 2;
-        options.employees = 4;
-        options.firstYear = 2008;
-        options.lastYear = 2009;
-        options.period = QStringLiteral("201003");
-        host::DemoResult demo;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
-            << error.toStdString();
-        agent = demo.agentCodes.at(0);
-        other = demo.agentCodes.at(1);
-        test::publishHost(db->connectionPtr(), db->kind(), agent);
+        ASSERT_NO_FATAL_FAILURE(openDemo({2, 4, 2008, 2009, QStringLiteral("201003")}));
         SetSqlLogFolderOverride(path(QStringLiteral("log")));
         SetHostExeDirOverride(tmp.path());
         QDir().mkpath(path(QStringLiteral("backup")));
@@ -163,6 +148,17 @@ protected:
         QSqlQuery q =
             db->exec(QStringLiteral("select WYSBH from SBZB where SBYF='%1' and KJYWRBM='%2'").arg(period, agent));
         return q.next() ? q.value(0).toString() : QString();
+    }
+
+    // The record of one cleared month as the summary lists it, with the month's declaration.
+    QString recordOf(const QString& period)
+    {
+        return AppendBackupRecord(QString(), QStringLiteral("Y"), period, declaration(period));
+    }
+    // The summary of `year` for the current agent of the host application "03".
+    QByteArray summaryOf(const QString& year, const QString& records) const
+    {
+        return BuildBackupSummary(year, records, agent, QStringLiteral("03"));
     }
 
     // The month's three data files of an agent, written without clearing anything.
@@ -294,9 +290,6 @@ protected:
     // Called with the item progress whenever the run processes events.
     std::function<void(qint16)> onPump;
     QTemporaryDir tmp;
-    std::unique_ptr<TestDatabase> db;
-    QString agent;
-    QString other;
 };
 
 TEST_P(RestoreDb, TwoYearsComeBackValueForValue)
@@ -409,8 +402,7 @@ TEST_P(RestoreDb, ForeignOrBrokenSummaryEndsTheRun)
     const QString noSummary = path(QStringLiteral("backup/nosummary.zip"));
     ASSERT_TRUE(CompressFiles(QStringList{plain.fileName()}, noSummary, QString(ArchivePassword)));
     out = restore({noSummary, y2008});
-    EXPECT_EQ(out.lines,
-              QStringList({MessageLine(14012010, {noSummary}), done(QStringLiteral("200801-200812"))}));
+    EXPECT_EQ(out.lines, QStringList({MessageLine(14012010, {noSummary}), done(QStringLiteral("200801-200812"))}));
 }
 
 TEST_P(RestoreDb, SkippedRecordsAndProgressOfOneArchive)
@@ -450,9 +442,8 @@ TEST_P(RestoreDb, RecordsThatAreNotClearedOrHalfPresent)
     records = AppendBackupRecord(records, QStringLiteral("Y"), period, declaration(period));
     const QStringList files = writeMonth(period, agent);
     ASSERT_EQ(files.size(), 3);
-    const QString archive = pack(QStringLiteral("partial"),
-                                 BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
-                                 {files.at(0), files.at(2)});
+    const QString archive =
+        pack(QStringLiteral("partial"), summaryOf(QStringLiteral("2008"), records), {files.at(0), files.at(2)});
     const QStringList before = snapshot();
 
     const RestoreOutcome out = restore({archive});
@@ -474,15 +465,14 @@ TEST_P(RestoreDb, RowsOfAnotherMonthOrAgentNeverReplaceAMonth)
     // Three empty files (the other agent has no rows before July) under the record of 200804.
     const QStringList empty = writeMonth(QStringLiteral("200804"), other);
     ASSERT_EQ(jan.size() + feb.size() + foreign.size() + empty.size(), 12);
-    QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200802"),
-                                         declaration(QStringLiteral("200802")));
+    QString records = recordOf(QStringLiteral("200802"));
     for (const char* month : {"200803", "200808", "200804"})
         records = AppendBackupRecord(records, QStringLiteral("Y"), QString::fromLatin1(month),
                                      declaration(QString::fromLatin1(month)));
-    const QString archive = pack(
-        QStringLiteral("misfiled"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
-        renamed(jan, QStringLiteral("200802")) + renamed(feb, QStringLiteral("200803")) +
-            renamed(foreign, QStringLiteral("200808")) + renamed(empty, QStringLiteral("200804")));
+    const QString archive =
+        pack(QStringLiteral("misfiled"), summaryOf(QStringLiteral("2008"), records),
+             renamed(jan, QStringLiteral("200802")) + renamed(feb, QStringLiteral("200803")) +
+                 renamed(foreign, QStringLiteral("200808")) + renamed(empty, QStringLiteral("200804")));
     ASSERT_FALSE(decl02.isEmpty());
 
     const RestoreOutcome out = restore({archive});
@@ -506,17 +496,13 @@ TEST_P(RestoreDb, MonthsOutsideTheArchivesYearOrInvalidAreSkipped)
     ASSERT_EQ(jan.size(), 3);
     const QStringList cleared = snapshot();
     // The files really hold 200801, but the summary says the year is 2009.
-    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200801"),
-                                               declaration(QStringLiteral("200801")));
-    const QString wrongYear =
-        pack(QStringLiteral("wrongyear"),
-             BuildBackupSummary(QStringLiteral("2009"), records, agent, QStringLiteral("03")), jan);
+    const QString records = recordOf(QStringLiteral("200801"));
+    const QString wrongYear = pack(QStringLiteral("wrongyear"), summaryOf(QStringLiteral("2009"), records), jan);
     // A month 13 and a month with letters.
     QString odd = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200813"), QString());
     odd = AppendBackupRecord(odd, QStringLiteral("Y"), QStringLiteral("2008x1"), QString());
-    const QString invalid =
-        pack(QStringLiteral("invalid"), BuildBackupSummary(QStringLiteral("2008"), odd, agent, QStringLiteral("03")),
-             renamed(jan, QStringLiteral("200813")) + renamed(jan, QStringLiteral("2008x1")));
+    const QString invalid = pack(QStringLiteral("invalid"), summaryOf(QStringLiteral("2008"), odd),
+                                 renamed(jan, QStringLiteral("200813")) + renamed(jan, QStringLiteral("2008x1")));
 
     const RestoreOutcome out = restore({wrongYear, invalid});
     ASSERT_EQ(out.lines.size(), 5) << out.lines.join(QLatin1Char('\n')).toStdString();
@@ -537,10 +523,9 @@ TEST_P(RestoreDb, HalfFinishedClearOfTheHostLibraryIsUndone)
     const QList<qint64> live = monthRows(period, agent);
     ASSERT_GT(live.at(0), 0);
     ASSERT_GT(live.at(1), 0);
-    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), period, declaration(period));
-    const QString archive = pack(QStringLiteral("refused"),
-                                 BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
-                                 writeMonth(period, agent));
+    const QString records = recordOf(period);
+    const QString archive =
+        pack(QStringLiteral("refused"), summaryOf(QStringLiteral("2008"), records), writeMonth(period, agent));
     if (db->sqlite())
         db->exec(QStringLiteral("create trigger keep before delete on FGZXJB begin select raise(abort, 'kept'); end"));
     else
@@ -559,14 +544,11 @@ TEST_P(RestoreDb, HalfFinishedClearOfTheHostLibraryIsUndone)
 TEST_P(RestoreDb, EarlyEndsRollTheArchiveBack)
 {
     // An empty month in the second record: the first month's rows are rolled back too.
-    QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200801"),
-                                         declaration(QStringLiteral("200801")));
+    QString records = recordOf(QStringLiteral("200801"));
     records = AppendBackupRecord(records, QStringLiteral("Y"), QString(), QString());
     const QStringList files = clearMonth(QStringLiteral("200801"));
     ASSERT_EQ(files.size(), 3);
-    const QString emptyMonth =
-        pack(QStringLiteral("empty"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
-             files);
+    const QString emptyMonth = pack(QStringLiteral("empty"), summaryOf(QStringLiteral("2008"), records), files);
     RestoreOutcome out = restore({emptyMonth});
     EXPECT_FALSE(out.ok);
     EXPECT_EQ(out.lines, QStringList{MessageLine(14012021)});
@@ -615,12 +597,10 @@ TEST_P(RestoreDb, LongDataFileRefusedLateThenRestoredWhole)
     const qint64 total = rows(QStringLiteral("ZCGZXJMXB"), month);
     ASSERT_GE(total, 256);
     const QStringList before = snapshot();
-    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), month, declaration(month));
+    const QString records = recordOf(month);
     const QStringList files = clearMonth(month);
     ASSERT_EQ(files.size(), 3);
-    const QString archive =
-        pack(QStringLiteral("long"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
-             files);
+    const QString archive = pack(QStringLiteral("long"), summaryOf(QStringLiteral("2008"), records), files);
     const QStringList cleared = snapshot();
 
     const QString limit = QString::number(total - 10);
@@ -650,13 +630,11 @@ TEST_P(RestoreDb, UnusableDataFileLeavesTheMonthUntouched)
     const QStringList files = clearMonth(QStringLiteral("200802"));
     ASSERT_EQ(files.size(), 3);
     const QStringList cleared = snapshot();
-    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200802"),
-                                               declaration(QStringLiteral("200802")));
+    const QString records = recordOf(QStringLiteral("200802"));
     const QString wage = path(QStringLiteral("craft/ZCGZXJMXB_200802.dat"));
     QDir().mkpath(QFileInfo(wage).path());
     auto archiveWith = [&](const QString& name) {
-        return pack(name, BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
-                    {wage, files.at(1), files.at(2)});
+        return pack(name, summaryOf(QStringLiteral("2008"), records), {wage, files.at(1), files.at(2)});
     };
 
     // A wage file cut in half.
@@ -738,11 +716,9 @@ TEST_P(RestoreDb, OnlyTheMembersTheSummaryNamesAreUnpacked)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(200000, 'j'));
     f.close();
-    const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), QStringLiteral("200801"),
-                                               declaration(QStringLiteral("200801")));
+    const QString records = recordOf(QStringLiteral("200801"));
     const QString archive =
-        pack(QStringLiteral("extra"), BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")),
-             jan + QStringList{junk});
+        pack(QStringLiteral("extra"), summaryOf(QStringLiteral("2008"), records), jan + QStringList{junk});
     const RestoreOutcome out = restore({archive});
     EXPECT_EQ(out.lines, QStringList{done(QStringLiteral("200801-200801"))});
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("work/UnZipDir/junk.dat"))));

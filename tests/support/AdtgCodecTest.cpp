@@ -73,6 +73,36 @@ QByteArray singleValueFile(const AdtgColumn& column, const QVariant& value, qsiz
     return w.toBytes();
 }
 
+// An SQLite database file in a folder of its own, open under a connection name of its own, with
+// the table that `schema` creates; the connection goes with the object (queries and copies of the
+// handle must be gone by then).
+class ScratchSqlite
+{
+public:
+    ScratchSqlite(const QString& name, const QString& schema) : m_name(name)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_dir.filePath(QStringLiteral("t.db")));
+        m_ok = m_dir.isValid() && db.open() && QSqlQuery(db).exec(schema);
+    }
+    ~ScratchSqlite()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    ScratchSqlite(const ScratchSqlite&) = delete;
+    ScratchSqlite& operator=(const ScratchSqlite&) = delete;
+
+    bool ok() const { return m_ok; }
+    QSqlDatabase database() const { return QSqlDatabase::database(m_name, false); }
+    QString filePath(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_name;
+    bool m_ok = false;
+};
+
 } // namespace
 
 TEST(AdtgGolden, WriterReproducesTheWorkedExample)
@@ -292,13 +322,12 @@ TEST(AdtgWriterTest, AmountsAreExactOrRefused)
 // cannot hold; saving it fails and names table, column and value, and no file is left.
 TEST(AdtgWriterTest, SavedAmountsOutsideTheDeclaredTypeFailTheSave)
 {
-    QTemporaryDir dir;
+    ScratchSqlite dir(QStringLiteral("adtg-amounts"),
+                      QStringLiteral("create table T (ID INTEGER, YFGZ DECIMAL(16,2))"));
+    ASSERT_TRUE(dir.ok());
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("adtg-amounts"));
-        db.setDatabaseName(dir.filePath(QStringLiteral("t.db")));
-        ASSERT_TRUE(db.open());
+        QSqlDatabase db = dir.database();
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("create table T (ID INTEGER, YFGZ DECIMAL(16,2))")));
         for (const char* amount : {"1e20", "1.23456789"}) {
             SCOPED_TRACE(amount);
             ASSERT_TRUE(q.exec(QStringLiteral("delete from T")));
@@ -324,7 +353,6 @@ TEST(AdtgWriterTest, SavedAmountsOutsideTheDeclaredTypeFailTheSave)
         ASSERT_TRUE(rs.open(path));
         EXPECT_EQ(rs.field(u"YFGZ").toText(), QStringLiteral("2469.12"));
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("adtg-amounts"));
 }
 
 TEST(AdtgWriterTest, SaveReplacesAnExistingFile)
@@ -352,13 +380,12 @@ TEST(AdtgWriterTest, SavedResultKeepsNullsAndProcessesEventsOnTheWay)
 {
     // A declared table: NULLs of number columns are noted without reading their values, texts are
     // measured, and the caller's pump runs while the rows are read.
-    QTemporaryDir dir;
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("adtg-save"));
+    ScratchSqlite dir(QStringLiteral("adtg-save"),
+                      QStringLiteral("create table T (ID INTEGER, NAME VARCHAR(4), AMOUNT DECIMAL(16,2))"));
+    ASSERT_TRUE(dir.ok());
     {
-        db.setDatabaseName(dir.filePath(QStringLiteral("t.db")));
-        ASSERT_TRUE(db.open());
+        QSqlDatabase db = dir.database();
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("create table T (ID INTEGER, NAME VARCHAR(4), AMOUNT DECIMAL(16,2))")));
         ASSERT_TRUE(db.transaction());
         for (int i = 1; i <= 1000; ++i) {
             const QString amount = i % 100 == 0 ? QStringLiteral("NULL") : QStringLiteral("%1.25").arg(i);
@@ -392,9 +419,6 @@ TEST(AdtgWriterTest, SavedResultKeepsNullsAndProcessesEventsOnTheWay)
         }
         EXPECT_EQ(nulls, 10);
     }
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("adtg-save"));
 }
 
 // ---- damaged input

@@ -310,13 +310,50 @@ TEST_F(BaseWindowTest, WindowsMatchTheirDescriptions)
     EXPECT_EQ(form.pnlToolResize->size(), QSize(47, 22));
     EXPECT_EQ(form.spToolPageClose->toolTip(), QStringLiteral("关闭窗口"));
 
+    // Their colours, with the host's default skin: the module background, the green top bar with
+    // its white caption, the button face of the classic desktop, the tool bar's colour.
+    const QColor back(0xEC, 0xF3, 0xF9), topBar(0x88, 0xCC, 0x7F), face(0xF0, 0xF0, 0xF0), toolBar(0xD1, 0xE6, 0xF7);
+    const QColor glyph(0x33, 0x33, 0x33);
     dlg.show();
+    const QImage d = dlg.grab().toImage();
+    EXPECT_EQ(d.pixelColor(5, 5), topBar);
+    EXPECT_EQ(d.pixelColor(300, 30), topBar);
+    EXPECT_EQ(d.pixelColor(300, 37), back);
+    EXPECT_EQ(d.pixelColor(200, 150), back);
+    const QRect caption = dlg.lbBusinessName->geometry();
+    EXPECT_GT(pixelsOf(d, caption, Qt::white, 40), 30) << "the caption is white";
+    EXPECT_EQ(pixelsOf(d, caption, Qt::black, 96), 0);
+    // The sunken line above the button, darker than the window.
+    EXPECT_LT(qGray(d.pixel(200, 264)) + qGray(d.pixel(200, 265)), 2 * qGray(back.rgb()) - 40);
+    EXPECT_EQ(d.pixelColor(413, 282), face);
+    EXPECT_EQ(d.pixelColor(410, 290), QColor(0x6B, 0x6B, 0x6B)) << "the button's frame: its grey shadow, darker";
+    EXPECT_GT(pixelsOf(d, dlg.sBtnClose->geometry().adjusted(1, 1, -1, -1), Qt::black, 64), 10) << "its caption";
+
+    // No top bar: the window colour reaches the top; a dotted line instead of the sunken one.
     ex.show();
+    const QImage e = ex.grab().toImage();
+    EXPECT_EQ(e.pixelColor(5, 5), back);
+    EXPECT_EQ(e.pixelColor(300, 18), back);
+    const QColor dots(0x7F, 0x9D, 0xB9);
+    const int dotted = pixelsOf(e, QRect(14, 267, 461, 1), dots);
+    EXPECT_GT(dotted, 461 / 3);
+    EXPECT_LT(dotted, 461 * 2 / 3);
+    EXPECT_EQ(e.pixelColor(12, 267), back);
+    EXPECT_EQ(pixelsOf(e, QRect(0, 264, 491, 3), dots), 0);
+
+    // The form: its tool bar across the top, the tool-page buttons at the right end of it.
     form.show();
-    saveShot(&dlg, QStringLiteral("Tfrm_CustomDlg"));
-    saveShot(&ex, QStringLiteral("Tfrm_CustomDlgEx"));
-    saveShot(&form, QStringLiteral("Tfrm_CustomEx"));
+    const QImage f = form.grab().toImage();
+    EXPECT_EQ(f.pixelColor(100, 10), toolBar);
+    EXPECT_EQ(f.pixelColor(200, 200), back);
+    const QRect close(form.spToolPageClose->mapTo(&form, QPoint()), form.spToolPageClose->size());
+    const QRect max(form.spToolPageMax->mapTo(&form, QPoint()), form.spToolPageMax->size());
+    EXPECT_GT(pixelsOf(f, close, glyph), 10) << "the cross";
+    EXPECT_GT(pixelsOf(f, max, glyph), 10) << "the window";
     Tfrm_Custom plain;
     plain.show();
-    saveShot(&plain, QStringLiteral("Tfrm_Custom"));
+    const QImage p = plain.grab().toImage();
+    EXPECT_EQ(p.pixelColor(100, 10), toolBar);
+    EXPECT_EQ(p.pixelColor(200, 200), back);
+    EXPECT_EQ(pixelsOf(p, QRect(480, 0, 62, 30), glyph), 0) << "no tool-page buttons";
 }

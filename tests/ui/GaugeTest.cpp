@@ -92,7 +92,6 @@ TEST_F(GaugeTest, HorizontalBarAt46PercentFillsAndShowsInvertedText)
         }
     }
     EXPECT_GT(overBack, 0);
-    saveShot(g.get(), QStringLiteral("gauge-horizontal-46"));
 
     // At half way the text straddles the end of the fill: the part over the bar is inverted to the
     // inverse of the fore colour, the part over the rest to black.
@@ -105,7 +104,6 @@ TEST_F(GaugeTest, HorizontalBarAt46PercentFillsAndShowsInvertedText)
     }
     EXPECT_GT(invertedFore, 0);
     EXPECT_GT(black, 0);
-    saveShot(g.get(), QStringLiteral("gauge-horizontal-50"));
 }
 
 TEST_F(GaugeTest, VerticalBarAtFullStopsOnePixelShort)
@@ -208,13 +206,65 @@ TEST_F(GaugeTest, RangeClampsProgressAndRejectsCrossedBounds)
     EXPECT_EQ(g.PercentDone(), 0);
 }
 
-TEST_F(GaugeTest, ScreenshotsOfEveryKind)
+// Every kind at 40 % on a 100 x 100 gauge with its single border, the percentage in the middle
+// (rows 35 to 65 are left to it): the inner box is (1, 1) to (98, 98), the bars' full length 99.
+TEST_F(GaugeTest, EveryKindShowsFortyPercentWhereItsLookPutsIt)
 {
-    const TGaugeKind kinds[] = {gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle};
-    const char* names[] = {"text", "horizontal", "vertical", "pie", "needle"};
-    for (int i = 0; i < 5; ++i) {
-        auto g = makeGauge(100, 100, kinds[i]);
+    const QRect inner(1, 1, 98, 98);
+    const auto paint = [](TGaugeKind kind) {
+        auto g = makeGauge(100, 100, kind);
         g->SetProgress(40);
-        saveShot(g.get(), QStringLiteral("gauge-%1-40").arg(QLatin1String(names[i])));
+        return g->grab().toImage();
+    };
+
+    // Text alone: the back colour with the glyphs inverted to black, nothing in the fore colour.
+    const QImage text = paint(gkText);
+    EXPECT_EQ(text.pixelColor(0, 0), QColor(Qt::black));
+    EXPECT_EQ(text.pixelColor(10, 10), kBack);
+    EXPECT_EQ(text.pixelColor(90, 90), kBack);
+    EXPECT_GT(pixelsOf(text, inner, Qt::black), 20);
+    EXPECT_EQ(pixelsOf(text, QRect(1, 1, 98, 34), Qt::black), 0);
+    EXPECT_EQ(pixelsOf(text, inner, kFore), 0);
+
+    // Horizontal: trunc(99 x 0.4) = 39, so columns 1 to 38 are filled.
+    const QImage across = paint(gkHorizontalBar);
+    for (const int y : {10, 80}) {
+        EXPECT_EQ(across.pixelColor(1, y), kFore) << y;
+        EXPECT_EQ(across.pixelColor(38, y), kFore) << y;
+        EXPECT_EQ(across.pixelColor(39, y), kBack) << y;
+        EXPECT_EQ(across.pixelColor(98, y), kBack) << y;
+        EXPECT_EQ(countInRow(across, y, kFore), 38) << y;
     }
+
+    // Vertical: 39 rows from the bottom, 60 to 98.
+    const QImage upright = paint(gkVerticalBar);
+    for (const int x : {10, 90}) {
+        EXPECT_EQ(upright.pixelColor(x, 59), kBack) << x;
+        EXPECT_EQ(upright.pixelColor(x, 60), kFore) << x;
+        EXPECT_EQ(upright.pixelColor(x, 98), kFore) << x;
+        EXPECT_EQ(pixelsOf(upright, QRect(x, 1, 1, 98), kFore), 39) << x;
+    }
+
+    // Pie: the sector runs counter-clockwise from about -54 degrees (four tenths of the circle
+    // before twelve o'clock) to twelve o'clock; the rest of the disc is the back colour and the
+    // corners outside it the window's own colour.
+    auto pieGauge = makeGauge(100, 100, gkPie);
+    const QColor window = pieGauge->palette().color(QPalette::Window);
+    const QImage pie = paint(gkPie);
+    for (const QPoint at : {QPoint(80, 50), QPoint(65, 20), QPoint(80, 70)})
+        EXPECT_EQ(pie.pixelColor(at), kFore) << at.x() << "," << at.y();
+    for (const QPoint at : {QPoint(20, 50), QPoint(50, 85), QPoint(30, 20), QPoint(20, 75)})
+        EXPECT_EQ(pie.pixelColor(at), kBack) << at.x() << "," << at.y();
+    for (const QPoint at : {QPoint(3, 3), QPoint(96, 3), QPoint(3, 96), QPoint(96, 96)})
+        EXPECT_EQ(pie.pixelColor(at), window) << at.x() << "," << at.y();
+
+    // Needle: from the middle of the bottom line up to the left, 72 degrees from the left end of
+    // the arc, reaching row 20 near column 37; the right half of the arch is empty.
+    const QImage needle = paint(gkNeedle);
+    EXPECT_GT(pixelsOf(needle, QRect(33, 20, 8, 1), kFore), 0);
+    EXPECT_EQ(pixelsOf(needle, QRect(41, 20, 35, 1), kFore), 0);
+    EXPECT_GT(pixelsOf(needle, QRect(44, 75, 6, 1), kFore), 0);
+    EXPECT_EQ(pixelsOf(needle, QRect(51, 66, 25, 30), kFore), 0);
+    EXPECT_EQ(needle.pixelColor(65, 30), kBack);
+    EXPECT_EQ(needle.pixelColor(3, 3), window);
 }

@@ -204,8 +204,6 @@ TEST_F(ProgressTest, SingleGaugeLayoutAndButtonRules)
         // Visible for the result, but only usable as a cancel button when cancelling is allowed.
         EXPECT_FALSE(w.sBtnClose->isHidden());
         EXPECT_FALSE(w.sBtnClose->isEnabled());
-        // Not shown: showing starts the worker, which only Run() may do.
-        saveShot(&w, QStringLiteral("Tfrm_CustomProgress-single"));
     }
     TMyProgress quiet(QString(), false, true, false, false, pmItems);
     quiet.Items.Add(TProgressItem{});
@@ -223,7 +221,6 @@ TEST_F(ProgressTest, SingleGaugeLayoutAndButtonRules)
         EXPECT_EQ(w.height(), 142);
         EXPECT_EQ(w.sBtnClose->geometry(), QRect(283, 109, 79, 26));
         EXPECT_TRUE(w.sBtnClose->isEnabled());
-        saveShot(&w, QStringLiteral("Tfrm_CustomProgress"));
     }
     // The window no longer reaches the job once it is gone.
     EXPECT_FALSE(two.OnRefresh);

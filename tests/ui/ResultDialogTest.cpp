@@ -223,7 +223,9 @@ TEST_F(ResultDialogTest, ExtendedDialogButtons)
     EXPECT_FALSE(ShowResultDialogEx(&list, QString(), false, true, QStringLiteral("null"), QStringLiteral("返回")));
 }
 
-TEST_F(ResultDialogTest, EmptyListShowsAnEmptyBoxAndScreenshot)
+// What the user sees of the lines: each in its own colour, the link marked blue, on the buttons'
+// own face colour.
+TEST_F(ResultDialogTest, EmptyListShowsAnEmptyBoxAndLinesInTheirColours)
 {
     TDispResultList list;
     withShownDialog<Tfrm_DispResult>([](Tfrm_DispResult& d) { EXPECT_TRUE(d.edit_result->toPlainText().isEmpty()); });
@@ -232,10 +234,34 @@ TEST_F(ResultDialogTest, EmptyListShowsAnEmptyBoxAndScreenshot)
     list.AddLine(QStringLiteral("2019年备份清理完成，备份文件：/tmp/2019.zip"));
     list.AddColoredLine(QStringLiteral("2019年05月：没有可清理的数据"), 0x0000FF);
     list.AddLine(QStringLiteral("详见 www.example.com"));
-    withShownDialog<Tfrm_DispResult>([](Tfrm_DispResult& d) { saveShot(&d, QStringLiteral("Tfrm_DispResult")); });
+    const QColor black(Qt::black), red(255, 0, 0), blue(0, 0, 255), buttonFace(0xC9, 0xDB, 0xFC);
+    int checked = 0;
+    const auto expectPainted = [&](Tfrm_DispResult& d) {
+        ++checked;
+        QWidget* view = d.edit_result->viewport();
+        const QImage shot = view->grab().toImage();
+        // The band of a line: from the top of its first character as tall as its text.
+        const auto band = [&](int line) {
+            QTextCursor c(d.edit_result->document()->findBlockByNumber(line));
+            const QRect r = d.edit_result->cursorRect(c);
+            return QRect(0, r.top(), view->width(), r.height());
+        };
+        // Anti-aliased glyphs reach their pure colour only inside their strokes.
+        constexpr int tolerance = 60;
+        EXPECT_GT(pixelsOf(shot, band(0), black, tolerance), 40);
+        EXPECT_EQ(pixelsOf(shot, band(0), red, tolerance), 0);
+        EXPECT_GT(pixelsOf(shot, band(1), red, tolerance), 40);
+        EXPECT_EQ(pixelsOf(shot, band(1), black, tolerance), 0);
+        EXPECT_GT(pixelsOf(shot, band(2), blue, tolerance), 20) << "the link";
+        EXPECT_GT(pixelsOf(shot, band(2), black, tolerance), 10) << "the text before it";
+        const QImage whole = d.grab().toImage();
+        EXPECT_EQ(whole.pixelColor(d.sBtnConfirm->geometry().topLeft() + QPoint(3, 3)), buttonFace);
+    };
+    withShownDialog<Tfrm_DispResult>(expectPainted);
     ShowResultDialog(&list, QString(), true);
-    withShownDialog<Tfrm_DispResultEx>([](Tfrm_DispResultEx& d) { saveShot(&d, QStringLiteral("Tfrm_DispResultEx")); });
+    withShownDialog<Tfrm_DispResultEx>(expectPainted);
     ShowResultDialogEx(&list, QStringLiteral("系统提示"), false, true, QString(), QString());
+    EXPECT_EQ(checked, 2);
 }
 
 // A result line naming an archive: the box wraps it, but the path only after a "/", so the
@@ -277,7 +303,6 @@ TEST_F(ResultDialogTest, PathsWrapOnlyAfterTheirSeparators)
         EXPECT_GT(block.layout()->lineCount(), 1);
         // The link is still found and marked.
         EXPECT_EQ(markedText(d), QStringLiteral("www.example.com"));
-        saveShot(&d, QStringLiteral("Tfrm_DispResult-path"));
     });
     ShowResultDialog(&list, QString(), true);
     EXPECT_TRUE(ran);

@@ -6,8 +6,8 @@
 #include "archive/FileUtils.h"
 #include "context/ModuleContext.h"
 #include "db/SqlLog.h"
-#include "helpers/ModuleHost.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoDatabase.h"
+#include "helpers/WindowHost.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/IITIterface.h"
@@ -33,53 +33,20 @@
 
 using namespace sjql;
 
-class BackupWindow : public testing::Test
+class BackupWindow : public test::WindowHost, public testing::Test
 {
 protected:
     void SetUp() override
     {
-        host::resetState();
-        host::state().homeDir = home.path() + QLatin1Char('/');
-        SetHostExeDirOverride(home.path());
-        SetSqlLogFolderOverride(home.path());
-        host::clearShownBoxes();
-        cleanup::SetDriveListProvider([] { return QList<cleanup::TDriveInfo>{}; });
-        cleanup::SetHomeFolderOverride(home.path());
-        ASSERT_TRUE(db.ok()) << db.error().toStdString();
-        host::DemoOptions o;
-        o.agents = 1;
-        o.employees = 3;
-        o.firstYear = 2019;
-        o.lastYear = 2021;
-        o.period = QStringLiteral("202106");
-        host::DemoResult r;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db.connection(), db.kind(), o, &r, &error)) << error.toStdString();
-        test::publishHost(db.connectionPtr(), db.kind());
-        for (const auto& [name, value] : {std::pair{"QVR_KJYWRBM", r.agentCodes.at(0)}, {"QVR_SDFY", r.period}}) {
-            host::VoEntry e;
-            e.name = QLatin1String(name);
-            e.text = value;
-            host::state().valueObject.push_back(e);
-        }
-        agent = r.agentCodes.at(0);
-        window = std::make_unique<TfrmsjqlMgr>();
-        window->show();
-        QCoreApplication::processEvents();
-        window->edtBFLJ->setText(home.filePath(QStringLiteral("backup")));
+        ASSERT_NO_FATAL_FAILURE(setUpHost());
+        QStringList agents;
+        ASSERT_TRUE(test::fillDemo(db, {1, 3, 2019, 2021, QStringLiteral("202106")}, &agents));
+        agent = agents.at(0);
+        test::publishHost(db.connectionPtr(), db.kind(), agent);
+        test::setVoText(QStringLiteral("QVR_SDFY"), QStringLiteral("202106"));
+        openWindow();
     }
-    void TearDown() override
-    {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        ui::Tfrm_CustomDlg::SetDialogScript({});
-        cleanup::SetDriveListProvider(nullptr);
-        cleanup::SetHomeFolderOverride(QString());
-        SetSqlLogFolderOverride(QString());
-        SetHostExeDirOverride(QString());
-        host::setBoxScript(nullptr);
-        host::resetState();
-    }
+    void TearDown() override { tearDownHost(); }
 
     void tick(const QString& year)
     {
@@ -90,14 +57,12 @@ protected:
         }
     }
 
+    // A window of its own, the earlier one gone first; the backup folder typed in.
     void openWindow()
     {
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        window = std::make_unique<TfrmsjqlMgr>();
-        window->show();
-        QCoreApplication::processEvents();
-        window->edtBFLJ->setText(home.filePath(QStringLiteral("backup")));
+        open()->edtBFLJ->setText(home.filePath(QStringLiteral("backup")));
     }
 
     // Answers every box with yes and every result dialog with its confirm button.
@@ -128,10 +93,8 @@ protected:
             QStringLiteral("select count(*) from ZCGZXJMXB where FFYF like '%1%%' and KJYWRBM='%2'").arg(year, agent));
     }
 
-    QTemporaryDir home;
     test::TestDatabase db{QStringLiteral("SQLITE")};
     QString agent;
-    std::unique_ptr<TfrmsjqlMgr> window;
 };
 
 TEST_F(BackupWindow, NothingTickedOrQuestionDeclinedStartsNothing)

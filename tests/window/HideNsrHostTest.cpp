@@ -12,20 +12,14 @@
 #include <gtest/gtest.h>
 
 using sjql::test::HostRun;
-using sjql::test::RunHost;
 
 namespace {
 
-class HideNsrHostTest : public ::testing::Test
+class HideNsrHostTest : public ::testing::Test, protected sjql::test::HostFolders
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(home.isValid());
-        ASSERT_TRUE(exeDir.isValid());
-    }
+    void SetUp() override { ASSERT_TRUE(valid()); }
 
-    HostRun run(const QStringList& args) { return RunHost(args, exeDir.path()); }
     HostRun init(const QStringList& extra)
     {
         return run(QStringList{QStringLiteral("init"), QStringLiteral("--home"), home.path(),
@@ -33,13 +27,7 @@ protected:
                                QStringLiteral("3")} +
                    extra);
     }
-    HostRun command(const char* name)
-    {
-        return run({QString::fromLatin1(name), QStringLiteral("--home"), home.path()});
-    }
-
-    QTemporaryDir home;
-    QTemporaryDir exeDir;
+    HostRun command(const char* name) { return on({QString::fromLatin1(name)}); }
 };
 
 TEST_F(HideNsrHostTest, YearsAndTheSwitchRoundTrip)

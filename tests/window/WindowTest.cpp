@@ -3,8 +3,8 @@
 // there is nothing or the query fails, where it proposes to put the backups, and its pictures.
 #include "context/ModuleContext.h"
 #include "db/SqlLog.h"
-#include "helpers/ModuleHost.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoDatabase.h"
+#include "helpers/WindowHost.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostMessages.h"
@@ -33,33 +33,13 @@ using sjql::cleanup::TDriveInfo;
 
 namespace {
 
-void setVo(const QString& name, const QString& text)
-{
-    auto& vo = host::state().valueObject;
-    for (auto& e : vo)
-        if (e.name == name) {
-            e.text = text;
-            return;
-        }
-    host::VoEntry e;
-    e.name = name;
-    e.text = text;
-    vo.push_back(e);
-}
-
 // Publishes a connection, its kind, the host code and the current period as the host does.
 void publish(HostConnection* connection, const QString& kind, const QString& period, const QString& appCode)
 {
-    auto& vo = host::state().valueObject;
-    vo.clear();
-    host::VoEntry c;
-    c.name = QStringLiteral("QVR_DKDJADOConnection");
-    c.kind = host::VoEntry::Object;
-    c.object = connection;
-    vo.push_back(c);
-    setVo(QStringLiteral("QVR_DKDJDBType"), kind);
-    setVo(QStringLiteral("QVR_DKDJAPPCODE"), appCode);
-    setVo(QStringLiteral("QVR_SDFY"), period);
+    host::state().valueObject = {test::voObject(QStringLiteral("QVR_DKDJADOConnection"), connection)};
+    test::setVoText(QStringLiteral("QVR_DKDJDBType"), kind);
+    test::setVoText(QStringLiteral("QVR_DKDJAPPCODE"), appCode);
+    test::setVoText(QStringLiteral("QVR_SDFY"), period);
 }
 
 // Saves a picture of the window into the build folder for a person to look at.
@@ -93,48 +73,9 @@ void expectEvenlySpaced(TfrmsjqlMgr* w, int count)
     }
 }
 
-class WindowFixture
-{
-protected:
-    void setUpHost()
-    {
-        host::resetState();
-        ASSERT_TRUE(home.isValid());
-        host::state().homeDir = home.path() + QLatin1Char('/');
-        SetHostExeDirOverride(home.path());
-        SetSqlLogFolderOverride(home.path());
-        host::clearShownBoxes();
-        host::setBoxScript([](const host::ShownBox&) { return true; });
-        cleanup::SetDriveListProvider([] { return QList<TDriveInfo>{}; });
-        cleanup::SetHomeFolderOverride(home.path());
-    }
-    void tearDownHost()
-    {
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        cleanup::SetDriveListProvider(nullptr);
-        cleanup::SetHomeFolderOverride(QString());
-        SetSqlLogFolderOverride(QString());
-        SetHostExeDirOverride(QString());
-        host::setBoxScript(nullptr);
-        host::resetState();
-    }
-
-    TfrmsjqlMgr* open()
-    {
-        window = std::make_unique<TfrmsjqlMgr>();
-        window->show();
-        QCoreApplication::processEvents();
-        return window.get();
-    }
-
-    QTemporaryDir home;
-    std::unique_ptr<TfrmsjqlMgr> window;
-};
-
 // --- Year list, on both database kinds ---
 
-class YearListTest : public WindowFixture, public ::testing::TestWithParam<const char*>
+class YearListTest : public test::WindowHost, public ::testing::TestWithParam<const char*>
 {
 protected:
     void SetUp() override
@@ -151,18 +92,11 @@ protected:
 
     void demo(int first, int last, const QString& period)
     {
-        host::DemoOptions o;
-        o.agents = 1;
-        o.employees = 3;
-        o.firstYear = first;
-        o.lastYear = last;
-        o.period = period;
-        host::DemoResult r;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), o, &r, &error)) << error.toStdString();
-        publish(db->connectionPtr(), db->kind(), r.period, QStringLiteral("03"));
-        agent = r.agentCodes.value(0);
-        setVo(QStringLiteral("QVR_KJYWRBM"), agent);
+        QStringList agents;
+        ASSERT_TRUE(test::fillDemo(*db, {1, 3, first, last, period}, &agents));
+        publish(db->connectionPtr(), db->kind(), period, QStringLiteral("03"));
+        agent = agents.value(0);
+        test::setVoText(QStringLiteral("QVR_KJYWRBM"), agent);
     }
 
     // A month data file left in the agent's work folder (its content does not matter to the list).
@@ -295,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, YearListTest, SJQL_DATABASE_KINDS);
 
 // --- Backup folder, texts and artwork (no database needed: the year query fails quietly) ---
 
-class WindowTest : public WindowFixture, public ::testing::Test
+class WindowTest : public test::WindowHost, public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -438,7 +372,7 @@ TEST_F(WindowTest, TextsFollowTheHostKind)
     EXPECT_EQ(w->lblts->text(), QStringLiteral("升级到最新版代扣代缴可使用本功能。"));
     window.reset();
 
-    setVo(QStringLiteral("QVR_DKDJAPPCODE"), QString());
+    test::setVoText(QStringLiteral("QVR_DKDJAPPCODE"), QString());
     w = open();
     EXPECT_TRUE(w->lbltz->text().startsWith(QStringLiteral("清理并备份个税数据采集端数据库")));
     EXPECT_TRUE(w->lbltz->text().endsWith(QStringLiteral("“备份路径”")));
