@@ -237,7 +237,7 @@ QJsonArray clearAccounting(const QJsonObject& plan, const QStringList& archives,
     QMap<QString, QJsonObject> archiveOfYear;
     for (const QString& archive : archives) {
         QJsonObject rows;
-        if (askModule(QJsonObject{{QStringLiteral("kind"), QStringLiteral("archive-rows")},
+        if (askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("archive-rows")},
                                   {QStringLiteral("archive"), archive}},
                       &rows, error))
             archiveOfYear[rows[QStringLiteral("year")].toString().left(4)] = rows;
@@ -248,7 +248,7 @@ QJsonArray clearAccounting(const QJsonObject& plan, const QStringList& archives,
             periods.append(month[QStringLiteral("period")]);
     QJsonObject now;
     if (!askModule(
-            QJsonObject{{QStringLiteral("kind"), QStringLiteral("month-rows")}, {QStringLiteral("periods"), periods}},
+            QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")}, {QStringLiteral("periods"), periods}},
             &now, error) ||
         !now[QStringLiteral("ok")].toBool())
         return {};
@@ -356,7 +356,7 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
                                   ? QFileInfo(cl.value(QStringLiteral("backup-dir"))).absoluteFilePath()
                                   : folderEdit->text();
     QJsonObject plan;
-    const QJsonObject request{{QStringLiteral("kind"), QStringLiteral("clear-plan")},
+    const QJsonObject request{{QStringLiteral("command"), QStringLiteral("clear-plan")},
                               {QStringLiteral("years"), QJsonArray::fromStringList(years)},
                               {QStringLiteral("backupDir"), backupDir},
                               {QStringLiteral("checkRows"), dryRun},

@@ -138,7 +138,7 @@ QJsonArray restoreAccounting(const QJsonObject& plan, QString* error)
             periods.append(month[QStringLiteral("period")]);
     QJsonObject now;
     if (!askModule(
-            QJsonObject{{QStringLiteral("kind"), QStringLiteral("month-rows")}, {QStringLiteral("periods"), periods}},
+            QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")}, {QStringLiteral("periods"), periods}},
             &now, error))
         return {};
     QJsonArray archives;
@@ -186,7 +186,7 @@ RestoreEnding planAgent(const QStringList& archives, QJsonObject& agentJson)
 {
     QString error;
     QJsonObject plan;
-    if (!askModule(QJsonObject{{QStringLiteral("kind"), QStringLiteral("restore-plan")},
+    if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("restore-plan")},
                                {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}},
                    &plan, &error))
         return notDone(error);
@@ -210,7 +210,7 @@ RestoreEnding restoreThroughWindow(HostSession& session, const CommandLine& cl, 
     QString error;
     const bool json = cl.flag(QStringLiteral("json"));
     QJsonObject plan;
-    if (json && !askModule(QJsonObject{{QStringLiteral("kind"), QStringLiteral("restore-plan")},
+    if (json && !askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("restore-plan")},
                                        {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}},
                            &plan, &error))
         return notDone(error);

@@ -33,20 +33,31 @@ bool askModule(const QJsonObject& request, QJsonObject* answer, QString* error)
 {
     // The library the main frame loaded: loading it again by path only counts a reference.
     static QLibrary library(moduleLibraryPath());
-    const auto plan = reinterpret_cast<SjqlPlanProc>(library.resolve(SJQL_PLAN_ENTRY_NAME));
-    if (!plan) {
+    const auto tool = reinterpret_cast<SjqlRunToolProc>(library.resolve(SJQL_TOOL_ENTRY_NAME));
+    if (!tool) {
         *error =
-            QStringLiteral("模块库没有入口 %1（%2）").arg(QLatin1String(SJQL_PLAN_ENTRY_NAME), library.errorString());
+            QStringLiteral("模块库没有入口 %1（%2）").arg(QLatin1String(SJQL_TOOL_ENTRY_NAME), library.errorString());
         return false;
     }
-    QByteArray reply;
+    struct Reply
+    {
+        QByteArray document;
+        QStringList notes;
+    } reply;
     const QByteArray text = QJsonDocument(request).toJson(QJsonDocument::Compact);
-    plan(
+    tool(
         text.constData(),
-        [](const char* json, void* context) { *static_cast<QByteArray*>(context) = QByteArray(json); }, &reply);
-    const QJsonDocument doc = QJsonDocument::fromJson(reply);
+        [](void* context, int channel, const char* utf8) {
+            auto* r = static_cast<Reply*>(context);
+            if (channel == SJQL_TOOL_DOCUMENT)
+                r->document = QByteArray(utf8);
+            else
+                r->notes << QString::fromUtf8(utf8);
+        },
+        &reply);
+    const QJsonDocument doc = QJsonDocument::fromJson(reply.document);
     if (!doc.isObject()) {
-        *error = QStringLiteral("模块的回答无法读取");
+        *error = QStringLiteral("模块的回答无法读取（%1）").arg(reply.notes.join(QLatin1Char(' ')));
         return false;
     }
     *answer = doc.object();

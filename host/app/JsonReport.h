@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the scripted clear and restore report to programs: one JSON document on stdout with --json
-// (the lines for people then go to stderr), built from the module's plans (SjqlPlan) and, for a
+// (the lines for people then go to stderr), built from the module's plans and, for a
 // real run, from what the database and the archives hold afterwards.
 //
 // Document, schema 1: {"schema": 1, "command": "clear"|"restore", "dryRun": bool, "exitCode": n,
@@ -33,9 +33,9 @@ private:
     QJsonArray m_agents;
 };
 
-// Asks the module library's SjqlPlan entry (hostapi/SjqlEntry.h). False with *error set when the
-// entry cannot be reached or the answer is not a JSON object; a plan that failed is an answer
-// with "ok": false.
+// Asks the module library's tool entry for a plan (hostapi/SjqlEntry.h, module/entry/PlanTools.h). False with *error
+// set when the entry cannot be reached or the answer is not a JSON object; a plan that failed is an answer with "ok":
+// false.
 bool askModule(const QJsonObject& request, QJsonObject* answer, QString* error);
 
 // The more telling of two exit codes of agents run in turn: a command that could not run (1),

@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The exported SjqlPlan: the host's way to the dry runs and the accounting of its reports
-// (jobs/DryRun.h). Window-free: the plans take what the run would take from the module context,
-// and the backup folder from the request, as the host reads it off the cleanup window (or is
-// given it on its command line), so a dry run needs no window of its own and shows nothing.
+#include "entry/PlanTools.h"
+
 #include "context/ModuleContext.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
-#include "hostapi/SjqlEntry.h"
 #include "jobs/Drives.h"
 #include "jobs/DryRun.h"
 
@@ -47,9 +44,11 @@ BackupJobSettings clearSettings(const QJsonObject& request)
     return settings;
 }
 
-QJsonObject answer(const QJsonObject& request)
+} // namespace
+
+QJsonObject AnswerPlanRequest(const QJsonObject& request)
 {
-    const QString kind = request.value(QStringLiteral("kind")).toString();
+    const QString kind = request.value(QStringLiteral("command")).toString();
     if (kind == QLatin1String("clear-plan")) {
         ClearPlanOptions options;
         options.checkRows = request.value(QStringLiteral("checkRows")).toBool(true);
@@ -80,30 +79,4 @@ QJsonObject answer(const QJsonObject& request)
     return {};
 }
 
-} // namespace
-
 } // namespace sjql
-
-extern "C" __attribute__((visibility("default"))) int SjqlPlan(const char* request, SjqlPlanReplyProc reply,
-                                                               void* context)
-{
-    using namespace sjql;
-    QJsonObject result;
-    int code = 0;
-    try {
-        const QJsonDocument doc = QJsonDocument::fromJson(request ? QByteArray(request) : QByteArray());
-        result = doc.isObject() ? answer(doc.object()) : QJsonObject();
-        if (result.isEmpty()) {
-            code = 1;
-            result = QJsonObject{{QStringLiteral("ok"), false},
-                                 {QStringLiteral("error"), QStringLiteral("unknown request")}};
-        }
-    } catch (...) {
-        code = 1;
-        result =
-            QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("the plan failed")}};
-    }
-    if (reply)
-        reply(QJsonDocument(result).toJson(QJsonDocument::Compact).constData(), context);
-    return code;
-}
