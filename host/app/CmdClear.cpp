@@ -247,9 +247,9 @@ QJsonArray clearAccounting(const QJsonObject& plan, const QStringList& archives,
         for (const QJsonValue& month : year[QStringLiteral("months")].toArray())
             periods.append(month[QStringLiteral("period")]);
     QJsonObject now;
-    if (!askModule(
-            QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")}, {QStringLiteral("periods"), periods}},
-            &now, error) ||
+    if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")},
+                               {QStringLiteral("periods"), periods}},
+                   &now, error) ||
         !now[QStringLiteral("ok")].toBool())
         return {};
     QJsonArray years;

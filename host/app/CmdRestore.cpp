@@ -137,9 +137,9 @@ QJsonArray restoreAccounting(const QJsonObject& plan, QString* error)
         for (const QJsonValue& month : archive[QStringLiteral("months")].toArray())
             periods.append(month[QStringLiteral("period")]);
     QJsonObject now;
-    if (!askModule(
-            QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")}, {QStringLiteral("periods"), periods}},
-            &now, error))
+    if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")},
+                               {QStringLiteral("periods"), periods}},
+                   &now, error))
         return {};
     QJsonArray archives;
     for (const QJsonValue& archiveValue : plan[QStringLiteral("archives")].toArray()) {

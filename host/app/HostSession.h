@@ -61,6 +61,12 @@ private:
     std::unique_ptr<Tfrm_MainFrame> m_frame;
 };
 
+// The agents of a loaded installation, the current one first.
+QStringList installationAgents(const Installation& installation);
+// With --agent CODE: makes CODE, an agent of the installation, the current one in memory (host.ini
+// is not changed). False with *error set for a code the installation does not know.
+bool applyAgentOption(const CommandLine& cl, Installation& installation, QString* error);
+
 // Clears what the module window tells of an earlier run, before a new one starts.
 void forgetRunEnding(QObject* form);
 
