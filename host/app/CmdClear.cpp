@@ -141,14 +141,6 @@ QString byteText(qint64 bytes)
     return QStringLiteral("%1 MB（%2 字节）").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1).arg(bytes);
 }
 
-QString countsText(const QJsonArray& tables, const QString& key)
-{
-    QStringList parts;
-    for (const QJsonValue& t : tables)
-        parts << t[QStringLiteral("table")].toString() + QLatin1Char('=') + QString::number(t[key].toInteger());
-    return parts.join(QLatin1Char(' '));
-}
-
 // The plan's lines for people: one per month, one per year, one per folder that needs space.
 void printClearPlan(const QJsonObject& plan)
 {
@@ -156,7 +148,7 @@ void printClearPlan(const QJsonObject& plan)
         for (const QJsonValue& month : year[QStringLiteral("months")].toArray()) {
             QString line = month[QStringLiteral("period")].toString() + QLatin1Char(' ') +
                            month[QStringLiteral("action")].toString() + QLatin1Char(' ') +
-                           countsText(month[QStringLiteral("tables")].toArray(), QStringLiteral("selected")) +
+                           tableCountsText(month[QStringLiteral("tables")].toArray(), QStringLiteral("selected")) +
                            QStringLiteral(" precheck=%1").arg(month[QStringLiteral("precheck")].toInt());
             for (const char* key : {"precheckText", "reason"}) {
                 const QString text = month[QLatin1String(key)].toString();
@@ -293,19 +285,6 @@ QJsonArray clearAccounting(const QJsonObject& plan, const QStringList& archives,
     return years;
 }
 
-struct AgentEnding
-{
-    int exitCode = 0;
-    QString result; // the last line's text
-};
-
-// "result=not done: ..." on the agent's last line; exit 1.
-AgentEnding notDone(const QString& message)
-{
-    failRun(message);
-    return {kExitFailed, QStringLiteral("not done: ") + message};
-}
-
 // One agent's clear or dry run in the open session; its JSON goes into `agentJson`.
 AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStringList& wanted, bool allAgents,
                        QJsonObject& agentJson)
@@ -315,7 +294,7 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
     // Host message boxes: the confirmation question is answered yes, every box is printed.
     QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return notDone(error);
+        return agentNotDone(error);
 
     int missing = 0;
     QStringList years;
@@ -339,7 +318,7 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
             box->setChecked(true);
     }
     if (missing > 0)
-        return notDone(QStringLiteral("%1 of the years has no box in the window").arg(missing));
+        return agentNotDone(QStringLiteral("%1 of the years has no box in the window").arg(missing));
     if (years.isEmpty()) {
         const QString text = QStringLiteral("没有所选的年度，未做任何更改");
         printValue(QStringLiteral("result"), text);
@@ -349,7 +328,7 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
     auto* clearButton = form->findChild<QWidget*>(QStringLiteral("btnClear"));
     auto* folderEdit = form->findChild<QLineEdit*>(QStringLiteral("edtBFLJ"));
     if (!clearButton || !folderEdit)
-        return notDone(QStringLiteral("the module window has no clear button or backup folder field"));
+        return agentNotDone(QStringLiteral("the module window has no clear button or backup folder field"));
 
     // The run's plan: the dry run's answer, and before a real run the check of the free space.
     const QString backupDir = dryRun && cl.has(QStringLiteral("backup-dir"))
@@ -362,12 +341,12 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
                               {QStringLiteral("checkRows"), dryRun},
                               {QStringLiteral("declineWarnings"), cl.flag(QStringLiteral("decline-warnings"))}};
     if (!askModule(request, &plan, &error))
-        return notDone(error);
+        return agentNotDone(error);
     agentJson = plan;
     if (!plan[QStringLiteral("ok")].toBool()) {
         const QString why = plan[QStringLiteral("error")].toString();
         if (!plan[QStringLiteral("busy")].toBool())
-            return notDone(why);
+            return agentNotDone(why);
         printValue(QStringLiteral("result"), why);
         return {5, why};
     }
@@ -379,7 +358,7 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
     }
     const QString shortage = spaceShortage(plan);
     if (!shortage.isEmpty())
-        return notDone(QStringLiteral("空间不足，未开始备份清理，未做任何更改：") + shortage);
+        return agentNotDone(QStringLiteral("空间不足，未开始备份清理，未做任何更改：") + shortage);
 
     const QStringList folders{folderEdit->text(), subAppPath(state().curSubAppCode) + QStringLiteral("TEMP")};
     const QSet<QString> before = archivesIn(folders);
@@ -447,39 +426,10 @@ int runClear(const CommandLine& cl)
                             toGbk(folder).constData());
     }
 
-    const QStringList agents = allAgents ? session.agents() : QStringList{session.agent()};
-    int exitCode = 0;
-    QString result;
-    int done = 0;
-    for (const QString& agent : agents) {
-        if (!session.switchAgent(agent, &error)) {
-            failRun(error);
-            return report.finish(kExitFailed, QStringLiteral("not done: ") + error);
-        }
-        if (allAgents)
-            printValue(QStringLiteral("agent"), agent);
-        QJsonObject agentJson{{QStringLiteral("agent"), agent}};
-        const AgentEnding ending = clearAgent(session, cl, years, allAgents, agentJson);
-        agentJson.insert(QStringLiteral("agent"), agent);
-        agentJson.insert(QStringLiteral("exitCode"), ending.exitCode);
-        agentJson.insert(QStringLiteral("result"), ending.result);
-        report.addAgent(agentJson);
-        exitCode = worseExit(exitCode, ending.exitCode);
-        result = ending.result;
-        done += ending.exitCode == 0 ? 1 : 0;
-        // A stop request ends the whole command: the next agents are not started.
-        if (ending.exitCode == int(RunEnding::Interrupted))
-            break;
-    }
-    if (allAgents) {
-        result = QStringLiteral("%1个扣缴义务人中%2个%3完成，%4个没有完成或有失败（见各自的 result 行）")
-                     .arg(agents.size())
-                     .arg(done)
-                     .arg(dryRun ? QStringLiteral("试运行") : QString())
-                     .arg(agents.size() - done);
-        printValue(QStringLiteral("result"), result);
-    }
-    return report.finish(exitCode, result);
+    return runForAgents(
+        session, allAgents, report,
+        [&](QJsonObject& agentJson) { return clearAgent(session, cl, years, allAgents, agentJson); },
+        dryRun ? QStringLiteral("试运行") : QString());
 }
 
 } // namespace

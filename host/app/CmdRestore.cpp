@@ -82,14 +82,6 @@ private:
     QWidget* m_answered = nullptr;
 };
 
-QString countsOf(const QJsonArray& tables, const QString& key)
-{
-    QStringList parts;
-    for (const QJsonValue& t : tables)
-        parts << t[QStringLiteral("table")].toString() + QLatin1Char('=') + QString::number(t[key].toInteger());
-    return parts.join(QLatin1Char(' '));
-}
-
 // The plan's lines for people, and the last line's text.
 QString printRestorePlan(const QJsonObject& plan)
 {
@@ -106,8 +98,8 @@ QString printRestorePlan(const QJsonObject& plan)
             const QJsonArray tables = month[QStringLiteral("tables")].toArray();
             QString text = month[QStringLiteral("period")].toString() + QLatin1Char(' ') +
                            month[QStringLiteral("action")].toString() + QLatin1Char(' ') +
-                           countsOf(tables, QStringLiteral("inArchive")) + QStringLiteral(" replaces: ") +
-                           countsOf(tables, QStringLiteral("replaces"));
+                           tableCountsText(tables, QStringLiteral("inArchive")) + QStringLiteral(" replaces: ") +
+                           tableCountsText(tables, QStringLiteral("replaces"));
             if (!month[QStringLiteral("reason")].toString().isEmpty())
                 text += QStringLiteral(" reason=") + month[QStringLiteral("reason")].toString();
             printValue(QStringLiteral("month"), text);
@@ -169,32 +161,20 @@ QJsonArray restoreAccounting(const QJsonObject& plan, QString* error)
     return archives;
 }
 
-struct RestoreEnding
-{
-    int exitCode = 0;
-    QString result;
-};
-
-RestoreEnding notDone(const QString& message)
-{
-    failRun(message);
-    return {kExitFailed, QStringLiteral("not done: ") + message};
-}
-
 // The dry run for the session's current agent.
-RestoreEnding planAgent(const QStringList& archives, QJsonObject& agentJson)
+AgentEnding planAgent(const QStringList& archives, QJsonObject& agentJson)
 {
     QString error;
     QJsonObject plan;
     if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("restore-plan")},
                                {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}},
                    &plan, &error))
-        return notDone(error);
+        return agentNotDone(error);
     agentJson = plan;
     if (!plan[QStringLiteral("ok")].toBool()) {
         const QString why = plan[QStringLiteral("error")].toString();
         if (!plan[QStringLiteral("busy")].toBool())
-            return notDone(why);
+            return agentNotDone(why);
         printValue(QStringLiteral("result"), why);
         return {5, why};
     }
@@ -204,8 +184,8 @@ RestoreEnding planAgent(const QStringList& archives, QJsonObject& agentJson)
 }
 
 // The real restore through the window, with its accounting when a report is asked for.
-RestoreEnding restoreThroughWindow(HostSession& session, const CommandLine& cl, const QStringList& archives,
-                                   QJsonObject& agentJson)
+AgentEnding restoreThroughWindow(HostSession& session, const CommandLine& cl, const QStringList& archives,
+                                 QJsonObject& agentJson)
 {
     QString error;
     const bool json = cl.flag(QStringLiteral("json"));
@@ -213,13 +193,13 @@ RestoreEnding restoreThroughWindow(HostSession& session, const CommandLine& cl, 
     if (json && !askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("restore-plan")},
                                        {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}},
                            &plan, &error))
-        return notDone(error);
+        return agentNotDone(error);
     QWidget* form = session.openScriptedModule(&error);
     if (!form)
-        return notDone(error);
+        return agentNotDone(error);
     auto* restoreButton = form->findChild<QWidget*>(QStringLiteral("btnRegain"));
     if (!restoreButton)
-        return notDone(QStringLiteral("the module window has no restore button"));
+        return agentNotDone(QStringLiteral("the module window has no restore button"));
 
     // The whole run happens inside the click: open dialog, progress window and result dialog.
     const QPointer<QWidget> window(form);
@@ -231,10 +211,10 @@ RestoreEnding restoreThroughWindow(HostSession& session, const CommandLine& cl, 
     settle(100);
     progress.finish();
     if (!answerer.chose)
-        return notDone(QStringLiteral("the restore button showed no open dialog"));
+        return agentNotDone(QStringLiteral("the restore button showed no open dialog"));
     for (const QString& line : answerer.results)
         printValue(QStringLiteral("line"), line);
-    RestoreEnding ending{0, window ? window->property(kRunSummaryProperty).toString() : QString()};
+    AgentEnding ending{0, window ? window->property(kRunSummaryProperty).toString() : QString()};
     ending.exitCode = reportRunEnding(window.data());
     if (ending.exitCode == kExitFailed)
         ending.result = QStringLiteral("not done");
@@ -283,31 +263,12 @@ int runRestore(const CommandLine& cl)
     }
     session.stopOnSignals();
 
-    const QStringList agents = allAgents ? session.agents() : QStringList{session.agent()};
-    int exitCode = 0;
-    QString result;
-    for (const QString& agent : agents) {
-        if (!session.switchAgent(agent, &error)) {
-            failRun(error);
-            return report.finish(kExitFailed, QStringLiteral("not done: ") + error);
-        }
-        if (allAgents)
-            printValue(QStringLiteral("agent"), agent);
-        QJsonObject agentJson;
-        const RestoreEnding ending =
-            dryRun ? planAgent(archives, agentJson) : restoreThroughWindow(session, cl, archives, agentJson);
-        agentJson.insert(QStringLiteral("agent"), agent);
-        agentJson.insert(QStringLiteral("exitCode"), ending.exitCode);
-        agentJson.insert(QStringLiteral("result"), ending.result);
-        report.addAgent(agentJson);
-        exitCode = worseExit(exitCode, ending.exitCode);
-        result = ending.result;
-    }
-    if (allAgents) {
-        result = QStringLiteral("已为%1个扣缴义务人试运行数据恢复，未做任何更改").arg(agents.size());
-        printValue(QStringLiteral("result"), result);
-    }
-    return report.finish(exitCode, result);
+    return runForAgents(
+        session, allAgents, report,
+        [&](QJsonObject& agentJson) {
+            return dryRun ? planAgent(archives, agentJson) : restoreThroughWindow(session, cl, archives, agentJson);
+        },
+        QStringLiteral("试运行"));
 }
 
 } // namespace

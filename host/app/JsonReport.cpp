@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "HostSession.h"
 #include "hostapi/SjqlEntry.h"
+#include "module/jobs/RunOutcome.h"
 
 #include <QJsonDocument>
 #include <QLibrary>
@@ -74,9 +75,53 @@ int worseExit(int a, int b)
     return qMax(a, b);
 }
 
-QStringList tableNames()
+AgentEnding agentNotDone(const QString& message)
 {
-    return {QStringLiteral("ZCGZXJMXB"), QStringLiteral("FGZXJB"), QStringLiteral("KJSDSBGB")};
+    failRun(message);
+    return {kExitFailed, QStringLiteral("not done: ") + message};
+}
+
+int runForAgents(HostSession& session, bool allAgents, JsonReport& report,
+                 const std::function<AgentEnding(QJsonObject& agentJson)>& one, const QString& doneWord)
+{
+    const QStringList agents = allAgents ? session.agents() : QStringList{session.agent()};
+    int exitCode = 0, done = 0;
+    QString result, error;
+    for (const QString& agent : agents) {
+        if (!session.switchAgent(agent, &error))
+            return report.finish(kExitFailed, agentNotDone(error).result);
+        if (allAgents)
+            printValue(QStringLiteral("agent"), agent);
+        QJsonObject agentJson;
+        const AgentEnding ending = one(agentJson);
+        agentJson.insert(QStringLiteral("agent"), agent);
+        agentJson.insert(QStringLiteral("exitCode"), ending.exitCode);
+        agentJson.insert(QStringLiteral("result"), ending.result);
+        report.addAgent(agentJson);
+        exitCode = worseExit(exitCode, ending.exitCode);
+        result = ending.result;
+        done += ending.exitCode == 0 ? 1 : 0;
+        // A stop request ends the whole command: the next agents are not started.
+        if (ending.exitCode == int(RunEnding::Interrupted))
+            break;
+    }
+    if (allAgents) {
+        result = QStringLiteral("%1个扣缴义务人中%2个%3完成，%4个没有完成或有失败（见各自的 result 行）")
+                     .arg(agents.size())
+                     .arg(done)
+                     .arg(doneWord)
+                     .arg(agents.size() - done);
+        printValue(QStringLiteral("result"), result);
+    }
+    return report.finish(exitCode, result);
+}
+
+QString tableCountsText(const QJsonArray& tables, const QString& key)
+{
+    QStringList parts;
+    for (const QJsonValue& t : tables)
+        parts << t[QStringLiteral("table")].toString() + QLatin1Char('=') + QString::number(t[key].toInteger());
+    return parts.join(QLatin1Char(' '));
 }
 
 } // namespace sjql::host

@@ -13,9 +13,23 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace sjql::host {
 
 inline constexpr int kJsonReportSchema = 1;
+
+class HostSession;
+
+// How one agent's run ended: its exit code and its last line's text.
+struct AgentEnding
+{
+    int exitCode = 0;
+    QString result;
+};
+
+// An agent's run that could not run: "result=not done: <message>" (failRun); exit 1.
+AgentEnding agentNotDone(const QString& message);
 
 class JsonReport
 {
@@ -42,7 +56,15 @@ bool askModule(const QJsonObject& request, QJsonObject* answer, QString* error);
 // then another run holding the lock (5), an interruption (4), failures (3), done (0).
 int worseExit(int a, int b);
 
-// The table counts of the module's answers ([ZCGZXJMXB, FGZXJB, KJSDSBGB]).
-QStringList tableNames();
+// Runs `one` for the session's agent, or with `allAgents` for each agent of the installation in
+// turn (the current one first; "agent=<code>" before each one's lines), and adds each agent's
+// object to the report with its "agent", "exitCode" and "result". A stop request ends the
+// command after that agent. With `allAgents` a last "result=" line tells how many agents' runs
+// were done. Returns the report's exit code (the most telling of the agents').
+int runForAgents(HostSession& session, bool allAgents, JsonReport& report,
+                 const std::function<AgentEnding(QJsonObject& agentJson)>& one, const QString& doneWord);
+
+// "ZCGZXJMXB=4 FGZXJB=1 KJSDSBGB=5": the tables of a plan's month with their value of `key`.
+QString tableCountsText(const QJsonArray& tables, const QString& key);
 
 } // namespace sjql::host

@@ -163,7 +163,6 @@ private:
     // The judging of a month's files left in the agent's year folder, as the backup judges them.
     // Empty action: no files, or files the database supersedes (they are replaced).
     bool judgeLeftovers(ClearMonthPlan& month, bool* judged);
-    QStringList existingArchives(const QString& year) const;
     void planSpace(ClearPlan& plan) const;
 
     const BackupJobSettings& m_settings;
@@ -230,22 +229,6 @@ bool ClearPlanner::precheck(ClearPlan& plan)
     return !(plan.asksConfirmation && m_options.declineWarnings);
 }
 
-QStringList ClearPlanner::existingArchives(const QString& year) const
-{
-    // The backup's own lookup: archive names differ only in their time stamp after the last "_".
-    QString prefix =
-        BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode, QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
-    prefix.truncate(prefix.lastIndexOf(QLatin1Char('_')) + 1);
-    QStringList found;
-    for (const QString& folder : {m_settings.backupDir, AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP")}) {
-        const QDir dir(folder);
-        if (!folder.isEmpty())
-            for (const QString& name : dir.entryList({prefix + QStringLiteral("*.zip")}, QDir::Files, QDir::Name))
-                found << dir.filePath(name);
-    }
-    return found;
-}
-
 bool ClearPlanner::judgeLeftovers(ClearMonthPlan& month, bool* judged)
 {
     *judged = false;
@@ -296,7 +279,7 @@ bool ClearPlanner::judgeLeftovers(ClearMonthPlan& month, bool* judged)
         month.dataBytes += QFileInfo(paths[i]).size();
     }
     month.action = QStringLiteral("adopt");
-    for (const QString& archive : existingArchives(month.period.left(4))) {
+    for (const QString& archive : ExistingYearArchives(m_settings, month.period.left(4))) {
         QString error;
         if (ArchiveHoldsFiles(archive, paths, ArchivePassword, ArchiveMembers::AtLeast, &error)) {
             month.action = QStringLiteral("already-archived");
