@@ -236,16 +236,10 @@ int runRestore(const CommandLine& cl)
     if (allAgents && !dryRun)
         return usageError(QStringLiteral("--all-agents goes with --dry-run only: an archive belongs to one agent"));
     // The same archive twice would be restored twice in one run: a wrong command line.
-    QStringList archives;
-    for (const QString& a : cl.positional) {
-        const QString path = QFileInfo(a).absoluteFilePath();
-        const QString same = QFileInfo(path).canonicalFilePath();
-        for (const QString& earlier : archives) {
-            if (earlier == path || (!same.isEmpty() && QFileInfo(earlier).canonicalFilePath() == same))
-                return usageError(QStringLiteral("archive %1 is named more than once").arg(a));
-        }
-        archives << path;
-    }
+    QString twice;
+    const QStringList archives = distinctArchivePaths(cl.positional, &twice);
+    if (archives.isEmpty())
+        return usageError(QStringLiteral("archive %1 is named more than once").arg(twice));
     JsonReport report(QStringLiteral("restore"), dryRun, cl.flag(QStringLiteral("json")));
     for (const QString& a : archives) {
         if (!QFileInfo(a).isFile()) {

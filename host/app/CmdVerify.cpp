@@ -20,16 +20,10 @@ int runVerify(const CommandLine& cl)
 {
     if (cl.positional.isEmpty())
         return usageError(QStringLiteral("请给出要检查的备份文件，例如 verify 2019.zip 2020.zip"));
-    QStringList archives;
-    for (const QString& a : cl.positional) {
-        const QString path = QFileInfo(a).absoluteFilePath();
-        const QString same = QFileInfo(path).canonicalFilePath();
-        for (const QString& earlier : archives) {
-            if (earlier == path || (!same.isEmpty() && QFileInfo(earlier).canonicalFilePath() == same))
-                return usageError(QStringLiteral("备份文件%1给了不止一次").arg(quotedPath(a)));
-        }
-        archives << path;
-    }
+    QString twice;
+    const QStringList archives = distinctArchivePaths(cl.positional, &twice);
+    if (archives.isEmpty())
+        return usageError(QStringLiteral("备份文件%1给了不止一次").arg(quotedPath(twice)));
     const bool json = cl.flag(QStringLiteral("json"));
     for (const QString& a : archives) {
         if (!QFileInfo(a).isFile())

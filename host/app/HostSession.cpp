@@ -16,6 +16,23 @@
 
 namespace sjql::host {
 
+QStringList distinctArchivePaths(const QStringList& arguments, QString* twice)
+{
+    QStringList archives;
+    for (const QString& a : arguments) {
+        const QString path = QFileInfo(a).absoluteFilePath();
+        const QString same = QFileInfo(path).canonicalFilePath();
+        for (const QString& earlier : archives) {
+            if (earlier == path || (!same.isEmpty() && QFileInfo(earlier).canonicalFilePath() == same)) {
+                *twice = a;
+                return {};
+            }
+        }
+        archives << path;
+    }
+    return archives;
+}
+
 QString moduleLibraryPath()
 {
     return hostLibraryDir() + QLatin1String(SJQL_MODULE_LIBRARY_NAME);

@@ -80,6 +80,10 @@ int failRun(const QString& message);
 // no ending (no run took place, or the window is gone) the command failed: failRun.
 int reportRunEnding(const QObject* form);
 
+// The archives of a command line as absolute paths, in order. Empty, with *twice set to the
+// argument as given, when one file is named twice (also through another path to it).
+QStringList distinctArchivePaths(const QStringList& arguments, QString* twice);
+
 // The module library in hostLibraryDir(): <bin>/libsjql.so in the build tree, lib/<arch>/sjql/ installed.
 QString moduleLibraryPath();
 
