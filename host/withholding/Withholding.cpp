@@ -19,9 +19,13 @@
 #include "hostapi/HostConnection.h"
 #include "hostapi/IITIterface.h"
 #include "hostapi/ModuleLib.h"
+#include "hostapi/MysqlNonBlocking.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <cstring>
 
@@ -123,6 +127,37 @@ bool run(QSqlQuery& q, const QString& sql, const QString& period, const QString&
     return q.exec();
 }
 
+// A month's deletion on MariaDB: the statement runs through the client library's non-blocking
+// calls, and while the server deletes (a large month takes a second or more) the calling thread's
+// pending events other than user input are processed every 50 ms, so the caller's window keeps
+// painting. True when it ran; false with *reason set.
+bool deleteOnMysql(MYSQL* mysql, const char* table, const QString& p, const QString& agent, QString* reason)
+{
+    auto quoted = [mysql](const QString& value) {
+        const QByteArray utf8 = value.toUtf8();
+        QByteArray out(utf8.size() * 2 + 1, Qt::Uninitialized);
+        out.resize(qsizetype(
+            mysql_real_escape_string(mysql, out.data(), utf8.constData(), static_cast<unsigned long>(utf8.size()))));
+        return '\'' + out + '\'';
+    };
+    const QByteArray sql =
+        QByteArray("delete from ") + table + " where FFYF=" + quoted(p) + " and KJYWRBM=" + quoted(agent);
+    const bool guiThread =
+        QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    QElapsedTimer since;
+    since.start();
+    const auto idle = [&] {
+        if (guiThread && since.elapsed() >= 50) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            since.restart();
+        }
+    };
+    if (sjql::mysqlnb::RunStatement(mysql, sql.constData(), static_cast<unsigned long>(sql.size()), idle) == 0)
+        return true;
+    *reason = QString::fromUtf8(mysql_error(mysql)).trimmed() + QStringLiteral(" QMYSQL: Unable to execute query");
+    return false;
+}
+
 // bCanClearDkdjData for a checked call: the month's status (see the table above).
 int canClear(HostConnection* conn, const QString& p, const QString& agent, char** result)
 {
@@ -186,10 +221,16 @@ int clearMonth(HostConnection* conn, const QString& p, const QString& agent, cha
         writeResult(result, QStringLiteral("开始事务失败：%1").arg(conn->lastError()));
         return kFailed;
     }
+    MYSQL* mysql = sjql::mysqlnb::HandleOf(conn->database());
     for (const char* table : kTables) {
-        if (!run(q, QStringLiteral("delete from %1 where FFYF=? and KJYWRBM=?").arg(QString::fromLatin1(table)), p,
-                 agent)) {
-            const QString reason = q.lastError().text();
+        QString reason;
+        const bool deleted =
+            mysql ? deleteOnMysql(mysql, table, p, agent, &reason)
+                  : run(q, QStringLiteral("delete from %1 where FFYF=? and KJYWRBM=?").arg(QString::fromLatin1(table)),
+                        p, agent);
+        if (!deleted) {
+            if (!mysql)
+                reason = q.lastError().text();
             q.finish();
             if (own)
                 conn->rollbackTrans();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "archive/CompressUnit.h"
 
+#include "archive/DeflateAhead.h"
+#include "archive/ZipErrors.h"
 #include "hostapi/Gbk.h"
 #include "support/EventPump.h"
 #include "support/PhaseObserver.h"
@@ -57,15 +59,6 @@ using MemberPtr = std::unique_ptr<zip_file_t, MemberCloser>;
 QString zipErrorText(zip_t* archive)
 {
     return QString::fromUtf8(zip_error_strerror(zip_get_error(archive)));
-}
-
-QString openErrorText(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&error));
-    zip_error_fini(&error);
-    return text;
 }
 
 // Passwords reach the cipher as the bytes a Windows installation would use (the ANSI code page).
@@ -133,10 +126,96 @@ bool writeAll(int fd, const char* data, qint64 size)
     return true;
 }
 
+// A member deflated ahead, handed to libzip as data already deflated: its stat names the method,
+// sizes and CRC, so libzip neither inflates nor deflates it again and only encrypts and writes it.
+struct DeflatedSource
+{
+    const DeflatedFile* file = nullptr;
+    zip_uint64_t offset = 0;
+    zip_error_t error{};
+};
+
+zip_int64_t deflatedSourceCallback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto* source = static_cast<DeflatedSource*>(state);
+    const DeflatedFile& file = *source->file;
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        source->offset = 0;
+        return 0;
+    case ZIP_SOURCE_READ: {
+        const zip_uint64_t left = file.compressed - source->offset;
+        const size_t want = size_t(length < left ? length : left);
+        ssize_t got = 0;
+        do
+            got = ::pread(file.fd, data, want, off_t(source->offset));
+        while (got < 0 && errno == EINTR);
+        if (got < 0 || (got == 0 && want > 0)) {
+            zip_error_set(&source->error, ZIP_ER_READ, got < 0 ? errno : EIO);
+            return -1;
+        }
+        source->offset += zip_uint64_t(got);
+        return zip_int64_t(got);
+    }
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        if (length < sizeof(zip_stat_t)) {
+            zip_error_set(&source->error, ZIP_ER_INVAL, 0);
+            return -1;
+        }
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_MTIME |
+                    ZIP_STAT_ENCRYPTION_METHOD;
+        st->size = file.size;
+        st->comp_size = file.compressed;
+        st->crc = file.crc;
+        st->comp_method = ZIP_CM_DEFLATE;
+        st->encryption_method = ZIP_EM_NONE;
+        st->mtime = file.mtime;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&source->error, data, length);
+    case ZIP_SOURCE_FREE:
+        zip_error_fini(&source->error);
+        delete source;
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SUPPORTS, -1);
+    default:
+        zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+// The member's data: deflated ahead when `ahead` has it, else the file itself.
+zip_source_t* memberSource(zip_t* archive, const QString& path, DeflateAhead* ahead)
+{
+    if (const DeflatedFile* file = ahead ? ahead->take(path) : nullptr) {
+        auto* state = new DeflatedSource;
+        state->file = file;
+        zip_error_init(&state->error);
+        if (zip_source_t* source = zip_source_function(archive, deflatedSourceCallback, state))
+            return source;
+        zip_error_fini(&state->error);
+        delete state;
+    }
+    return zip_source_file(archive, QFile::encodeName(path).constData(), 0, -1);
+}
+
 } // namespace
 
 bool CompressFiles(const QStringList& files, const QString& archivePath, const std::optional<QString>& password,
                    QString* error)
+{
+    return CompressFiles(files, archivePath, password, nullptr, error);
+}
+
+bool CompressFiles(const QStringList& files, const QString& archivePath, const std::optional<QString>& password,
+                   DeflateAhead* ahead, QString* error)
 {
     const PhaseTimer timer(Phase::Compressing);
     const QString label = archiveLabel(archivePath);
@@ -172,14 +251,14 @@ bool CompressFiles(const QStringList& files, const QString& archivePath, const s
     int openError = 0;
     ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_CREATE, &openError));
     if (!archive) {
-        setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, openErrorText(openError)));
+        setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, ZipOpenErrorText(openError)));
         return false;
     }
     const QByteArray secret = passwordBytes(password);
 
     for (const QString& source : sources) {
         const QByteArray memberName = QFileInfo(source).fileName().toUtf8();
-        zip_source_t* data = zip_source_file(archive.get(), QFile::encodeName(source).constData(), 0, -1);
+        zip_source_t* data = memberSource(archive.get(), source, ahead);
         if (!data) {
             setError(error, QStringLiteral("%1: file %2: %3").arg(label, source, zipErrorText(archive.get())));
             return false;
@@ -430,7 +509,7 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
     ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &openError));
     if (!archive) {
         return fail(UnpackProblem::Unreadable,
-                    QStringLiteral("%1: cannot be read: %2").arg(label, openErrorText(openError)));
+                    QStringLiteral("%1: cannot be read: %2").arg(label, ZipOpenErrorText(openError)));
     }
     const QByteArray secret = passwordBytes(password);
     if (password && zip_set_default_password(archive.get(), secret.constData()) != 0)

@@ -36,6 +36,13 @@ inline constexpr qint64 MaxCompressionRatio = 1000;
 [[nodiscard]] bool CompressFiles(const QStringList& files, const QString& archivePath,
                                  const std::optional<QString>& password, QString* error = nullptr);
 
+class DeflateAhead;
+
+// The same, taking the members that `ahead` has deflated already as they are (libzip only
+// encrypts and writes them); the others are deflated from their files. Same archive, same checks.
+[[nodiscard]] bool CompressFiles(const QStringList& files, const QString& archivePath,
+                                 const std::optional<QString>& password, DeflateAhead* ahead, QString* error);
+
 // The same for a file list given as the text of a string list: one path per line, lines separated
 // by CR LF (a lone LF is accepted too); a trailing line break adds no member.
 [[nodiscard]] bool CompressFiles(const QString& fileListText, const QString& archivePath,

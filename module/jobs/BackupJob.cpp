@@ -3,6 +3,7 @@
 
 #include "archive/ArchiveCheck.h"
 #include "archive/CompressUnit.h"
+#include "archive/DeflateAhead.h"
 #include "archive/FileUtils.h"
 #include "context/ErrorText.h"
 #include "context/ModuleContext.h"
@@ -133,6 +134,8 @@ BackupJob::BackupJob(BackupJobSettings settings, BackupJobCallbacks callbacks)
 {
     m_callbacks.processEvents = PumpOrDefault(m_callbacks.processEvents);
 }
+
+BackupJob::~BackupJob() = default;
 
 void BackupJob::progress(const QString& text)
 {
@@ -308,14 +311,14 @@ bool BackupJob::precheck()
     return confirmed;
 }
 
-QStringList BackupJob::existingArchives(const QString& year) const
+QStringList ExistingYearArchives(const BackupJobSettings& settings, const QString& year)
 {
     // Archive names differ only in their time stamp after the last "_".
     QString prefix =
-        BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode, QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+        BuildArchiveName(settings.hostAppCode, year, settings.agentCode, QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
     prefix.truncate(prefix.lastIndexOf(QLatin1Char('_')) + 1);
     QStringList found;
-    for (const QString& folder : {m_settings.backupDir, AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP")}) {
+    for (const QString& folder : {settings.backupDir, AddBackslash(settings.subAppDir) + QStringLiteral("TEMP")}) {
         if (folder.isEmpty())
             continue;
         const QDir dir(folder);
@@ -325,6 +328,11 @@ QStringList BackupJob::existingArchives(const QString& year) const
     return found;
 }
 
+QStringList BackupJob::existingArchives(const QString& year) const
+{
+    return ExistingYearArchives(m_settings, year);
+}
+
 BackupJob::YearEnd BackupJob::runYear(const QString& year)
 {
     QString records;
@@ -332,6 +340,8 @@ BackupJob::YearEnd BackupJob::runYear(const QString& year)
     const QString folder = yearFolder(m_agentDir, year);
     m_yearArchives.reset();
     m_alreadyArchived.clear();
+    if (m_deflate)
+        m_deflate->clear(); // what an earlier year left unpacked is not this year's
     takeOwnSharedLeftovers(year);
     if (!DirExists(folder))
         ForceDirs(folder);
@@ -436,6 +446,10 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     auto record = [&](const QString& flag) { records = AppendBackupRecord(records, flag, period, m_declarationId); };
     auto cleared = [&](const QStringList& paths) {
         archiveFiles << paths;
+        // The month's files are final: deflated for the archive on the helper thread meanwhile.
+        if (!m_deflate)
+            m_deflate = std::make_unique<DeflateAhead>();
+        m_deflate->add(paths);
         record(QStringLiteral("Y"));
         m_changed = true;
         ++m_monthsCleared;
@@ -623,13 +637,31 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
             AddBackslash(archiveFolder) + BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode);
         QString error;
         FaultPoint("packing", year);
-        if (!CompressFiles(archiveFiles, path, ArchivePassword, &error)) {
+        // Packing and its check touch only files: they run on a helper thread while the GUI
+        // thread processes events, with the members the helper deflated ahead.
+        enum class Packed
+        {
+            Written,
+            NotWritten,
+            CheckFailed
+        };
+        const Packed packed = RunBesideEvents(
+            [&] {
+                if (m_deflate)
+                    m_deflate->waitIdle();
+                if (!CompressFiles(archiveFiles, path, ArchivePassword, m_deflate.get(), &error))
+                    return Packed::NotWritten;
+                return VerifyBackupArchive(path, archiveFiles, ArchivePassword, &error) ? Packed::Written
+                                                                                        : Packed::CheckFailed;
+            },
+            m_callbacks.processEvents);
+        if (packed == Packed::NotWritten) {
             logError(year, ArchiveNotWrittenText(path, error));
             return QString();
         }
         // An archive that does not read back whole is no backup: it is removed and counts as a
         // failed packing, so the year's files stay where they are.
-        if (!VerifyBackupArchive(path, archiveFiles, ArchivePassword, &error)) {
+        if (packed == Packed::CheckFailed) {
             logError(year, ArchiveCheckFailedText(path, error));
             QFile::remove(path);
             return QString();
@@ -646,6 +678,9 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
         line = MsgArchivedFallback;
         archive = packInto(AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP"));
     }
+    // The deflated members are needed no more, whichever way the packing went.
+    if (m_deflate)
+        m_deflate->clear();
     if (archive.isEmpty()) {
         logError(year, MessageLine(MsgArchiveFailed, {year}));
         addLine(MsgArchiveFailed, {year});

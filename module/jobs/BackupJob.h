@@ -31,10 +31,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace sjql {
 
+class DeflateAhead;
 class TDispResultList;
 struct MonthRowsScan;
 
@@ -78,10 +80,14 @@ struct UnfinishedYear
 // looked at; any thread.
 [[nodiscard]] QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode);
 
+// Archives of `year` and the settings' agent already in the backup or fallback folder, by name.
+[[nodiscard]] QStringList ExistingYearArchives(const BackupJobSettings& settings, const QString& year);
+
 class BackupJob
 {
 public:
     BackupJob(BackupJobSettings settings, BackupJobCallbacks callbacks);
+    ~BackupJob();
 
     // Runs the whole operation. `operationText` and `itemProgress` are the progress item's in/out
     // values; result lines are appended to `results`. True when the run reached its end (every
@@ -170,6 +176,7 @@ private:
     QStringList m_onlyInWorkFolder;            // "2019年度…<folder>" for years whose cleared data were not packed
     std::optional<QStringList> m_yearArchives; // the current year's existing archives, looked up once
     QMap<QString, QStringList> m_alreadyArchived; // existing archive -> months found in it whole
+    std::unique_ptr<DeflateAhead> m_deflate;      // the cleared months' files, deflated for the archive
 };
 
 } // namespace sjql

@@ -883,6 +883,27 @@ QSqlDatabase databaseOf(const QSqlQuery& query)
     return {};
 }
 
+// Marks the columns the restore's builder of table kind `index` writes with its reading of them;
+// `missing` gets a builder column the plans lack.
+void markRestored(std::vector<ColumnPlan>* plans, int index, QString* missing)
+{
+    missing->clear();
+    for (const RestoreColumn& rc : RestoredColumns(index)) {
+        bool found = false;
+        for (ColumnPlan& p : *plans) {
+            if (p.name.compare(QLatin1String(rc.name), Qt::CaseInsensitive) == 0) {
+                p.restored = true;
+                p.reading = rc.reading;
+                p.decimals = rc.decimals;
+                found = true;
+                break;
+            }
+        }
+        if (!found && missing->isEmpty())
+            *missing = QLatin1String(rc.name);
+    }
+}
+
 // The plans of the selection's columns: types as the writer declares them from the schema, and
 // the restore's reading of each column its builder writes. `missing` gets a builder column the
 // selection lacks.
@@ -911,21 +932,7 @@ bool planSelection(const QSqlQuery& query, int index, std::vector<ColumnPlan>* p
         }
         plans->push_back(planFor(column));
     }
-    missing->clear();
-    for (const RestoreColumn& rc : RestoredColumns(index)) {
-        bool found = false;
-        for (ColumnPlan& p : *plans) {
-            if (p.name.compare(QLatin1String(rc.name), Qt::CaseInsensitive) == 0) {
-                p.restored = true;
-                p.reading = rc.reading;
-                p.decimals = rc.decimals;
-                found = true;
-                break;
-            }
-        }
-        if (!found && missing->isEmpty())
-            *missing = QLatin1String(rc.name);
-    }
+    markRestored(plans, index, missing);
     return true;
 }
 
@@ -1048,7 +1055,8 @@ MonthRowsScan ScanDatabaseMonth(int index, const QString& period, const QString&
     return scan;
 }
 
-MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period, const QString& agentCode)
+MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period, const QString& agentCode,
+                           DataFileCheck check)
 {
     MonthRowsScan scan;
     adtg::AdtgRecordset rs;
@@ -1060,6 +1068,10 @@ MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period
     std::vector<ColumnPlan> plans;
     for (int i = 0; i < count; ++i)
         plans.push_back(planFor(rs.column(i)));
+    const bool restorable = check == DataFileCheck::Restorable;
+    QString missing;
+    if (restorable)
+        markRestored(&plans, index, &missing);
     const std::vector<int> keys = keyIndexes(plans, index);
     const int agentColumn = rs.fieldIndex(u"KJYWRBM");
     const int periodColumn = rs.fieldIndex(u"FFYF");
@@ -1067,33 +1079,55 @@ MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period
     if ((agentColumn < 0 || periodColumn < 0) && rs.recordCount() > 0)
         scan.problem = QStringLiteral("%1中没有列%2，无法确认其行的扣缴义务人/所属期")
                            .arg(name, QLatin1String(agentColumn < 0 ? "KJYWRBM" : "FFYF"));
+    else if (!missing.isEmpty() && rs.recordCount() > 0)
+        scan.problem = QStringLiteral("%1中没有列%2，恢复时无法写回").arg(name, missing);
 
     static const QVariant kNull;
     RowEncoder encoder;
-    Facts facts;
+    std::vector<Facts> facts(static_cast<size_t>(count));
+    auto rowKey = [&] {
+        QStringList key;
+        for (int k : keys)
+            key << plans[size_t(k)].name + QLatin1Char('=') + shownValue(rs.field(k).toText());
+        return key.join(QLatin1Char(' '));
+    };
+    // The first value of the row the restore could not write back as it is; empty when none.
+    auto restoreProblemOfRow = [&] {
+        for (int i = 0; i < count; ++i) {
+            const ColumnPlan& plan = plans[size_t(i)];
+            auto shown = [&] { return shownValue(rs.field(i).toText()); };
+            const QString why = plan.restored ? restoreProblem(plan, facts[size_t(i)], shown)
+                                              : fileProblem(plan, facts[size_t(i)], shown);
+            if (!why.isEmpty())
+                return why;
+        }
+        return QString();
+    };
     scan.digests.reserve(size_t(rs.recordCount()));
     for (int row = 1; !rs.eof(); rs.moveNext(), ++row) {
         encoder.begin(count);
         for (int i = 0; i < count; ++i) {
             const adtg::AdtgField field = rs.field(i);
-            encoder.value(plans[size_t(i)], field.isNull() ? kNull : field.value(), &facts);
+            encoder.value(plans[size_t(i)], field.isNull() ? kNull : field.value(), &facts[size_t(i)]);
         }
         scan.digests.push_back(encoder.digest());
         if (!scan.problem.isEmpty() || agentColumn < 0 || periodColumn < 0)
             continue;
         const adtg::AdtgField agent = rs.field(agentColumn);
         const adtg::AdtgField month = rs.field(periodColumn);
-        if (!agent.isNull() && !month.isNull() && agent.toText() == agentCode && month.toText() == period)
+        if (agent.isNull() || month.isNull() || agent.toText() != agentCode || month.toText() != period) {
+            scan.problem =
+                QStringLiteral("%1第%2行（%3）的扣缴义务人/所属期（%4/%5）与本月（%6/%7）不符")
+                    .arg(name)
+                    .arg(row)
+                    .arg(rowKey(), agent.isNull() ? QStringLiteral("NULL") : shownValue(agent.toText()),
+                         month.isNull() ? QStringLiteral("NULL") : shownValue(month.toText()), agentCode, period);
             continue;
-        QStringList key;
-        for (int k : keys)
-            key << plans[size_t(k)].name + QLatin1Char('=') + shownValue(rs.field(k).toText());
-        scan.problem =
-            QStringLiteral("%1第%2行（%3）的扣缴义务人/所属期（%4/%5）与本月（%6/%7）不符")
-                .arg(name)
-                .arg(row)
-                .arg(key.join(QLatin1Char(' ')), agent.isNull() ? QStringLiteral("NULL") : shownValue(agent.toText()),
-                     month.isNull() ? QStringLiteral("NULL") : shownValue(month.toText()), agentCode, period);
+        }
+        if (!restorable)
+            continue;
+        if (const QString why = restoreProblemOfRow(); !why.isEmpty())
+            scan.problem = QStringLiteral("%1第%2行（%3）：%4").arg(name).arg(row).arg(rowKey(), why);
     }
     scan.ok = true;
     return scan;

@@ -53,10 +53,19 @@ struct MonthRowsScan
 [[nodiscard]] MonthRowsScan ScanDatabaseMonth(int index, const QString& period, const QString& agentCode,
                                               const std::function<void()>& pump = {});
 
+// What ScanDataFile checks besides reading the rows.
+enum class DataFileCheck
+{
+    Identity,   // every row's KJYWRBM and FFYF
+    Restorable, // that, and every value the restore's builder writes can be written back as it is
+};
+
 // Reads a backup data file of table kind `index` and digests its rows; `problem` names the first
-// row whose KJYWRBM is not `agentCode` or whose FFYF is not `period`.
+// row whose KJYWRBM is not `agentCode` or whose FFYF is not `period` (and, with
+// DataFileCheck::Restorable, the first value the restore could not write back unchanged, or a
+// column its builder needs that the file lacks).
 [[nodiscard]] MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period,
-                                         const QString& agentCode);
+                                         const QString& agentCode, DataFileCheck check = DataFileCheck::Identity);
 
 // True when every digest of `part` is in `whole`, as often as it occurs in `part` (multisets).
 [[nodiscard]] bool DigestsContained(std::vector<RowDigest> part, std::vector<RowDigest> whole);

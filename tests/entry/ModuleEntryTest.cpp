@@ -205,19 +205,37 @@ QStringList definedDynamicSymbols(const QString& path, QString* error)
     return {};
 }
 
-// The library defines exactly one dynamic symbol, its entry: no helper of the module can be
-// reached, or clash with one of the host, from outside. The toolchain adds nothing here (no
-// _init, _fini or version symbols are defined in the dynamic table).
-TEST_F(ModuleEntryTest, TheLibraryExportsOnlyItsEntry)
+// The library defines exactly two dynamic symbols, its entries (the window's and the scripted
+// tools'): no helper of the module can be reached, or clash with one of the host, from outside. The
+// toolchain adds nothing here (no _init, _fini or version symbols are defined in the dynamic table).
+TEST_F(ModuleEntryTest, TheLibraryExportsOnlyItsEntries)
 {
     QString error;
     const QStringList exported =
         definedDynamicSymbols(QStringLiteral(SJQL_BINARY_DIR "/bin/" SJQL_MODULE_LIBRARY_NAME), &error);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
-    EXPECT_EQ(exported.join(QLatin1Char(' ')).toStdString(), SJQL_MODULE_ENTRY_NAME);
+    EXPECT_EQ(exported.join(QLatin1Char(' ')).toStdString(), SJQL_MODULE_ENTRY_NAME " " SJQL_TOOL_ENTRY_NAME);
     // Another library of the build, to show that the reader does see more than one symbol.
     const QStringList services = definedDynamicSymbols(QStringLiteral(SJQL_BINARY_DIR "/bin/libModuleLib.so"), &error);
     EXPECT_TRUE(services.contains(QStringLiteral("SetSkinSchemeCtrls"))) << services.size();
+}
+
+// The scripted tools' entry answers a request it does not know, or one that is no JSON, with exit 2
+// and a message, never with a crash.
+TEST_F(ModuleEntryTest, TheToolEntryRefusesUnknownRequests)
+{
+    auto run = reinterpret_cast<SjqlRunToolProc>(library->resolve(SJQL_TOOL_ENTRY_NAME));
+    ASSERT_NE(run, nullptr);
+    QStringList notes;
+    const SjqlToolOutput collect = [](void* context, int channel, const char* text) {
+        if (channel == SJQL_TOOL_NOTE)
+            static_cast<QStringList*>(context)->append(QString::fromUtf8(text));
+    };
+    EXPECT_EQ(run("{\"command\":\"nothing-such\"}", collect, &notes), 2);
+    EXPECT_EQ(run("not json", collect, &notes), 2);
+    EXPECT_EQ(run(nullptr, collect, &notes), 2);
+    EXPECT_EQ(run("{\"command\":\"verify\",\"archives\":[]}", collect, &notes), 2);
+    EXPECT_EQ(notes.size(), 4);
 }
 
 TEST_F(ModuleEntryTest, EmbeddedWindowFillsTheContainerAndAnnouncesItself)
