@@ -103,7 +103,7 @@ Tfrm_MainFrame::Tfrm_MainFrame(Installation& installation, QWidget* parent)
     m_headerInfo = new QLabel(m_header);
     // In a narrow frame the agent, period and database wrap onto more lines instead of running into
     // the product name.
-    m_headerInfo->setTextFormat(Qt::RichText);
+    m_headerInfo->setTextFormat(Qt::PlainText);
     m_headerInfo->setWordWrap(true);
     m_headerInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_headerInfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -203,12 +203,20 @@ Tfrm_MainFrame::~Tfrm_MainFrame()
 void Tfrm_MainFrame::updateHeader()
 {
     const HostConfig& c = m_installation.config;
-    // Each item stays whole on its line; a narrow frame breaks only between the items.
+    // Each item stays whole on its line (word joiners between its characters: Chinese text may
+    // otherwise break anywhere); a narrow frame breaks only at the blanks between the items.
     const auto item = [](const QString& name, const QString& value) {
-        return QStringLiteral("<span style=\"white-space:nowrap\">%1：%2</span>").arg(name, value.toHtmlEscaped());
+        const QString text = name + QStringLiteral("：") + value;
+        QString joined;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (i > 0 && !text.at(i).isLowSurrogate())
+                joined += QChar(0x2060);
+            joined += text.at(i);
+        }
+        return joined;
     };
-    m_headerInfo->setText(item(QStringLiteral("扣缴义务人"), c.agentCode) + QStringLiteral("&nbsp;&nbsp;&nbsp; ") +
-                          item(QStringLiteral("所属期"), c.period) + QStringLiteral("&nbsp;&nbsp;&nbsp; ") +
+    m_headerInfo->setText(item(QStringLiteral("扣缴义务人"), c.agentCode) + QStringLiteral("    ") +
+                          item(QStringLiteral("所属期"), c.period) + QStringLiteral("    ") +
                           item(QStringLiteral("数据库"), c.dbType));
     m_header->setStyleSheet(QStringLiteral("#pnlTopBar { background: %1; } #pnlTopBar QLabel { color: white; }")
                                 .arg(colourName(state().topBarColor)));
