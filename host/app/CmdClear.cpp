@@ -9,6 +9,7 @@
 #include "HostSession.h"
 #include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
+#include "hostapi/FileModes.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
 
@@ -147,7 +148,7 @@ int runClear(const CommandLine& cl)
     // A backup folder chosen earlier by the user is kept in the per-user settings.
     if (cl.has(QStringLiteral("backup-dir"))) {
         const QString folder = QFileInfo(cl.value(QStringLiteral("backup-dir"))).absoluteFilePath();
-        QDir().mkpath(folder);
+        MakeOwnerOnlyPath(folder);
         WriteIniValueString(toGbk(subAppUserConfigFile(state().curSubAppCode)).constData(), "SysConfig", "BFPATH",
                             toGbk(folder).constData());
     }

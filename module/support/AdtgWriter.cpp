@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "support/AdtgWriter.h"
 
+#include "hostapi/FileModes.h"
 #include "support/AdtgDetail.h"
 #include "support/BesideEvents.h"
 #include "support/MysqlTextRows.h"
@@ -579,7 +580,7 @@ bool AdtgWriter::save(const QString& path, const std::function<void()>& pump)
     if (!isValid())
         return false;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!OpenOwnerOnly(file)) { // a month's rows: personal data
         m_error = QStringLiteral("%1: cannot create: %2").arg(path, file.errorString());
         return false;
     }
