@@ -7,6 +7,7 @@
 // While the run goes on, the progress window's operation and position are shown on stderr.
 #include "Commands.h"
 #include "HostSession.h"
+#include "PasswordFile.h"
 #include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
 #include "hostapi/FileModes.h"
@@ -139,6 +140,9 @@ int runClear(const CommandLine& cl)
     QString error;
     if (!parseYears(cl.value(QStringLiteral("years")), &years, &error))
         return usageError(error);
+    std::optional<QString> password;
+    if (!passwordFromCommandLine(cl, &password, &error))
+        return failRun(error);
 
     HostSession session;
     if (!session.start(cl, &error))
@@ -152,6 +156,9 @@ int runClear(const CommandLine& cl)
         WriteIniValueString(toGbk(subAppUserConfigFile(state().curSubAppCode)).constData(), "SysConfig", "BFPATH",
                             toGbk(folder).constData());
     }
+
+    // With a password file this run makes AES-256 archives; the user's setting is restored after.
+    const StrongModeForRun strongMode(password.has_value());
 
     // Host message boxes: the confirmation question is answered yes, every box is printed.
     QWidget* form = session.openScriptedModule(&error);
@@ -187,11 +194,14 @@ int runClear(const CommandLine& cl)
     const QPointer<QWidget> window(form);
     forgetRunEnding(form);
     DialogAnswerer answerer(cl.flag(QStringLiteral("decline-warnings")));
+    const PasswordAnswerer passwordAnswerer(password);
     ProgressReporter progress(ProgressReporter::styleFor(cl));
     progress.followProgressWindow();
     clickWidget(clearButton);
     settle(100);
     progress.finish();
+    if (passwordAnswerer.problem())
+        return failRun(*passwordAnswerer.problem());
 
     for (const QString& line : answerer.warnings)
         printValue(QStringLiteral("warning"), line);
@@ -208,10 +218,14 @@ int runClear(const CommandLine& cl)
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("clear"),
-    .usage = QStringLiteral("--home DIR --years 2019,2020 [--backup-dir DIR] [--decline-warnings] [--quiet]"),
+    .usage = QStringLiteral(
+        "--home DIR --years 2019,2020 [--backup-dir DIR] [--password-file FILE] [--decline-warnings] [--quiet]"),
     .summary =
         QStringLiteral("通过模块窗口备份并清理指定年度的数据（自动回答窗口的对话框），输出结果行和写出的备份文件"),
-    .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir")},
+    .details = QStringLiteral(
+        "--password-file FILE：本次备份文件用 AES-256 加密，密码是文件的第一行（文件权限须为 600）；\n"
+        "恢复这些备份文件时需要同一个密码。不给出时按用户的设置（默认：与各版本通用的加密）。"),
+    .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir"), QStringLiteral("password-file")},
     .flagOptions = {QStringLiteral("decline-warnings"), QStringLiteral("quiet")},
     .maxPositional = 0,
     .gui = true,

@@ -7,6 +7,7 @@
 // the progress window's operation and position are shown on stderr.
 #include "Commands.h"
 #include "HostSession.h"
+#include "PasswordFile.h"
 #include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
 
@@ -92,8 +93,11 @@ int runRestore(const CommandLine& cl)
             return failRun(QStringLiteral("archive %1 does not exist").arg(a));
     }
 
-    HostSession session;
     QString error;
+    std::optional<QString> password;
+    if (!passwordFromCommandLine(cl, &password, &error))
+        return failRun(error);
+    HostSession session;
     if (!session.start(cl, &error))
         return failRun(error);
     session.stopOnSignals();
@@ -108,11 +112,14 @@ int runRestore(const CommandLine& cl)
     const QPointer<QWidget> window(form);
     forgetRunEnding(form);
     RestoreAnswerer answerer(archives);
+    const PasswordAnswerer passwordAnswerer(password);
     ProgressReporter progress(ProgressReporter::styleFor(cl));
     progress.followProgressWindow();
     clickWidget(restoreButton);
     settle(100);
     progress.finish();
+    if (passwordAnswerer.problem())
+        return failRun(*passwordAnswerer.problem());
     if (!answerer.chose)
         return failRun(QStringLiteral("the restore button showed no open dialog"));
     for (const QString& line : answerer.results)
@@ -124,8 +131,11 @@ int runRestore(const CommandLine& cl)
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("restore"),
-    .usage = QStringLiteral("--home DIR [--quiet] ARCHIVE..."),
+    .usage = QStringLiteral("--home DIR [--password-file FILE] [--quiet] ARCHIVE..."),
     .summary = QStringLiteral("通过模块窗口恢复备份文件（在窗口的打开对话框中选中它们），输出结果行"),
+    .details =
+        QStringLiteral("--password-file FILE：AES-256 加密的备份文件的密码，为文件的第一行（文件权限须为 600）。"),
+    .valueOptions = {QStringLiteral("password-file")},
     .flagOptions = {QStringLiteral("quiet")},
     .maxPositional = -1,
     .gui = true,

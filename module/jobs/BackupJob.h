@@ -21,6 +21,7 @@
 // asks it to, and tells how it ended (outcome()).
 #pragma once
 
+#include "archive/CompressUnit.h"
 #include "db/Compaction.h"
 #include "jobs/Messages.h"
 #include "jobs/RunOutcome.h"
@@ -43,12 +44,13 @@ struct MonthRowsScan;
 // Everything the run needs to know, taken from the window and the module context when it starts.
 struct BackupJobSettings
 {
-    QString agentCode;   // GetAgentCode
-    QString hostAppCode; // GetHostAppCode: "03" names the withholding client's archives
-    QString backupDir;   // the backup folder text of the window (edtBFLJ)
-    QString workDir;     // FWorkDir: each year's files are gathered in workDir/<agent folder>/<year>/
-    QString subAppDir;   // the module's sub-application folder; fallback archives go to its TEMP/
-    QStringList years;   // chosen years, four characters each, in the order of the year boxes
+    QString agentCode;            // GetAgentCode
+    QString hostAppCode;          // GetHostAppCode: "03" names the withholding client's archives
+    QString backupDir;            // the backup folder text of the window (edtBFLJ)
+    QString workDir;              // FWorkDir: each year's files are gathered in workDir/<agent folder>/<year>/
+    QString subAppDir;            // the module's sub-application folder; fallback archives go to its TEMP/
+    QStringList years;            // chosen years, four characters each, in the order of the year boxes
+    ArchiveProtection protection; // the archives' cipher and password: the default, or AES-256
 };
 
 struct BackupJobCallbacks

@@ -29,6 +29,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace sjql {
 
@@ -39,6 +40,8 @@ struct RestoreSettings
     QString backupFolder; // the window's backup folder text; created when missing
     QString agentCode;    // GetAgentCode()
     QString hostAppCode;  // GetHostAppCode()
+    // The password of AES-256 archives (the strong mode); the default archives open without it.
+    std::optional<QString> strongPassword;
 };
 
 class RestoreJob
