@@ -2,6 +2,7 @@
 #include "archive/CompressUnit.h"
 
 #include "archive/DeflateAhead.h"
+#include "archive/ZipErrors.h"
 #include "hostapi/FileModes.h"
 #include "hostapi/Gbk.h"
 #include "support/EventPump.h"
@@ -59,15 +60,6 @@ using MemberPtr = std::unique_ptr<zip_file_t, MemberCloser>;
 QString zipErrorText(zip_t* archive)
 {
     return QString::fromUtf8(zip_error_strerror(zip_get_error(archive)));
-}
-
-QString openErrorText(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&error));
-    zip_error_fini(&error);
-    return text;
 }
 
 QString archiveLabel(const QString& archivePath)
@@ -262,7 +254,7 @@ bool CompressFiles(const QStringList& files, const QString& archivePath, const A
     int openError = 0;
     ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_CREATE, &openError));
     if (!archive) {
-        setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, openErrorText(openError)));
+        setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, ZipOpenErrorText(openError)));
         return false;
     }
     const int method = protection.cipher == ArchiveCipher::Aes256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
@@ -539,7 +531,7 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
     ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &openError));
     if (!archive) {
         return fail(UnpackProblem::Unreadable,
-                    QStringLiteral("%1: cannot be read: %2").arg(label, openErrorText(openError)));
+                    QStringLiteral("%1: cannot be read: %2").arg(label, ZipOpenErrorText(openError)));
     }
     const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     if (options.maxEntries > 0 && count > options.maxEntries) {
