@@ -44,6 +44,8 @@ bool DirExists(const QString& path)
 ScopedFileRemoval::~ScopedFileRemoval()
 {
     QFile::remove(m_path);
+    if (m_folderIfEmpty)
+        QDir().rmdir(QFileInfo(m_path).absolutePath()); // fails, as it should, while anything is in it
 }
 
 bool ForceDirs(const QString& path)

@@ -18,17 +18,20 @@ namespace sjql {
 [[nodiscard]] bool DirExists(const QString& path);
 
 // Removes a file when the scope ends, however it is left: for plain copies of secrets that must not
-// outlive their reading.
+// outlive their reading. With `folderIfEmpty` its folder goes too when nothing else is left in it.
 class ScopedFileRemoval
 {
 public:
-    explicit ScopedFileRemoval(QString path) : m_path(std::move(path)) {}
+    explicit ScopedFileRemoval(QString path, bool folderIfEmpty = false)
+        : m_path(std::move(path)), m_folderIfEmpty(folderIfEmpty)
+    {}
     ~ScopedFileRemoval();
     ScopedFileRemoval(const ScopedFileRemoval&) = delete;
     ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
 
 private:
     QString m_path;
+    bool m_folderIfEmpty = false;
 };
 
 // Creates `path` and every missing parent, parents first, each new folder owner-only (0700);

@@ -44,13 +44,14 @@ struct MonthRowsScan;
 // Everything the run needs to know, taken from the window and the module context when it starts.
 struct BackupJobSettings
 {
-    QString agentCode;            // GetAgentCode
-    QString hostAppCode;          // GetHostAppCode: "03" names the withholding client's archives
-    QString backupDir;            // the backup folder text of the window (edtBFLJ)
-    QString workDir;              // FWorkDir: each year's files are gathered in workDir/<agent folder>/<year>/
-    QString subAppDir;            // the module's sub-application folder; fallback archives go to its TEMP/
-    QStringList years;            // chosen years, four characters each, in the order of the year boxes
-    ArchiveProtection protection; // the archives' cipher and password: the default, or AES-256
+    QString agentCode;   // GetAgentCode
+    QString hostAppCode; // GetHostAppCode: "03" names the withholding client's archives
+    QString backupDir;   // the backup folder text of the window (edtBFLJ)
+    QString workDir;     // FWorkDir: each year's files are gathered in workDir/<agent folder>/<year>/
+    QString subAppDir;   // the module's sub-application folder; fallback archives go to its TEMP/
+    QStringList years;   // chosen years, four characters each, in the order of the year boxes
+    // The archives' cipher and password: the default every installation reads, or AES-256.
+    ArchiveProtection protection;
 };
 
 struct BackupJobCallbacks

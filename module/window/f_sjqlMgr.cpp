@@ -558,9 +558,10 @@ bool TfrmsjqlMgr::ReadEncryptedIniInteger(const QString& file, const QString& se
     // The decryption library does not create folders: make sure the temp folder is there.
     sjql::ForceDirs(tempDir);
     // The plain copy of the host's settings lives only while it is read, also when decrypting or
-    // reading fails; one an earlier version left behind goes now.
+    // reading fails; one an earlier version left behind goes now. The temp folder goes with it when
+    // nothing else is there.
     QFile::remove(destination);
-    const sjql::ScopedFileRemoval plainCopy(destination);
+    const sjql::ScopedFileRemoval plainCopy(destination, true);
     const QByteArray target = toGbk(destination);
     if (!FDecryptFile(source.constData(), target.constData(), kSysConfigPassword, 0))
         return false;
