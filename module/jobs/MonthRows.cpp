@@ -337,37 +337,13 @@ template <typename Char> bool parseInteger(const Char* p, qsizetype n, Magnitude
     return parseDecimal(p, n, m, negative, &places) && places == 0;
 }
 
-inline bool digitsAt(QStringView s, qsizetype at, int count, int* value)
-{
-    int v = 0;
-    for (int i = 0; i < count; ++i) {
-        const char16_t c = s[at + i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        v = v * 10 + (c - u'0');
-    }
-    *value = v;
-    return true;
-}
-
 // "yyyy-MM-dd" and "yyyy-MM-dd hh:mm:ss" read without building a date-time object; other texts
 // go the writer's way (ISO forms with 'T', milliseconds, ...). False when the text is no date.
 bool parseDateText(QStringView text, bool bareTime, QDate* date, int* msecs)
 {
+    if (adtg::detail::parsePlainDateText(text, date, msecs))
+        return true;
     const QStringView t = text.trimmed();
-    int y, mo, d, h = 0, mi = 0, s = 0;
-    const bool shortForm = t.size() == 10;
-    const bool longForm = t.size() == 19 && t[10] == u' ' && t[13] == u':' && t[16] == u':';
-    if ((shortForm || longForm) && t[4] == u'-' && t[7] == u'-' && digitsAt(t, 0, 4, &y) && digitsAt(t, 5, 2, &mo) &&
-        digitsAt(t, 8, 2, &d) &&
-        (shortForm || (digitsAt(t, 11, 2, &h) && digitsAt(t, 14, 2, &mi) && digitsAt(t, 17, 2, &s)))) {
-        const QDate day(y, mo, d);
-        if (day.isValid() && h < 24 && mi < 60 && s < 60) {
-            *date = day;
-            *msecs = ((h * 60 + mi) * 60 + s) * 1000;
-            return true;
-        }
-    }
     const QString whole = t.toString();
     QDateTime dt = adtg::detail::parseDateTimeText(whole);
     if (!dt.isValid() && bareTime) {

@@ -306,32 +306,11 @@ bool widenAscii(QByteArrayView bytes, char16_t (&buffer)[64], QStringView* out)
 // parseDateTimeText() reads from it; false for every other text (read the general way).
 bool oleDateOfPlainText(QStringView t, double* result)
 {
-    t = t.trimmed();
-    const bool shortForm = t.size() == 10;
-    const bool longForm = t.size() == 19 && t[10] == u' ' && t[13] == u':' && t[16] == u':';
-    if (!(shortForm || longForm) || t[4] != u'-' || t[7] != u'-')
+    QDate date;
+    int msecs = 0;
+    if (!detail::parsePlainDateText(t, &date, &msecs))
         return false;
-    auto digits = [&](qsizetype at, int count, int* value) {
-        int v = 0;
-        for (int i = 0; i < count; ++i) {
-            const char16_t ch = t[at + i].unicode();
-            if (ch < u'0' || ch > u'9')
-                return false;
-            v = v * 10 + (ch - u'0');
-        }
-        *value = v;
-        return true;
-    };
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
-    if (!digits(0, 4, &y) || !digits(5, 2, &mo) || !digits(8, 2, &d))
-        return false;
-    if (longForm &&
-        (!digits(11, 2, &h) || !digits(14, 2, &mi) || !digits(17, 2, &sec) || h > 23 || mi > 59 || sec > 59))
-        return false;
-    const QDate date(y, mo, d);
-    if (!date.isValid())
-        return false;
-    *result = detail::toOleDate(detail::plainDateTime(date, QTime(h, mi, sec)));
+    *result = detail::toOleDate(detail::plainDateTime(date, QTime::fromMSecsSinceStartOfDay(msecs)));
     return true;
 }
 
@@ -684,30 +663,12 @@ bool AdtgWriter::encodeValue(const AdtgColumn& c, const ValueView& v, QByteArray
 
 bool AdtgWriter::addRow(const QVariantList& values)
 {
-    if (!isValid())
-        return false;
-    if (values.size() != static_cast<qsizetype>(m_columns.size())) {
-        m_error = QStringLiteral("row %1 has %2 values for %3 columns")
-                      .arg(m_rowCount + 1)
-                      .arg(values.size())
-                      .arg(m_columns.size());
-        return false;
-    }
-    return addRowOf([&](size_t i) -> const QVariant& { return values[static_cast<qsizetype>(i)]; });
+    return addRowOf(values.size(), [&](size_t i) -> const QVariant& { return values[static_cast<qsizetype>(i)]; });
 }
 
 bool AdtgWriter::addRow(const SelectedRows& rows)
 {
-    if (!isValid())
-        return false;
-    if (rows.columnCount() != static_cast<int>(m_columns.size())) {
-        m_error = QStringLiteral("row %1 has %2 values for %3 columns")
-                      .arg(m_rowCount + 1)
-                      .arg(rows.columnCount())
-                      .arg(m_columns.size());
-        return false;
-    }
-    return addRowOf([&](size_t i) { return rows.value(static_cast<int>(i)); });
+    return addRowOf(rows.columnCount(), [&](size_t i) { return rows.value(static_cast<int>(i)); });
 }
 
 namespace {
@@ -724,8 +685,15 @@ bool isNullValue(const ValueView& v)
 
 } // namespace
 
-template <typename ValueAt> bool AdtgWriter::addRowOf(ValueAt valueAt)
+template <typename ValueAt> bool AdtgWriter::addRowOf(qsizetype count, ValueAt valueAt)
 {
+    if (!isValid())
+        return false;
+    if (count != static_cast<qsizetype>(m_columns.size())) {
+        m_error =
+            QStringLiteral("row %1 has %2 values for %3 columns").arg(m_rowCount + 1).arg(count).arg(m_columns.size());
+        return false;
+    }
     // Presence map: one bit per nullable column, most significant first, unused bits set.
     int nullableCount = 0;
     for (const AdtgColumn& c : m_columns)

@@ -61,7 +61,7 @@ public:
 private:
     // Everything before the rows: header, result descriptor, column descriptors.
     QByteArray headerBytes() const;
-    template <typename ValueAt> bool addRowOf(ValueAt valueAt);
+    template <typename ValueAt> bool addRowOf(qsizetype count, ValueAt valueAt);
     bool encodeValue(const AdtgColumn& column, const QVariant& value, QByteArray* out);
     bool encodeValue(const AdtgColumn& column, const ValueView& value, QByteArray* out);
     bool valueError(const AdtgColumn& column, const QVariant& value, const QString& why);
