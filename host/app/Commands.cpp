@@ -2,6 +2,7 @@
 #include "Commands.h"
 
 #include <QDir>
+#include <QJsonDocument>
 
 #include <cstdio>
 
@@ -19,6 +20,12 @@ QString& currentCommand()
 {
     static QString name;
     return name;
+}
+
+bool& linesToStderr()
+{
+    static bool toStderr = false;
+    return toStderr;
 }
 
 } // namespace
@@ -51,11 +58,24 @@ const std::vector<Command>& commands()
     return table();
 }
 
+void setLinesToStderr(bool toStderr)
+{
+    linesToStderr() = toStderr;
+}
+
 void printLine(const QString& line)
 {
+    FILE* out = linesToStderr() ? stderr : stdout;
     const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+}
+
+void printJson(const QJsonObject& document)
+{
+    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 

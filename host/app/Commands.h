@@ -7,6 +7,7 @@
 // remarks, progress) go to stderr in Chinese, like the rest of the host. A failure exits non-zero.
 #pragma once
 
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -64,6 +65,11 @@ inline constexpr int kExitUsage = 2;
 // the progress of a long run).
 void printLine(const QString& line);
 void printValue(const QString& name, const QString& value);
+// With --json stdout carries the one JSON document alone: from then on printLine and printValue
+// write their lines to stderr.
+void setLinesToStderr(bool toStderr);
+// One JSON document on stdout (indented, UTF-8), whatever setLinesToStderr says.
+void printJson(const QJsonObject& document);
 int fail(const QString& message);
 int usageError(const QString& message);
 void note(const QString& message);

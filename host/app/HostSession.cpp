@@ -67,6 +67,8 @@ bool HostSession::start(const CommandLine& cl, QString* error)
     m_installation = std::make_unique<Installation>(cl.value(QStringLiteral("home"), Installation::defaultHome()));
     if (!m_installation->load(error))
         return false;
+    if (!applyAgentOption(cl, *m_installation, error))
+        return false;
     if (!m_installation->openConnection(error)) {
         *error = QStringLiteral("无法打开宿主数据库（%1）").arg(*error);
         return false;
@@ -77,6 +79,55 @@ bool HostSession::start(const CommandLine& cl, QString* error)
     if (!m_frame->loadModule(moduleLibraryPath(), error))
         return false;
     settle(50);
+    return true;
+}
+
+QStringList installationAgents(const Installation& installation)
+{
+    QStringList codes{installation.config.agentCode};
+    for (const QString& code : installation.config.agentCodes) {
+        if (!codes.contains(code))
+            codes << code;
+    }
+    return codes;
+}
+
+bool applyAgentOption(const CommandLine& cl, Installation& installation, QString* error)
+{
+    if (!cl.has(QStringLiteral("agent")))
+        return true;
+    const QString code = cl.value(QStringLiteral("agent"));
+    const QStringList known = installationAgents(installation);
+    if (!known.contains(code)) {
+        *error = QStringLiteral("“%1”不是此安装的扣缴义务人（有：%2）").arg(code, known.join(QLatin1Char(',')));
+        return false;
+    }
+    installation.config.agentCode = code;
+    return true;
+}
+
+QStringList HostSession::agents() const
+{
+    return installationAgents(*m_installation);
+}
+
+QString HostSession::agent() const
+{
+    return m_installation->config.agentCode;
+}
+
+bool HostSession::switchAgent(const QString& code, QString* error)
+{
+    if (!agents().contains(code)) {
+        *error = QStringLiteral("“%1”不是此安装的扣缴义务人").arg(code);
+        return false;
+    }
+    if (code == agent())
+        return true;
+    m_frame->closeAllModules();
+    settle(50);
+    m_installation->config.agentCode = code;
+    m_installation->publish(m_frame.get(), m_frame.get());
     return true;
 }
 

@@ -23,8 +23,19 @@ public:
     ~HostSession(); // closes the module windows, then the frame, then the connection
 
     // Loads the installation of --home, opens its database, shows the main frame and loads the
-    // module. False with *error set (the message names what failed and how to fix it).
+    // module. False with *error set (the message names what failed and how to fix it). With
+    // --agent CODE the module works for that agent of the installation instead of the current one
+    // (host.ini is not changed).
     bool start(const CommandLine& cl, QString* error);
+
+    // The agents of the installation, the current one first.
+    QStringList agents() const;
+    // The agent the module is given now (QVR_KJYWRBM).
+    QString agent() const;
+    // Makes `code`, an agent of the installation, the one the module works for: the module's
+    // windows are closed and the value object published anew. host.ini is not changed. False with
+    // *error set for a code the installation does not know.
+    bool switchAgent(const QString& code, QString* error);
 
     Installation* installation() const { return m_installation.get(); }
     Tfrm_MainFrame* frame() const { return m_frame.get(); }
@@ -49,6 +60,12 @@ private:
     std::unique_ptr<Installation> m_installation;
     std::unique_ptr<Tfrm_MainFrame> m_frame;
 };
+
+// The agents of a loaded installation, the current one first.
+QStringList installationAgents(const Installation& installation);
+// With --agent CODE: makes CODE, an agent of the installation, the current one in memory (host.ini
+// is not changed). False with *error set for a code the installation does not know.
+bool applyAgentOption(const CommandLine& cl, Installation& installation, QString* error);
 
 // Clears what the module window tells of an earlier run, before a new one starts.
 void forgetRunEnding(QObject* form);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "archive/ArchiveMembers.h"
 
+#include "archive/ZipErrors.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -16,15 +18,6 @@ struct ArchiveCloser
 {
     void operator()(zip_t* archive) const { zip_discard(archive); }
 };
-
-QString openErrorText(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&error));
-    zip_error_fini(&error);
-    return text;
-}
 
 } // namespace
 
@@ -43,7 +36,7 @@ bool ListArchiveMembers(const QString& archivePath, QList<ArchiveMember>* member
     std::unique_ptr<zip_t, ArchiveCloser> archive(
         zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &openError));
     if (!archive)
-        return failed(QStringLiteral("%1: cannot be read: %2").arg(label, openErrorText(openError)));
+        return failed(QStringLiteral("%1: cannot be read: %2").arg(label, ZipOpenErrorText(openError)));
     const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);

@@ -2,6 +2,7 @@
 #include "archive/CompressUnit.h"
 
 #include "archive/DeflateAhead.h"
+#include "archive/ZipErrors.h"
 #include "hostapi/Gbk.h"
 #include "support/EventPump.h"
 #include "support/PhaseObserver.h"
@@ -58,15 +59,6 @@ using MemberPtr = std::unique_ptr<zip_file_t, MemberCloser>;
 QString zipErrorText(zip_t* archive)
 {
     return QString::fromUtf8(zip_error_strerror(zip_get_error(archive)));
-}
-
-QString openErrorText(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&error));
-    zip_error_fini(&error);
-    return text;
 }
 
 // Passwords reach the cipher as the bytes a Windows installation would use (the ANSI code page).
@@ -259,7 +251,7 @@ bool CompressFiles(const QStringList& files, const QString& archivePath, const s
     int openError = 0;
     ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_CREATE, &openError));
     if (!archive) {
-        setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, openErrorText(openError)));
+        setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, ZipOpenErrorText(openError)));
         return false;
     }
     const QByteArray secret = passwordBytes(password);
@@ -517,7 +509,7 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
     ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &openError));
     if (!archive) {
         return fail(UnpackProblem::Unreadable,
-                    QStringLiteral("%1: cannot be read: %2").arg(label, openErrorText(openError)));
+                    QStringLiteral("%1: cannot be read: %2").arg(label, ZipOpenErrorText(openError)));
     }
     const QByteArray secret = passwordBytes(password);
     if (password && zip_set_default_password(archive.get(), secret.constData()) != 0)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // SjqlRunTool: the scripted tools of the host that need the module's code but no window. The request
 // names the tool; each tool reports through the output callback and returns its exit code.
+#include "entry/PlanTools.h"
 #include "hostapi/SjqlEntry.h"
 #include "jobs/ArchiveInventory.h"
 
@@ -65,10 +66,18 @@ int runArchives(const QJsonObject& request, const Output& out)
     return finish(ListArchives(listing, [&](const QString& line) { out(SJQL_TOOL_LINE, line); }), out);
 }
 
+// The dry runs' plans and the reports' accounting: one JSON answer each.
+int runPlan(const QJsonObject& request, const Output& out)
+{
+    const QJsonObject answer = AnswerPlanRequest(request);
+    out(SJQL_TOOL_DOCUMENT, QJsonDocument(answer).toJson(QJsonDocument::Compact));
+    return answer.value(QStringLiteral("ok")).toBool() ? 0 : 1;
+}
+
 // The tools by name.
 const std::pair<const char*, int (*)(const QJsonObject&, const Output&)> kTools[] = {
-    {"verify", &runVerify},
-    {"archives", &runArchives},
+    {"verify", &runVerify},     {"archives", &runArchives}, {"clear-plan", &runPlan},
+    {"restore-plan", &runPlan}, {"month-rows", &runPlan},   {"archive-rows", &runPlan},
 };
 
 } // namespace

@@ -311,14 +311,14 @@ bool BackupJob::precheck()
     return confirmed;
 }
 
-QStringList BackupJob::existingArchives(const QString& year) const
+QStringList ExistingYearArchives(const BackupJobSettings& settings, const QString& year)
 {
     // Archive names differ only in their time stamp after the last "_".
     QString prefix =
-        BuildArchiveName(m_settings.hostAppCode, year, m_settings.agentCode, QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+        BuildArchiveName(settings.hostAppCode, year, settings.agentCode, QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
     prefix.truncate(prefix.lastIndexOf(QLatin1Char('_')) + 1);
     QStringList found;
-    for (const QString& folder : {m_settings.backupDir, AddBackslash(m_settings.subAppDir) + QStringLiteral("TEMP")}) {
+    for (const QString& folder : {settings.backupDir, AddBackslash(settings.subAppDir) + QStringLiteral("TEMP")}) {
         if (folder.isEmpty())
             continue;
         const QDir dir(folder);
@@ -326,6 +326,11 @@ QStringList BackupJob::existingArchives(const QString& year) const
             found << dir.filePath(name);
     }
     return found;
+}
+
+QStringList BackupJob::existingArchives(const QString& year) const
+{
+    return ExistingYearArchives(m_settings, year);
 }
 
 BackupJob::YearEnd BackupJob::runYear(const QString& year)

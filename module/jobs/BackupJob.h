@@ -80,6 +80,9 @@ struct UnfinishedYear
 // looked at; any thread.
 [[nodiscard]] QList<UnfinishedYear> FindUnfinishedYears(const QString& workDir, const QString& agentCode);
 
+// Archives of `year` and the settings' agent already in the backup or fallback folder, by name.
+[[nodiscard]] QStringList ExistingYearArchives(const BackupJobSettings& settings, const QString& year);
+
 class BackupJob
 {
 public:

@@ -6,6 +6,7 @@
 #include "context/ErrorText.h"
 #include "context/ModuleContext.h"
 #include "context/ParamText.h"
+#include "db/BoundInsert.h"
 #include "db/ModuleLog.h"
 #include "db/RunLock.h"
 #include "db/RunQuery.h"
@@ -48,12 +49,14 @@ struct DataFileStep
     int missingCode;
     const char* progressLabel; // "正在还原[month]<label>。(k/N)"
     Builder build;
+    BoundRowBuilder bound; // the same row's values for the prepared statement
+    int table;             // the builders' table index
 };
 
 const DataFileStep kSteps[] = {
-    {"GZFILENAME", MsgWageFileMissing, "工资表数据", &BuildWageInsert},
-    {"FGZFILENAME", MsgNonWageFileMissing, "非工资表数据", &BuildNonWageInsert},
-    {"BGBFILENAME", MsgReportFileMissing, "报告表数据", &BuildReportInsert},
+    {"GZFILENAME", MsgWageFileMissing, "工资表数据", &BuildWageInsert, &BuildWageRow, 0},
+    {"FGZFILENAME", MsgNonWageFileMissing, "非工资表数据", &BuildNonWageInsert, &BuildNonWageRow, 1},
+    {"BGBFILENAME", MsgReportFileMissing, "报告表数据", &BuildReportInsert, &BuildReportRow, 2},
 };
 
 // Limits of an archive's unpacking. A year holds at most twelve months of three files and the
@@ -98,9 +101,10 @@ QString openAndCheckDataFile(adtg::AdtgRecordset& rows, const QString& path, con
     // The builder has just read both columns, so they exist.
     const int agentColumn = rows.fieldIndex(u"KJYWRBM");
     const int monthColumn = rows.fieldIndex(u"FFYF");
+    QString rowAgent, rowMonth; // reused from row to row; only these two columns are decoded
     for (; !rows.eof(); Timed(Phase::Reading, [&] { rows.moveNext(); })) {
-        const QString rowAgent = rows.field(agentColumn).toText();
-        const QString rowMonth = rows.field(monthColumn).toText();
+        rows.textAt(agentColumn, rowAgent);
+        rows.textAt(monthColumn, rowMonth);
         if (rowAgent != agent || rowMonth != month) {
             const QString problem = DataFileForeignRowText(fileName, rows.position() + 1, rowAgent, rowMonth);
             rows.close();
@@ -194,6 +198,14 @@ private:
     Outcome clearMonth(const QString& month);
     Outcome insertFile(const DataFileStep& step, const QString& month, const QString& fileName,
                        adtg::AdtgRecordset& rows);
+    // The rows of a file through literal statements, or through the prepared statement. `shown`
+    // composes the progress text for the row count given.
+    Outcome insertLiteral(const DataFileStep& step, const QString& fileName, adtg::AdtgRecordset& rows,
+                          const std::function<void(int)>& shown);
+    Outcome insertBound(const DataFileStep& step, const QString& fileName, adtg::AdtgRecordset& rows,
+                        BoundInsert& insert, const std::function<void(int)>& shown);
+    // After a file's last row: the progress text, and the line of a row that could not be built.
+    Outcome fileEnd(const QString& fileName, int rowsDone, const QString& error, const std::function<void(int)>& shown);
     bool finishArchive(const QString& monthsText);
     void stopLine(qsizetype untouched, bool rolledBack);
 
@@ -505,42 +517,125 @@ RestoreRun::Outcome RestoreRun::insertFile(const DataFileStep& step, const QStri
                                            adtg::AdtgRecordset& rows)
 {
     const int total = rows.recordCount();
-    // "正在还原[month]label。(k/N)": the parts around k are made once per file, not per row.
+    // "正在还原[month]label。(k/N)": the parts around k are made once per file, not per row. The
+    // progress text is only seen while events are processed, so it is composed for those moments
+    // and for the last row, not for every row.
     const QString head = RestoreRowsProgressHead(month, QString::fromUtf8(step.progressLabel));
     const QString tail = QLatin1Char('/') + QString::number(total) + QLatin1Char(')');
-    {
-        StatementFeed feed(rows, step.build, m_kind);
-        QString error;
-        int k = 0;
-        // The progress text is only seen while events are processed, so it is composed for those
-        // moments and for the last row, not for every row.
-        const auto showRow = [&] { m_text = head + QString::number(k) + tail; };
-        while (const QString* sql = feed.next(&error)) {
-            if (++k % 20 == 0) {
-                showRow();
-                pump();
-            }
-            if (!RunQuery(*sql, *m_query, false)) {
-                showRow();
-                dbErrorLine();
-                return Outcome::EndRun;
-            }
-        }
-        if (k > 0)
-            showRow();
-        if (!error.isEmpty()) {
-            failText(DataFileBrokenLine(fileName, error));
-            return Outcome::EndRun;
-        }
+    const std::function<void(int)> shown = [&](int k) { m_text = head + QString::number(k) + tail; };
+
+    HostConnection* conn = GetHostConnection();
+    std::unique_ptr<BoundInsert> insert;
+    if (!m_settings.literalStatements && conn && !rows.eof()) {
+        const QString text = BoundInsertText(step.table, m_kind);
+        if (!text.isEmpty())
+            insert = BoundInsert::create(conn->database(), text, BoundInsertTypes(step.table));
     }
+    const Outcome outcome =
+        insert ? insertBound(step, fileName, rows, *insert, shown) : insertLiteral(step, fileName, rows, shown);
+    insert.reset();
+    if (outcome != Outcome::Done)
+        return outcome;
     rows.close();
     // The pages this file's rows changed go to the disk now, not all at once in the commit.
-    if (HostConnection* conn = GetHostConnection(); conn && !FlushTransactionWrites(conn->database())) {
+    if (conn && !FlushTransactionWrites(conn->database())) {
         dbErrorLine();
         return Outcome::EndRun;
     }
     pump();
     return Outcome::Done;
+}
+
+RestoreRun::Outcome RestoreRun::insertLiteral(const DataFileStep& step, const QString& fileName,
+                                              adtg::AdtgRecordset& rows, const std::function<void(int)>& shown)
+{
+    StatementFeed feed(rows, step.build, m_kind);
+    QString error;
+    int k = 0;
+    while (const QString* sql = feed.next(&error)) {
+        if (++k % 20 == 0) {
+            shown(k);
+            pump();
+        }
+        if (!RunQuery(*sql, *m_query, false)) {
+            shown(k);
+            dbErrorLine();
+            return Outcome::EndRun;
+        }
+    }
+    return fileEnd(fileName, k, error, shown);
+}
+
+RestoreRun::Outcome RestoreRun::fileEnd(const QString& fileName, int rowsDone, const QString& error,
+                                        const std::function<void(int)>& shown)
+{
+    if (rowsDone > 0)
+        shown(rowsDone);
+    if (!error.isEmpty()) {
+        failText(DataFileBrokenLine(fileName, error));
+        return Outcome::EndRun;
+    }
+    return Outcome::Done;
+}
+
+RestoreRun::Outcome RestoreRun::insertBound(const DataFileStep& step, const QString& fileName,
+                                            adtg::AdtgRecordset& rows, BoundInsert& insert,
+                                            const std::function<void(int)>& shown)
+{
+    // Rows the prepared statement could not take (a failed batch, a row marked literal-only) are
+    // run again one by one as literal statements, from `redoFrom` to `redoTo`: a row that fails
+    // there fails, and is logged, exactly as it would have on the literal path; rows that go in
+    // let the prepared statement carry on after them.
+    int k = 0;
+    for (;;) {
+        int redoFrom = -1, redoTo = -1;
+        QString error;
+        {
+            BoundRowFeed feed(rows, step.bound, m_kind);
+            int lastQueued = -1;
+            while (const BoundRow* row = feed.next(&error)) {
+                if (++k % 20 == 0) {
+                    shown(k);
+                    pump();
+                }
+                if (row->literalOnly) {
+                    const bool flushed = Timed(Phase::Statement, [&] { return insert.flush(); });
+                    redoFrom = flushed ? row->position : insert.failedPosition();
+                    redoTo = row->position;
+                    break;
+                }
+                if (!Timed(Phase::Statement, [&] { return insert.add(*row); })) {
+                    redoFrom = insert.failedPosition();
+                    redoTo = row->position;
+                    break;
+                }
+                lastQueued = row->position;
+            }
+            if (redoFrom < 0 && !Timed(Phase::Statement, [&] { return insert.flush(); })) {
+                redoFrom = insert.failedPosition();
+                redoTo = lastQueued;
+            }
+        } // the feed's helper is joined: the recordset is this thread's again
+        if (redoFrom < 0)
+            return fileEnd(fileName, k, error, shown);
+        QString sql, buildError;
+        for (int position = redoFrom; position <= redoTo; ++position) {
+            rows.moveTo(position);
+            k = position + 1;
+            if (!step.build(rows, m_kind, sql, &buildError)) {
+                shown(k);
+                failText(DataFileBrokenLine(fileName, buildError));
+                return Outcome::EndRun;
+            }
+            if (!RunQuery(sql, *m_query, false)) {
+                shown(k);
+                dbErrorLine();
+                return Outcome::EndRun;
+            }
+        }
+        rows.moveTo(redoTo + 1);
+        pump();
+    }
 }
 
 bool RestoreRun::finishArchive(const QString& monthsText)

@@ -39,6 +39,10 @@ struct RestoreSettings
     QString backupFolder; // the window's backup folder text; created when missing
     QString agentCode;    // GetAgentCode()
     QString hostAppCode;  // GetHostAppCode()
+    // Rows go in through one prepared statement per data file where the database allows it
+    // (SQLite, MariaDB), one literal INSERT per row otherwise. Both store the same values; true
+    // keeps to the literal statements everywhere (tests compare the two).
+    bool literalStatements = false;
 };
 
 class RestoreJob

@@ -4,6 +4,9 @@
 #include "db/SqlLiteral.h"
 #include "support/AdtgReader.h"
 
+#include <QStringEncoder>
+
+#include <algorithm>
 #include <array>
 #include <span>
 #include <vector>
@@ -88,6 +91,8 @@ const Table kReport{
     "%16.2f, %16.2f, %16.2f, %16.2f, %16.2f, %16.2f, %16.2f,'%s', %d, %d)",
     kReportColumns};
 
+const Table* const kTables[] = {&kWage, &kNonWage, &kReport};
+
 // Appends the decimal digits of `value` to a character buffer ending at `end`; the start.
 char* digitsBefore(char* end, quint64 value)
 {
@@ -114,10 +119,10 @@ void appendInteger(QString& out, qint64 value)
     appendLatin1(out, begin, end);
 }
 
-// An amount given in ten-thousandths, rounded half away from zero to `decimals` places (0..4) and
-// right-aligned in `width` characters, as "%*.*f" writes it. Working on the exact scaled value
-// keeps 14-digit amounts to the cent, which a detour through double would not.
-void appendAmount(QString& out, qint64 scaled, int width, int decimals)
+// The digits of an amount given in ten-thousandths, rounded half away from zero to `decimals`
+// places (0..4), as "%.*f" writes them, placed before `end`; returns their start. Working on the
+// exact scaled value keeps 14-digit amounts to the cent, which a detour through double would not.
+char* amountDigits(char* end, qint64 scaled, int decimals)
 {
     const bool negative = scaled < 0;
     quint64 magnitude = negative ? quint64(0) - quint64(scaled) : quint64(scaled);
@@ -128,8 +133,6 @@ void appendAmount(QString& out, qint64 scaled, int width, int decimals)
     quint64 unit = 1;
     for (int d = 0; d < decimals; ++d)
         unit *= 10;
-    char buffer[48];
-    char* end = buffer + sizeof buffer;
     char* begin = end;
     if (decimals > 0) {
         quint64 fraction = magnitude % unit;
@@ -142,6 +145,15 @@ void appendAmount(QString& out, qint64 scaled, int width, int decimals)
     begin = digitsBefore(begin, magnitude / unit);
     if (negative && magnitude != 0)
         *--begin = '-';
+    return begin;
+}
+
+// The same amount right-aligned in `width` characters, as "%*.*f" writes it.
+void appendAmount(QString& out, qint64 scaled, int width, int decimals)
+{
+    char buffer[48];
+    char* end = buffer + sizeof buffer;
+    const char* begin = amountDigits(end, scaled, decimals);
     for (qsizetype pad = width - (end - begin); pad > 0; --pad)
         out.append(QLatin1Char(' '));
     appendLatin1(out, begin, end);
@@ -182,7 +194,8 @@ bool parseAmountSpec(const QString& tpl, qsizetype& pos, int* width, int* decima
     return true;
 }
 
-Compiled compile(const Table& table, TDBKind kind)
+// The statement template of a table for a database kind, before it is taken apart.
+QString templateFor(const Table& table, TDBKind kind)
 {
     QString tpl = QLatin1String(table.statement);
     // MySQL on Linux compares table names case-sensitively; the non-wage statement's lower-case
@@ -196,6 +209,12 @@ Compiled compile(const Table& table, TDBKind kind)
         const qsizetype values = tpl.indexOf(QLatin1String("values(")) + 7;
         tpl.insert(values, QStringLiteral("SEQ_%1.NEXTVAL, ").arg(QString::fromLatin1(table.name).toUpper()));
     }
+    return tpl;
+}
+
+Compiled compile(const Table& table, TDBKind kind)
+{
+    const QString tpl = templateFor(table, kind);
     Compiled c;
     QString literal;
     for (qsizetype pos = 0; pos < tpl.size();) {
@@ -256,50 +275,70 @@ int fieldIndexOf(const adtg::AdtgRecordset& rows, const char* name, int& cached)
     return cached;
 }
 
-bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql, QString* error)
+using Fields = std::array<int, 32>; // the data file's field index of each column
+
+int tableIndex(const Table& table)
 {
-    sql.resize(0);
+    return &table == &kWage ? 0 : &table == &kNonWage ? 1 : 2;
+}
+
+// The fields of the current row in the table's column order. False with *error when there is no
+// current row or the data file lacks a column: every column is looked up before any value is
+// written, so such a file fails before any text is built.
+bool lookUpFields(const Table& table, const adtg::AdtgRecordset& rows, Fields& fields, QString* error)
+{
     auto failWith = [&](const QString& message) {
-        sql.clear();
         if (error)
             *error = message;
         return false;
     };
     if (rows.eof())
         return failWith(QStringLiteral("table %1: no current row to insert").arg(QLatin1String(table.name)));
-
-    // Look every column up first, so that a data file missing one fails before any text is built.
     thread_local FieldCache caches[3];
-    FieldCache& cache = caches[&table == &kWage ? 0 : &table == &kNonWage ? 1 : 2];
-    std::array<adtg::AdtgField, 32> fields;
+    FieldCache& cache = caches[tableIndex(table)];
     for (size_t c = 0; c < table.columns.size(); ++c) {
-        const int index = fieldIndexOf(rows, table.columns[c].name, cache.index[c]);
-        fields[c] = rows.field(index);
-        if (!fields[c].isValid())
+        fields[c] = fieldIndexOf(rows, table.columns[c].name, cache.index[c]);
+        if (fields[c] < 0)
             return failWith(QStringLiteral("table %1: column %2 is missing")
                                 .arg(QLatin1String(table.name), QLatin1String(table.columns[c].name)));
     }
+    return true;
+}
 
+bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql, QString* error)
+{
+    sql.resize(0);
+    Fields fields;
+    if (!lookUpFields(table, rows, fields, error)) {
+        sql.clear();
+        return false;
+    }
     const Compiled& tpl = compiledFor(table, kind);
-    if (!tpl.ok)
-        return failWith(QStringLiteral("table %1: bad amount format").arg(QLatin1String(table.name)));
+    if (!tpl.ok) {
+        sql.clear();
+        if (error)
+            *error = QStringLiteral("table %1: bad amount format").arg(QLatin1String(table.name));
+        return false;
+    }
     sql.reserve(1024);
+    thread_local QString text; // one text at a time, its memory kept
     for (size_t c = 0; c < table.columns.size(); ++c) {
         const Piece& piece = tpl.pieces[c];
         sql += piece.before;
-        const adtg::AdtgField& f = fields[c];
+        const int f = fields[c];
         switch (table.columns[c].reading) {
         case Reading::Text:
-            AppendSqlTextLiteralBody(sql, f.toText(), kind);
+            rows.textAt(f, text);
+            AppendSqlTextLiteralBody(sql, text, kind);
             break;
         case Reading::Integer:
-            appendInteger(sql, f.toInteger());
+            appendInteger(sql, rows.integerAt(f));
             break;
         case Reading::Date:
-            AppendDateLiteral(sql, f.toDateTime().date(), kind);
+            AppendDateLiteral(sql, rows.dateAt(f), kind);
             break;
         case Reading::Amount:
-            appendAmount(sql, f.toCurrency(), piece.width, piece.decimals);
+            appendAmount(sql, rows.currencyAt(f), piece.width, piece.decimals);
             break;
         }
     }
@@ -307,14 +346,77 @@ bool build(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, QS
     return true;
 }
 
+// A text as the bound row carries it: the UTF-8 the literal statement's text becomes on its way
+// to the database. True when it holds a NUL character.
+bool appendUtf8(QByteArray& out, QStringView text)
+{
+    const qsizetype start = out.size();
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    out.resize(start + encoder.requiredSpace(text.size()));
+    char* end = encoder.appendToBuffer(out.data() + start, text);
+    out.truncate(end - out.constData());
+    return text.contains(QChar(0));
+}
+
+bool buildBound(const Table& table, const adtg::AdtgRecordset& rows, TDBKind kind, BoundRow& row, QString* error)
+{
+    row.clear();
+    Fields fields;
+    const Compiled& tpl = compiledFor(table, kind);
+    if (!lookUpFields(table, rows, fields, error) || !tpl.ok) {
+        if (tpl.ok || !error)
+            return false;
+        *error = QStringLiteral("table %1: bad amount format").arg(QLatin1String(table.name));
+        return false;
+    }
+    row.position = rows.position();
+    thread_local QString text, date; // their memory kept from row to row
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+        const int f = fields[c];
+        switch (table.columns[c].reading) {
+        case Reading::Text: {
+            const qsizetype offset = row.bytes.size();
+            rows.textAt(f, text);
+            // A NUL cannot be written into the literal statement: that row takes the literal path,
+            // which fails or not the way it always has.
+            if (appendUtf8(row.bytes, text))
+                row.literalOnly = true;
+            row.values.push_back({0, qint32(offset), qint32(row.bytes.size() - offset)});
+            break;
+        }
+        case Reading::Integer:
+            row.addInteger(rows.integerAt(f));
+            break;
+        case Reading::Date: {
+            // The text between the quotes of the kind's date literal.
+            date.resize(0);
+            AppendDateLiteral(date, rows.dateAt(f), kind);
+            char latin[32];
+            const qsizetype n = std::min<qsizetype>(date.size() - 2, sizeof latin);
+            for (qsizetype i = 0; i < n; ++i)
+                latin[i] = char(date.at(i + 1).unicode());
+            row.addBytes(latin, n);
+            break;
+        }
+        case Reading::Amount: {
+            char buffer[48];
+            char* end = buffer + sizeof buffer;
+            const char* begin = amountDigits(end, rows.currencyAt(f), tpl.pieces[c].decimals);
+            row.addBytes(begin, end - begin);
+            break;
+        }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::vector<RestoreColumn> RestoredColumns(int index)
 {
-    const Table* tables[] = {&kWage, &kNonWage, &kReport};
     if (index < 0 || index > 2)
         return {};
-    const Table& table = *tables[index];
+    const Table& table = *kTables[index];
     // The amount formats as the statement of the embedded kind has them; every kind shares them.
     const Compiled& tpl = compiledFor(table, dbkSQLite);
     std::vector<RestoreColumn> out;
@@ -328,6 +430,51 @@ std::vector<RestoreColumn> RestoredColumns(int index)
         out.push_back({table.columns[c].name, reading, decimals});
     }
     return out;
+}
+
+QString BoundInsertText(int index, TDBKind kind)
+{
+    if (index < 0 || index > 2 || (kind != dbkSQLite && kind != dbkMySQL))
+        return {};
+    const Table& table = *kTables[index];
+    const QString tpl = templateFor(table, kind);
+    const qsizetype values = tpl.indexOf(QLatin1String("values("));
+    QString sql = tpl.left(values) + QLatin1String("values(");
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+        if (c > 0)
+            sql += QLatin1String(", ");
+        // SQLite reads the amount's digits into a REAL as it reads the literal.
+        sql += table.columns[c].reading == Reading::Amount && kind == dbkSQLite ? QLatin1String("CAST(? AS REAL)")
+                                                                                : QLatin1String("?");
+    }
+    return sql + QLatin1Char(')');
+}
+
+std::vector<BoundType> BoundInsertTypes(int index)
+{
+    std::vector<BoundType> types;
+    if (index < 0 || index > 2)
+        return types;
+    for (const Column& column : kTables[index]->columns)
+        types.push_back(column.reading == Reading::Integer  ? BoundType::Integer
+                        : column.reading == Reading::Amount ? BoundType::Decimal
+                                                            : BoundType::Text);
+    return types;
+}
+
+bool BuildWageRow(const adtg::AdtgRecordset& rows, TDBKind kind, BoundRow& row, QString* error)
+{
+    return buildBound(kWage, rows, kind, row, error);
+}
+
+bool BuildNonWageRow(const adtg::AdtgRecordset& rows, TDBKind kind, BoundRow& row, QString* error)
+{
+    return buildBound(kNonWage, rows, kind, row, error);
+}
+
+bool BuildReportRow(const adtg::AdtgRecordset& rows, TDBKind kind, BoundRow& row, QString* error)
+{
+    return buildBound(kReport, rows, kind, row, error);
 }
 
 bool BuildWageInsert(const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql, QString* error)

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "context/DbKind.h"
+#include "db/BoundInsert.h"
 
 #include <QString>
 
@@ -43,6 +44,24 @@ class AdtgRecordset;
                                       QString* error = nullptr);
 [[nodiscard]] bool BuildReportInsert(const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql,
                                      QString* error = nullptr);
+
+// The same rows for a prepared statement (db/BoundInsert.h): the values each builder above writes
+// into its statement, as the database receives them from that statement: texts as UTF-8, integers,
+// amounts as the digits of their literal without the padding, dates as the text between the date
+// literal's quotes. A text holding a NUL character marks the row literalOnly: no literal can carry
+// it, and only the literal statement can tell what becomes of such a row. Failures as above.
+[[nodiscard]] bool BuildWageRow(const adtg::AdtgRecordset& rows, TDBKind kind, BoundRow& row, QString* error = nullptr);
+[[nodiscard]] bool BuildNonWageRow(const adtg::AdtgRecordset& rows, TDBKind kind, BoundRow& row,
+                                   QString* error = nullptr);
+[[nodiscard]] bool BuildReportRow(const adtg::AdtgRecordset& rows, TDBKind kind, BoundRow& row,
+                                  QString* error = nullptr);
+
+// The prepared statement of table kind `index` (0 ZCGZXJMXB, 1 FGZXJB, 2 KJSDSBGB): the literal
+// statement's text up to its values, then one placeholder per column; on SQLite an amount's
+// placeholder is CAST(? AS REAL), which reads the digits exactly as the literal is read. Empty for
+// kinds other than SQLite and MySQL, and for another index. The types of its placeholders follow.
+[[nodiscard]] QString BoundInsertText(int index, TDBKind kind);
+[[nodiscard]] std::vector<BoundType> BoundInsertTypes(int index);
 
 // How a builder reads a column of the data file and writes it into its statement.
 enum class RestoreReading

@@ -8,11 +8,26 @@
 
 namespace sjql {
 
-StatementFeed::StatementFeed(adtg::AdtgRecordset& rows, RowStatementBuilder build, TDBKind kind)
+namespace {
+
+// Empties a reused item; its memory stays for the next row.
+void reset(QString& sql)
+{
+    sql.truncate(0);
+}
+void reset(BoundRow& row)
+{
+    row.clear();
+}
+
+} // namespace
+
+template <typename Item>
+RowFeed<Item>::RowFeed(adtg::AdtgRecordset& rows, RowItemBuilder<Item> build, TDBKind kind)
     : m_rows(rows), m_build(build), m_kind(kind), m_worker([this] { produce(); })
 {}
 
-StatementFeed::~StatementFeed()
+template <typename Item> RowFeed<Item>::~RowFeed()
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -22,9 +37,9 @@ StatementFeed::~StatementFeed()
     m_worker.join();
 }
 
-const QString* StatementFeed::next(QString* error)
+template <typename Item> const Item* RowFeed<Item>::next(QString* error)
 {
-    while (m_position >= m_current.statements.size()) {
+    while (m_position >= m_current.items.size()) {
         if (m_current.last) {
             if (!m_current.error.isEmpty())
                 *error = m_current.error;
@@ -33,7 +48,7 @@ const QString* StatementFeed::next(QString* error)
         std::unique_lock<std::mutex> lock(m_mutex);
         // The used batch goes back to the helper, which builds into its strings again: their
         // memory is reused instead of being freed on this thread and allocated on the other.
-        if (!m_current.statements.empty())
+        if (!m_current.items.empty())
             m_spare.push_back(std::move(m_current));
         m_changed.wait(lock, [this] { return !m_queue.empty(); });
         m_current = std::move(m_queue.front());
@@ -46,26 +61,26 @@ const QString* StatementFeed::next(QString* error)
             m_changed.notify_all();
         m_position = 0;
     }
-    return &m_current.statements[m_position++];
+    return &m_current.items[m_position++];
 }
 
-void StatementFeed::produce()
+template <typename Item> void RowFeed<Item>::produce()
 {
     Batch batch;
-    size_t used = 0; // statements of batch filled so far; the rest are spare strings
+    size_t used = 0; // items of batch filled so far; the rest are spare strings
     for (;;) {
         bool end = m_rows.eof();
         if (!end) {
-            if (used == batch.statements.size())
-                batch.statements.emplace_back();
-            QString& sql = batch.statements[used];
-            sql.truncate(0); // keeps the capacity of a reused string
+            if (used == batch.items.size())
+                batch.items.emplace_back();
+            Item& item = batch.items[used];
+            reset(item);
             QString error;
             try {
                 bool built = false;
                 {
                     const PhaseTimer timer(Phase::Building);
-                    built = m_build(m_rows, m_kind, sql, &error);
+                    built = m_build(m_rows, m_kind, item, &error);
                 }
                 if (built) {
                     ++used;
@@ -83,7 +98,7 @@ void StatementFeed::produce()
         }
         if (!end && used < kBatchRows)
             continue;
-        batch.statements.resize(used);
+        batch.items.resize(used);
         batch.last = end;
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [this] { return m_stop || m_queue.size() < kQueuedBatches; });
@@ -106,5 +121,8 @@ void StatementFeed::produce()
         used = 0;
     }
 }
+
+template class RowFeed<QString>;
+template class RowFeed<BoundRow>;
 
 } // namespace sjql

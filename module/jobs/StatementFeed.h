@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The INSERT statements of one backup data file, built on a helper thread while the GUI thread runs
-// the statements before them, so that reading and building the next rows overlaps the database's
-// work on the current ones.
+// The INSERT statements of one backup data file (or their bound rows, db/BoundInsert.h), built on a
+// helper thread while the GUI thread runs the statements before them, so that reading and building
+// the next rows overlaps the database's work on the current ones.
 //
 // The helper thread owns the recordset from the feed's construction until its destruction, which
 // stops and joins it (also when the consumer stops early). Statements come out in row order, in
@@ -11,6 +11,7 @@
 #pragma once
 
 #include "context/DbKind.h"
+#include "db/BoundInsert.h"
 
 #include <QString>
 
@@ -26,23 +27,26 @@ namespace adtg {
 class AdtgRecordset;
 }
 
-// Fills `sql` with the statement for the current row of `rows`; false with *error when the row
-// cannot be built (RowBuilders.h).
-using RowStatementBuilder = bool (*)(const adtg::AdtgRecordset& rows, TDBKind kind, QString& sql, QString* error);
+// Fills `item` (a statement, or a bound row) for the current row of `rows`; false with *error when
+// the row cannot be built (RowBuilders.h). A statement comes to the builder emptied.
+template <typename Item>
+using RowItemBuilder = bool (*)(const adtg::AdtgRecordset& rows, TDBKind kind, Item& item, QString* error);
+using RowStatementBuilder = RowItemBuilder<QString>;
+using BoundRowBuilder = RowItemBuilder<BoundRow>;
 
-class StatementFeed
+template <typename Item> class RowFeed
 {
 public:
     // Starts building from the current row of `rows`, which must stay alive and untouched by the
     // caller until the feed is destroyed.
-    StatementFeed(adtg::AdtgRecordset& rows, RowStatementBuilder build, TDBKind kind);
-    ~StatementFeed();
-    StatementFeed(const StatementFeed&) = delete;
-    StatementFeed& operator=(const StatementFeed&) = delete;
+    RowFeed(adtg::AdtgRecordset& rows, RowItemBuilder<Item> build, TDBKind kind);
+    ~RowFeed();
+    RowFeed(const RowFeed&) = delete;
+    RowFeed& operator=(const RowFeed&) = delete;
 
-    // The next statement, valid until the following call; null at the end, with *error set when a
+    // The next item, valid until the following call; null at the end, with *error set when a
     // row could not be built (left alone otherwise).
-    const QString* next(QString* error);
+    const Item* next(QString* error);
 
     // At most this many statements are queued ahead of the consumer.
     static constexpr size_t kBatchRows = 32;
@@ -51,7 +55,7 @@ public:
 private:
     struct Batch
     {
-        std::vector<QString> statements;
+        std::vector<Item> items;
         QString error;
         bool last = false;
     };
@@ -59,7 +63,7 @@ private:
     void produce();
 
     adtg::AdtgRecordset& m_rows;
-    const RowStatementBuilder m_build;
+    const RowItemBuilder<Item> m_build;
     const TDBKind m_kind;
 
     std::mutex m_mutex;
@@ -73,5 +77,10 @@ private:
 
     std::thread m_worker; // last: starts once everything above exists
 };
+
+extern template class RowFeed<QString>;
+extern template class RowFeed<BoundRow>;
+using StatementFeed = RowFeed<QString>;
+using BoundRowFeed = RowFeed<BoundRow>;
 
 } // namespace sjql

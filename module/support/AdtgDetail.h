@@ -36,6 +36,8 @@ Magnitude powerOfTen(int digits);
 // from midnight also for negative days) and back. Times are kept to the millisecond.
 QDateTime fromOleDate(double value);
 double toOleDate(const QDateTime& dateTime);
+// The date part of fromOleDate(value) alone, without building the date-time; invalid where that is.
+QDate fromOleDay(double value);
 
 // FILETIME: 100 ns ticks since 1601-01-01 00:00, no time-zone shift.
 QDateTime fromFileTime(std::uint64_t ticks);

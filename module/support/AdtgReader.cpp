@@ -10,6 +10,7 @@
 #include <QUuid>
 #include <QtEndian>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <initializer_list>
@@ -143,6 +144,33 @@ public:
 
     // One value of a column; with out == nullptr the value is only checked and skipped.
     bool value(const AdtgColumn& c, QVariant* out);
+    // Steps over a value already checked by open(): no checks, no warnings. Its bytes (after the
+    // length of a variable value) start at *start and run for *length.
+    bool skipValue(const AdtgColumn& c, qsizetype* start = nullptr, quint32* length = nullptr)
+    {
+        quint32 n = 0;
+        const int size = fixedWireSize(c.wireType);
+        if (size > 0) {
+            n = quint32(size);
+        } else {
+            const std::uint64_t b = c.wireType == kWireVarNumeric ? c.maxLength : c.maxBytes();
+            if (b <= 255 && c.fixedLength() && c.wireType != kWireVarNumeric) {
+                n = static_cast<quint32>(b);
+            } else if (b <= 255) {
+                quint8 n8 = 0;
+                if (!u8(&n8, "value length"))
+                    return false;
+                n = n8;
+            } else if (!u32(&n, "value length")) {
+                return false;
+            }
+        }
+        if (start)
+            *start = m_pos;
+        if (length)
+            *length = n;
+        return skip(n, "value");
+    }
 
 private:
     bool variableLength(const AdtgColumn& c, quint32* length);
@@ -259,11 +287,11 @@ bool Parser::value(const AdtgColumn& c, QVariant* out)
             const quint64 bits = qFromLittleEndian<quint64>(q);
             std::memcpy(&d, &bits, 8);
             if (c.wireType == 0x07) {
-                const QDateTime dt = detail::fromOleDate(d);
-                if (!dt.isValid())
+                // Checking alone needs no date-time object: the day tells whether there is one.
+                if (!detail::fromOleDay(d).isValid())
                     return fail(QStringLiteral("column %1: date value %2 out of range").arg(c.name).arg(d));
                 if (out)
-                    *out = dt;
+                    *out = detail::fromOleDate(d);
             } else if (out) {
                 *out = d;
             }
@@ -409,6 +437,9 @@ void AdtgRecordset::close()
     m_visible.clear();
     m_rows.clear();
     m_current.clear();
+    m_slots.clear();
+    m_decoded.clear();
+    m_nullableCount = 0;
     m_storedRowCount = 0;
     m_position = 0;
 }
@@ -632,6 +663,7 @@ bool AdtgRecordset::openData(const QByteArray& data, const QString& displayName)
         if (m_columns[i].visible)
             m_visible.push_back(i);
     }
+    m_nullableCount = nullableCount;
     const qsizetype presenceBytes = (nullableCount + 7) / 8;
     const qsizetype mapBytes = (columnCount + 7) / 8;
 
@@ -702,24 +734,26 @@ bool AdtgRecordset::openData(const QByteArray& data, const QString& displayName)
 
 void AdtgRecordset::decodeCurrent()
 {
-    m_current.assign(m_columns.size(), QVariant());
+    // Only where each value lies is found here; values are decoded when they are asked for.
+    const size_t columnCount = m_columns.size();
+    m_slots.assign(columnCount, -1);
+    m_decoded.assign(columnCount, 0);
+    m_current.resize(columnCount);
     if (eof())
         return;
     const RowRef& row = m_rows[static_cast<size_t>(m_position)];
     Parser p(*this, row.original + 1, m_data.size());
-    const int columnCount = static_cast<int>(m_columns.size());
-    const qsizetype mapBytes = (columnCount + 7) / 8;
+    const qsizetype mapBytes = qsizetype(columnCount + 7) / 8;
     qsizetype changeAt = row.change;
     if (!row.inserted) {
-        int nullableCount = 0;
-        for (const AdtgColumn& c : m_columns)
-            nullableCount += c.nullable() ? 1 : 0;
-        const auto* map = p.take((nullableCount + 7) / 8, "presence map");
+        const auto* map = p.take((m_nullableCount + 7) / 8, "presence map");
         int k = 0;
-        for (int i = 0; i < columnCount && map; ++i) {
+        for (size_t i = 0; i < columnCount && map; ++i) {
             const AdtgColumn& c = m_columns[i];
-            if (!c.nullable() || bitSet(map, k++))
-                p.value(c, &m_current[i]);
+            if (!c.nullable() || bitSet(map, k++)) {
+                m_slots[i] = p.pos();
+                p.skipValue(c);
+            }
         }
     } else {
         changeAt = row.original;
@@ -729,18 +763,42 @@ void AdtgRecordset::decodeCurrent()
     p.moveTo(changeAt + 1);
     const auto* update = p.take(mapBytes, "update map");
     const auto* forceNull = p.take(mapBytes, "force-null map");
-    for (int i = 0; i < columnCount && update && forceNull; ++i) {
-        if (!bitSet(update, i))
+    for (size_t i = 0; i < columnCount && update && forceNull; ++i) {
+        if (!bitSet(update, int(i)))
             continue; // unchanged column of a change row; never set in an inserted row (NULL)
-        m_current[i] = QVariant();
-        if (!bitSet(forceNull, i))
-            p.value(m_columns[i], &m_current[i]);
+        m_slots[i] = -1;
+        if (!bitSet(forceNull, int(i))) {
+            m_slots[i] = p.pos();
+            p.skipValue(m_columns[i]);
+        }
     }
+}
+
+const QVariant& AdtgRecordset::currentValue(int c) const
+{
+    if (!m_decoded[size_t(c)]) {
+        m_decoded[size_t(c)] = 1;
+        QVariant& value = m_current[size_t(c)];
+        value = QVariant();
+        if (m_slots[size_t(c)] >= 0) {
+            // Decoding may note a warning, as it did when values were decoded row by row.
+            auto& self = const_cast<AdtgRecordset&>(*this);
+            Parser p(self, m_slots[size_t(c)], m_data.size());
+            p.value(m_columns[size_t(c)], &value);
+        }
+    }
+    return m_current[size_t(c)];
 }
 
 void AdtgRecordset::moveFirst()
 {
     m_position = 0;
+    decodeCurrent();
+}
+
+void AdtgRecordset::moveTo(int position)
+{
+    m_position = std::clamp(position, 0, recordCount());
     decodeCurrent();
 }
 
@@ -765,12 +823,139 @@ AdtgField AdtgRecordset::field(int index) const
     if (index < 0 || index >= fieldCount() || eof())
         return AdtgField();
     const int c = m_visible[static_cast<size_t>(index)];
-    return AdtgField(&m_columns[c], &m_current[c]);
+    return AdtgField(&m_columns[c], &currentValue(c));
 }
 
 AdtgField AdtgRecordset::field(QStringView name) const
 {
     return field(fieldIndex(name));
+}
+
+const unsigned char* AdtgRecordset::rawValue(int index, const AdtgColumn** column, quint32* length) const
+{
+    if (index < 0 || index >= fieldCount() || eof())
+        return nullptr;
+    const int c = m_visible[static_cast<size_t>(index)];
+    *column = &m_columns[size_t(c)];
+    const qsizetype slot = m_slots[size_t(c)];
+    if (slot < 0)
+        return nullptr;
+    auto& self = const_cast<AdtgRecordset&>(*this);
+    Parser p(self, slot, m_data.size());
+    qsizetype start = 0;
+    if (!p.skipValue(**column, &start, length))
+        return nullptr;
+    return reinterpret_cast<const unsigned char*>(m_data.constData()) + start;
+}
+
+bool AdtgRecordset::isNullAt(int index) const
+{
+    return index < 0 || index >= fieldCount() || eof() || m_slots[size_t(m_visible[size_t(index)])] < 0;
+}
+
+void AdtgRecordset::textAt(int index, QString& out) const
+{
+    const AdtgColumn* c = nullptr;
+    quint32 length = 0;
+    const unsigned char* q = rawValue(index, &c, &length);
+    if (!q || (c->wireType != kWireWStr && c->wireType != 0x08)) {
+        if (!q && isNullAt(index))
+            out.resize(0);
+        else
+            out = field(index).toText();
+        return;
+    }
+    // As the decoded value reads: lone surrogates replaced, fixed-length text cut at a NUL.
+    const qsizetype units = length / 2;
+    out.resize(units);
+    qFromLittleEndian<quint16>(q, units, out.data());
+    QChar* d = out.data();
+    for (qsizetype i = 0; i < units; ++i) {
+        if (d[i].isHighSurrogate() && i + 1 < units && d[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (d[i].isSurrogate())
+            d[i] = QChar::ReplacementCharacter;
+    }
+    if (c->fixedLength()) {
+        const qsizetype nul = out.indexOf(QChar(0));
+        if (nul >= 0)
+            out.truncate(nul);
+    }
+}
+
+qint64 AdtgRecordset::integerAt(int index) const
+{
+    const AdtgColumn* c = nullptr;
+    quint32 length = 0;
+    const unsigned char* q = rawValue(index, &c, &length);
+    if (!q)
+        return isNullAt(index) ? 0 : field(index).toInteger();
+    switch (c->wireType) {
+    case 0x10:
+        return static_cast<qint8>(q[0]);
+    case 0x11:
+        return q[0];
+    case 0x02:
+        return qFromLittleEndian<qint16>(q);
+    case 0x12:
+        return qFromLittleEndian<quint16>(q);
+    case 0x03:
+        return qFromLittleEndian<qint32>(q);
+    case 0x13:
+        return qFromLittleEndian<quint32>(q);
+    case 0x14:
+    case 0x15:
+        return qFromLittleEndian<qint64>(q);
+    default:
+        return field(index).toInteger();
+    }
+}
+
+qint64 AdtgRecordset::currencyAt(int index) const
+{
+    const AdtgColumn* c = nullptr;
+    quint32 length = 0;
+    const unsigned char* q = rawValue(index, &c, &length);
+    if (!q)
+        return isNullAt(index) ? 0 : field(index).toCurrency();
+    if (c->wireType == 0x06)
+        return qFromLittleEndian<qint64>(q);
+    if (c->wireType == 0x83 && q[1] <= 4 && qFromLittleEndian<quint64>(q + 11) == 0) {
+        // NUMERIC at four places or fewer: scaled to four without any rounding. Values of 10^17
+        // and more take the general way, which knows their limits.
+        const quint64 magnitude = qFromLittleEndian<quint64>(q + 3);
+        const quint64 factor = quint64(detail::powerOfTen(4 - q[1]));
+        if (magnitude < quint64(100000000000000000ULL) / factor) {
+            const qint64 v = qint64(magnitude * factor);
+            return q[2] == 0 ? -v : v;
+        }
+    }
+    return field(index).toCurrency();
+}
+
+QDate AdtgRecordset::dateAt(int index) const
+{
+    const AdtgColumn* c = nullptr;
+    quint32 length = 0;
+    const unsigned char* q = rawValue(index, &c, &length);
+    if (!q)
+        return isNullAt(index) ? QDate(1899, 12, 30) : field(index).toDateTime().date();
+    switch (c->wireType) {
+    case 0x07: {
+        double d;
+        const quint64 bits = qFromLittleEndian<quint64>(q);
+        std::memcpy(&d, &bits, 8);
+        return detail::fromOleDay(d);
+    }
+    case 0x85:
+    case 0x87:
+        return QDate(qFromLittleEndian<qint16>(q), qFromLittleEndian<quint16>(q + 2),
+                     qFromLittleEndian<quint16>(q + 4));
+    default:
+        return field(index).toDateTime().date();
+    }
 }
 
 bool AdtgRecordset::requireFields(const QStringList& names, QString* error) const

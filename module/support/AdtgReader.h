@@ -89,6 +89,8 @@ public:
     int position() const { return m_position; }
     void moveFirst();
     void moveNext();
+    // Moves to row `position` (0-based) of the current view; at or past the end: eof().
+    void moveTo(int position);
 
     // Visible columns, in ordinal order.
     int fieldCount() const { return static_cast<int>(m_visible.size()); }
@@ -98,6 +100,14 @@ public:
     // The field of the current row; an invalid field for an unknown name or at end of data.
     AdtgField field(int index) const;
     AdtgField field(QStringView name) const;
+    // Typed reads of the current row's field `index`, the same as field(index).toText(),
+    // toInteger(), toCurrency() and toDateTime().date() give, but read straight from the file's
+    // bytes for the types the module's data files use (no value object in between). textAt fills
+    // `out`, reusing its memory.
+    void textAt(int index, QString& out) const;
+    qint64 integerAt(int index) const;
+    qint64 currencyAt(int index) const;
+    QDate dateAt(int index) const;
     // False with *error naming the file and the first column that is missing.
     [[nodiscard]] bool requireFields(const QStringList& names, QString* error) const;
 
@@ -112,6 +122,11 @@ private:
 
     bool fail(const QString& message);
     void decodeCurrent();
+    // The value of column c (all columns) of the current row, decoded on first use.
+    const QVariant& currentValue(int c) const;
+    // The bytes of a present value of visible field `index`, its column and length; null for NULL.
+    const unsigned char* rawValue(int index, const AdtgColumn** column, quint32* length) const;
+    bool isNullAt(int index) const;
 
     QByteArray m_ansiCodePage = QByteArrayLiteral("GBK");
     QString m_name;
@@ -124,7 +139,10 @@ private:
     std::vector<RowRef> m_rows;
     quint32 m_storedRowCount = 0;
     int m_position = 0;
-    std::vector<QVariant> m_current;
+    int m_nullableCount = 0;
+    std::vector<qsizetype> m_slots;      // where each value of the current row starts; -1 NULL
+    mutable std::vector<char> m_decoded; // which of m_current hold the row's values
+    mutable std::vector<QVariant> m_current;
 };
 
 } // namespace sjql::adtg

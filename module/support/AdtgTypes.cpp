@@ -258,19 +258,35 @@ QDateTime plainDateTime(const QDate& date, const QTime& time)
     return QDateTime(date, time, Qt::UTC);
 }
 
-QDateTime fromOleDate(double value)
+// The day and the milliseconds into it of an OLE automation date; false where fromOleDate gives
+// no date.
+static bool oleParts(double value, qint64* days, qint64* ms)
 {
     if (!std::isfinite(value) || std::fabs(value) > 3.0e6)
-        return QDateTime();
+        return false;
     const double whole = std::trunc(value);
-    qint64 days = static_cast<qint64>(whole);
-    qint64 ms = std::llround(std::fabs(value - whole) * kMsPerDay);
-    if (ms >= kMsPerDay) {
+    *days = static_cast<qint64>(whole);
+    *ms = std::llround(std::fabs(value - whole) * kMsPerDay);
+    if (*ms >= kMsPerDay) {
         // Rounding reached the next midnight.
-        ms -= kMsPerDay;
-        days += value < 0 ? -1 : 1;
+        *ms -= kMsPerDay;
+        *days += value < 0 ? -1 : 1;
     }
+    return true;
+}
+
+QDateTime fromOleDate(double value)
+{
+    qint64 days = 0, ms = 0;
+    if (!oleParts(value, &days, &ms))
+        return QDateTime();
     return plainDateTime(kOleEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+}
+
+QDate fromOleDay(double value)
+{
+    qint64 days = 0, ms = 0;
+    return oleParts(value, &days, &ms) ? kOleEpoch.addDays(days) : QDate();
 }
 
 double toOleDate(const QDateTime& dateTime)
