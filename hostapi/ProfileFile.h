@@ -22,6 +22,8 @@
 // lines written end with CR LF. Values are bytes (GBK on our files) and never converted.
 #pragma once
 
+#include "hostapi/FileModes.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
@@ -234,12 +236,12 @@ inline bool readFile(const QString& path, ProfileText* text)
 }
 
 // Writes the bytes under a temporary name beside `path` and renames it over `path`, so a reader
-// sees the old file or the new one, never half of it. False when that cannot be done; the old file
-// is then left as it was.
+// sees the old file or the new one, never half of it. A new file is owner-only, an existing one
+// keeps its mode. False when that cannot be done; the old file is then left as it was.
 inline bool writeFile(const QString& path, const ProfileText& text)
 {
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
+    if (!OpenOwnerOnly(f))
         return false;
     f.write(text.bytes());
     return f.commit();

@@ -8,6 +8,7 @@
 #include "HostSession.h"
 #include "Installation.h"
 #include "ModuleTool.h"
+#include "PasswordFile.h"
 
 namespace sjql::host {
 
@@ -26,6 +27,11 @@ int runArchives(const CommandLine& cl)
                         {QStringLiteral("verify"), cl.flag(QStringLiteral("verify"))}};
     if (cl.has(QStringLiteral("dir")))
         request.insert(QStringLiteral("dir"), cl.value(QStringLiteral("dir")));
+    std::optional<QString> password;
+    if (!passwordFromCommandLine(cl, &password, &error))
+        return failTool(error, cl.flag(QStringLiteral("json")));
+    if (password)
+        request.insert(QStringLiteral("password"), *password);
     return runModuleTool(request, cl.flag(QStringLiteral("json")));
 }
 
@@ -33,7 +39,7 @@ int runArchives(const CommandLine& cl)
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("archives"),
-    .usage = QStringLiteral("--home DIR [--dir DIR] [--verify] [--json] [--agent CODE]"),
+    .usage = QStringLiteral("--home DIR [--dir DIR] [--verify] [--password-file FILE] [--json] [--agent CODE]"),
     .summary = QStringLiteral("列出备份文件夹和后备文件夹中的备份文件及其内容，以及未完成的年度"),
     .details = QStringLiteral(
         "备份文件夹默认是模块窗口显示的“备份路径”，--dir 指定另一个；后备文件夹是模块的 TEMP 文件夹。\n"
@@ -42,9 +48,10 @@ SJQL_HOST_COMMAND({
         "工作文件夹中尚未打包的年度为 unfinished=<扣缴义务人> <年度> <月份> <文件夹>；最后一行 result=<摘要>。\n"
         "--verify：再像 verify 一样检查每个备份文件，输出 month=、problem= 和 verdict= 行。\n"
         "--agent CODE：以此安装的另一个扣缴义务人的身份查看（其工作文件夹）。\n"
+        "--password-file FILE：AES-256 加密的备份文件的密码（文件第一行，文件权限须为 600）。\n"
         "--json：标准输出只有一个 JSON 文档（格式见 README），其余各行改写到标准错误。\n"
         "退出码：0 完成且没有发现问题；3 有备份文件无法读取或检查出问题；1 无法执行；2 命令行有误。"),
-    .valueOptions = {QStringLiteral("dir"), QStringLiteral("agent")},
+    .valueOptions = {QStringLiteral("dir"), QStringLiteral("agent"), QStringLiteral("password-file")},
     .flagOptions = {QStringLiteral("verify"), QStringLiteral("json")},
     .run = runArchives,
 })

@@ -8,8 +8,10 @@
 #include "Commands.h"
 #include "HostSession.h"
 #include "JsonReport.h"
+#include "PasswordFile.h"
 #include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
+#include "hostapi/FileModes.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
 #include "module/jobs/RunOutcome.h"
@@ -367,11 +369,16 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
     const QPointer<QWidget> window(form);
     forgetRunEnding(form);
     DialogAnswerer answerer(cl.flag(QStringLiteral("decline-warnings")));
+    std::optional<QString> password; // read and checked by runClear already
+    (void)passwordFromCommandLine(cl, &password, &error);
+    const PasswordAnswerer passwordAnswerer(password);
     ProgressReporter progress(ProgressReporter::styleFor(cl));
     progress.followProgressWindow();
     clickWidget(clearButton);
     settle(100);
     progress.finish();
+    if (passwordAnswerer.problem())
+        return agentNotDone(*passwordAnswerer.problem());
 
     for (const QString& line : answerer.warnings)
         printValue(QStringLiteral("warning"), line);
@@ -410,8 +417,9 @@ int runClear(const CommandLine& cl)
     const bool dryRun = cl.flag(QStringLiteral("dry-run"));
     JsonReport report(QStringLiteral("clear"), dryRun, cl.flag(QStringLiteral("json")));
 
+    std::optional<QString> password;
     HostSession session;
-    if (!session.start(cl, &error)) {
+    if (!passwordFromCommandLine(cl, &password, &error) || !session.start(cl, &error)) {
         failRun(error);
         return report.finish(kExitFailed, QStringLiteral("not done: ") + error);
     }
@@ -421,11 +429,13 @@ int runClear(const CommandLine& cl)
     // only looks at the folder.
     if (cl.has(QStringLiteral("backup-dir")) && !dryRun) {
         const QString folder = QFileInfo(cl.value(QStringLiteral("backup-dir"))).absoluteFilePath();
-        QDir().mkpath(folder);
+        MakeOwnerOnlyPath(folder);
         WriteIniValueString(toGbk(subAppUserConfigFile(state().curSubAppCode)).constData(), "SysConfig", "BFPATH",
                             toGbk(folder).constData());
     }
 
+    // With a password file the run makes AES-256 archives; the user's setting is put back after.
+    const StrongModeForRun strongMode(password.has_value() && !dryRun);
     return runForAgents(
         session, allAgents, report,
         [&](QJsonObject& agentJson) { return clearAgent(session, cl, years, allAgents, agentJson); },
@@ -436,16 +446,21 @@ int runClear(const CommandLine& cl)
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("clear"),
-    .usage = QStringLiteral("--home DIR --years 2019,2020 [--backup-dir DIR] [--decline-warnings] [--dry-run] [--json] "
-                            "[--agent CODE | --all-agents] [--quiet]"),
+    .usage = QStringLiteral(
+        "--home DIR --years 2019,2020 [--backup-dir DIR] [--password-file FILE] [--decline-warnings] "
+        "[--dry-run] [--json] [--agent CODE | --all-agents] [--quiet]"),
     .summary =
         QStringLiteral("通过模块窗口备份并清理指定年度的数据（自动回答窗口的对话框），输出结果行和写出的备份文件"),
-    .details = QStringLiteral("--dry-run：只说明运行会做什么（每月的宿主检查结果、各表行数、备份文件的估计大小、\n"
-                              "工作文件夹、备份文件夹和压缩数据库所需的空间），不做任何更改。\n"
-                              "实际运行前同样计算所需空间，空间不足时不开始（退出码 1）。\n"
-                              "--json：在标准输出上输出一个 JSON 文档，供人阅读的行改到标准错误。\n"
-                              "--agent CODE：为此安装的另一个扣缴义务人运行；--all-agents：依次为每个扣缴义务人运行。"),
-    .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir"), QStringLiteral("agent")},
+    .details = QStringLiteral(
+        "--dry-run：只说明运行会做什么（每月的宿主检查结果、各表行数、备份文件的估计大小、\n"
+        "工作文件夹、备份文件夹和压缩数据库所需的空间），不做任何更改。\n"
+        "实际运行前同样计算所需空间，空间不足时不开始（退出码 1）。\n"
+        "--json：在标准输出上输出一个 JSON 文档，供人阅读的行改到标准错误。\n"
+        "--agent CODE：为此安装的另一个扣缴义务人运行；--all-agents：依次为每个扣缴义务人运行。\n"
+        "--password-file FILE：本次备份文件用 AES-256 加密，密码是文件的第一行（文件权限须为 600）；\n"
+        "恢复这些备份文件时需要同一个密码。不给出时按用户的设置（默认：与各版本通用的加密）。"),
+    .valueOptions = {QStringLiteral("years"), QStringLiteral("backup-dir"), QStringLiteral("agent"),
+                     QStringLiteral("password-file")},
     .flagOptions = {QStringLiteral("decline-warnings"), QStringLiteral("quiet"), QStringLiteral("dry-run"),
                     QStringLiteral("json"), QStringLiteral("all-agents")},
     .maxPositional = 0,

@@ -6,6 +6,7 @@
 #include "Installation.h"
 #include "host/decrypt/CryptZelpDes.h"
 #include "hostapi/CryptZelpDes.h"
+#include "hostapi/FileModes.h"
 #include "hostapi/Gbk.h"
 
 #include <QCoreApplication>
@@ -44,7 +45,13 @@ bool encryptConfigFile(const QString& plainFile, const QString& encryptedFile, Q
     }
     const QByteArray in = toGbk(QDir::toNativeSeparators(plainFile));
     const QByteArray out = toGbk(QDir::toNativeSeparators(encryptedFile));
-    const bool ok = encrypt(in.constData(), out.constData(), kSysConfigPassword) != 0;
+    bool ok = false;
+    {
+        // The cipher library creates its output with the process's mask: the host's settings are
+        // the user's alone.
+        const OwnerOnlyMask ownerOnly;
+        ok = encrypt(in.constData(), out.constData(), kSysConfigPassword) != 0;
+    }
     lib.unload();
     if (!ok)
         *error = QStringLiteral("无法把%1加密写入%2").arg(quotedPath(plainFile), quotedPath(encryptedFile));

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "HostSession.h"
 #include "JsonReport.h"
+#include "PasswordFile.h"
 #include "ProgressReporter.h"
 #include "host/services/HostServicesAdmin.h"
 #include "module/jobs/RunOutcome.h"
@@ -205,11 +206,16 @@ AgentEnding restoreThroughWindow(HostSession& session, const CommandLine& cl, co
     const QPointer<QWidget> window(form);
     forgetRunEnding(form);
     RestoreAnswerer answerer(archives);
+    std::optional<QString> password; // read and checked by runRestore already
+    (void)passwordFromCommandLine(cl, &password, &error);
+    const PasswordAnswerer passwordAnswerer(password);
     ProgressReporter progress(ProgressReporter::styleFor(cl));
     progress.followProgressWindow();
     clickWidget(restoreButton);
     settle(100);
     progress.finish();
+    if (passwordAnswerer.problem())
+        return agentNotDone(*passwordAnswerer.problem());
     if (!answerer.chose)
         return agentNotDone(QStringLiteral("the restore button showed no open dialog"));
     for (const QString& line : answerer.results)
@@ -251,7 +257,8 @@ int runRestore(const CommandLine& cl)
 
     HostSession session;
     QString error;
-    if (!session.start(cl, &error)) {
+    std::optional<QString> password;
+    if (!passwordFromCommandLine(cl, &password, &error) || !session.start(cl, &error)) {
         failRun(error);
         return report.finish(kExitFailed, QStringLiteral("not done: ") + error);
     }
@@ -269,14 +276,17 @@ int runRestore(const CommandLine& cl)
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("restore"),
-    .usage = QStringLiteral("--home DIR [--dry-run] [--json] [--agent CODE | --all-agents] [--quiet] ARCHIVE..."),
+    .usage = QStringLiteral(
+        "--home DIR [--password-file FILE] [--dry-run] [--json] [--agent CODE | --all-agents] [--quiet] ARCHIVE..."),
     .summary = QStringLiteral("通过模块窗口恢复备份文件（在窗口的打开对话框中选中它们），输出结果行"),
-    .details = QStringLiteral("--dry-run：只说明每个备份文件、每个月份会恢复还是跳过及原因（扣缴义务人、版本、\n"
-                              "申报序号是否改变、文件是否缺失、是否有不属于该月的行），以及会替换数据库中的\n"
-                              "多少行，不做任何更改。--json：在标准输出上输出一个 JSON 文档，供人阅读的行改到\n"
-                              "标准错误。--agent CODE：为此安装的另一个扣缴义务人；--all-agents（仅与 --dry-run）：\n"
-                              "依次为每个扣缴义务人试运行。"),
-    .valueOptions = {QStringLiteral("agent")},
+    .details = QStringLiteral(
+        "--dry-run：只说明每个备份文件、每个月份会恢复还是跳过及原因（扣缴义务人、版本、\n"
+        "申报序号是否改变、文件是否缺失、是否有不属于该月的行），以及会替换数据库中的\n"
+        "多少行，不做任何更改。--json：在标准输出上输出一个 JSON 文档，供人阅读的行改到\n"
+        "标准错误。--agent CODE：为此安装的另一个扣缴义务人；--all-agents（仅与 --dry-run）：\n"
+        "依次为每个扣缴义务人试运行。\n"
+        "--password-file FILE：AES-256 加密的备份文件的密码，为文件的第一行（文件权限须为 600）。"),
+    .valueOptions = {QStringLiteral("agent"), QStringLiteral("password-file")},
     .flagOptions = {QStringLiteral("quiet"), QStringLiteral("dry-run"), QStringLiteral("json"),
                     QStringLiteral("all-agents")},
     .maxPositional = -1,

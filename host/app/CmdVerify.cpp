@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "HostSession.h"
 #include "ModuleTool.h"
+#include "PasswordFile.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -29,16 +30,22 @@ int runVerify(const CommandLine& cl)
         if (!QFileInfo(a).isFile())
             return failTool(QStringLiteral("备份文件%1不存在").arg(quotedPath(a)), json);
     }
-    return runModuleTool({{QStringLiteral("command"), QStringLiteral("verify")},
-                          {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}},
-                         json);
+    std::optional<QString> password;
+    QString error;
+    if (!passwordFromCommandLine(cl, &password, &error))
+        return failTool(error, json);
+    QJsonObject request{{QStringLiteral("command"), QStringLiteral("verify")},
+                        {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}};
+    if (password)
+        request.insert(QStringLiteral("password"), *password);
+    return runModuleTool(request, json);
 }
 
 } // namespace
 
 SJQL_HOST_COMMAND({
     .name = QStringLiteral("verify"),
-    .usage = QStringLiteral("[--json] ARCHIVE..."),
+    .usage = QStringLiteral("[--json] [--password-file FILE] ARCHIVE..."),
     .summary = QStringLiteral("检查备份文件能否完整恢复（不改动数据库），输出每个月份和每个备份文件的结论"),
     .details = QStringLiteral(
         "按恢复的限制把备份文件解压到临时文件夹，检查每个成员的 CRC，读取备份摘要和它列出的每个数据文件：\n"
@@ -47,7 +54,10 @@ SJQL_HOST_COMMAND({
         "结论：sound 完好；damaged 损坏或与摘要不符；refused 内容不可信（名称不安全、成员过多或过大）；\n"
         "wrong-password 密码不对；unreadable 不是可读的 ZIP 文件；unchecked 无法检查（如临时文件夹空间不足）。\n"
         "--json：标准输出只有一个 JSON 文档（格式见 README），其余各行改写到标准错误。\n"
+        "--password-file FILE：AES-256 加密的备份文件的密码（文件第一行，文件权限须为 600）；没有它这些文件为 "
+        "wrong-password。\n"
         "退出码：0 全部完好；3 至少一个有问题；1 无法检查（备份文件不存在、无法解压到临时文件夹）；2 命令行有误。"),
+    .valueOptions = {QStringLiteral("password-file")},
     .flagOptions = {QStringLiteral("json")},
     .maxPositional = -1,
     .run = runVerify,

@@ -2,6 +2,7 @@
 #include "Installation.h"
 
 #include "host/services/HostServicesAdmin.h"
+#include "hostapi/FileModes.h"
 #include "hostapi/HostFolders.h"
 #include "hostapi/SjqlEntry.h"
 
@@ -82,7 +83,7 @@ QString sysConfigIniFile()
     if (QFileInfo::exists(ofUser))
         return ofUser;
     // The test seam may name a folder that is not there yet.
-    QDir().mkpath(hostExeDir());
+    MakeOwnerOnlyPath(hostExeDir());
     return folderIsWritable(hostExeDir()) ? besideHost : ofUser;
 }
 
@@ -92,9 +93,9 @@ bool ensureSysConfigIni(bool* created, QString* error)
     const QString file = sysConfigIniFile();
     if (QFileInfo::exists(file))
         return true;
-    QDir().mkpath(QFileInfo(file).absolutePath());
+    MakeOwnerOnlyPath(QFileInfo(file).absolutePath());
     QSaveFile f(file);
-    if (!f.open(QIODevice::WriteOnly)) {
+    if (!OpenOwnerOnly(f)) {
         *error = QStringLiteral("%1: %2").arg(file, f.errorString());
         return false;
     }
@@ -192,8 +193,9 @@ bool Installation::save(QString* error) const
     put("Enable", c.enable ? QStringLiteral("1") : QStringLiteral("0"));
     put("InitError", c.initError);
     put("HideSwitch", c.hideSwitch ? QStringLiteral("1") : QStringLiteral("0"));
+    // It may hold the database's address with a password.
     QSaveFile f(hostIni());
-    if (!f.open(QIODevice::WriteOnly)) {
+    if (!OpenOwnerOnly(f)) {
         *error = QStringLiteral("%1: %2").arg(hostIni(), f.errorString());
         return false;
     }
@@ -210,7 +212,7 @@ bool Installation::createFolders(QString* error) const
     const QStringList folders = {m_home, appFolder(config.appCode) + QStringLiteral("Data"),
                                  appFolder(config.subAppCode), userFolder()};
     for (const QString& folder : folders) {
-        if (!QDir().mkpath(folder)) {
+        if (!MakeOwnerOnlyPath(folder)) {
             *error = QStringLiteral("无法创建文件夹“%1”").arg(folder);
             return false;
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The host connection over QSqlDatabase: an SQLite file or a MariaDB server.
 #include "host/data/HostDatabase.h"
+#include "hostapi/FileModes.h"
 
 #include <QAtomicInt>
 #include <QDir>
@@ -214,9 +215,18 @@ std::unique_ptr<HostConnection> openHostConnection(const DatabaseLocation& where
             setError(error, QStringLiteral("SQLite database %1 does not exist").arg(file));
             return nullptr;
         }
-        if (!QDir().mkpath(QFileInfo(file).absolutePath())) {
+        if (!MakeOwnerOnlyPath(QFileInfo(file).absolutePath())) {
             setError(error, QStringLiteral("SQLite database %1: cannot create its folder").arg(file));
             return nullptr;
+        }
+        // SQLite would create the file with its own mode; an empty file is an empty database, and
+        // its journals take the database file's mode. Only a file made here is narrowed.
+        if (!QFileInfo::exists(file)) {
+            QFile created(file);
+            if (!OpenOwnerOnly(created, QIODevice::WriteOnly | QIODevice::NewOnly) && !QFileInfo::exists(file)) {
+                setError(error, QStringLiteral("SQLite database %1: %2").arg(file, created.errorString()));
+                return nullptr;
+            }
         }
         configureSqliteLibrary();
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), uniqueConnectionName());

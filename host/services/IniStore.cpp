@@ -22,7 +22,7 @@ bool write(const QString& file, const QByteArray& section, const QByteArray& key
     // A file that is there but cannot be read is not replaced by one holding this key alone.
     if (!profile::readFile(file, &text) || !text.setValue(section, key, value))
         return false;
-    QDir().mkpath(QFileInfo(file).absolutePath());
+    MakeOwnerOnlyPath(QFileInfo(file).absolutePath());
     return profile::writeFile(file, text);
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "archive/ArchiveCheck.h"
 
+#include "archive/CompressUnit.h"
 #include "support/EventPump.h"
 
 #include <QFile>
@@ -40,8 +41,6 @@ bool ArchiveHoldsFiles(const QString& archivePath, const QStringList& files, con
         zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &openError));
     if (!archive)
         return failWith(QStringLiteral("cannot be opened (libzip error %1)").arg(openError));
-    const QByteArray secret = password.toLatin1();
-    zip_set_default_password(archive.get(), secret.constData());
 
     QStringList expected;
     for (const QString& file : files) {
@@ -60,7 +59,16 @@ bool ArchiveHoldsFiles(const QString& archivePath, const QStringList& files, con
         const zip_int64_t index = zip_name_locate(archive.get(), name.toUtf8().constData(), 0);
         if (index < 0)
             return failWith(QStringLiteral("member %1: missing").arg(name));
-        std::unique_ptr<zip_file_t, ZipFileCloser> member(zip_fopen_index(archive.get(), zip_uint64_t(index), 0));
+        // Each cipher takes the password as its own bytes.
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        (void)zip_stat_index(archive.get(), zip_uint64_t(index), 0, &stat);
+        const int method = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) ? int(stat.encryption_method) : ZIP_EM_NONE;
+        const QByteArray secret = ArchivePasswordBytes(password, method);
+        std::unique_ptr<zip_file_t, ZipFileCloser> member(
+            method == ZIP_EM_NONE
+                ? zip_fopen_index(archive.get(), zip_uint64_t(index), 0)
+                : zip_fopen_index_encrypted(archive.get(), zip_uint64_t(index), 0, secret.constData()));
         if (!member)
             return failWith(QStringLiteral("member %1: cannot be opened: %2")
                                 .arg(name, QString::fromUtf8(zip_strerror(archive.get()))));

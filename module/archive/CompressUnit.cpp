@@ -3,6 +3,7 @@
 
 #include "archive/DeflateAhead.h"
 #include "archive/ZipErrors.h"
+#include "hostapi/FileModes.h"
 #include "hostapi/Gbk.h"
 #include "support/EventPump.h"
 #include "support/PhaseObserver.h"
@@ -59,12 +60,6 @@ using MemberPtr = std::unique_ptr<zip_file_t, MemberCloser>;
 QString zipErrorText(zip_t* archive)
 {
     return QString::fromUtf8(zip_error_strerror(zip_get_error(archive)));
-}
-
-// Passwords reach the cipher as the bytes a Windows installation would use (the ANSI code page).
-QByteArray passwordBytes(const std::optional<QString>& password)
-{
-    return password ? toGbk(*password) : QByteArray();
 }
 
 QString archiveLabel(const QString& archivePath)
@@ -217,6 +212,14 @@ bool CompressFiles(const QStringList& files, const QString& archivePath, const s
 bool CompressFiles(const QStringList& files, const QString& archivePath, const std::optional<QString>& password,
                    DeflateAhead* ahead, QString* error)
 {
+    const ArchiveProtection protection = password ? ArchiveProtection{ArchiveCipher::Traditional, *password}
+                                                  : ArchiveProtection{ArchiveCipher::None, {}};
+    return CompressFiles(files, archivePath, protection, ahead, error);
+}
+
+bool CompressFiles(const QStringList& files, const QString& archivePath, const ArchiveProtection& protection,
+                   DeflateAhead* ahead, QString* error)
+{
     const PhaseTimer timer(Phase::Compressing);
     const QString label = archiveLabel(archivePath);
     const QFileInfo archiveInfo(archivePath);
@@ -254,7 +257,9 @@ bool CompressFiles(const QStringList& files, const QString& archivePath, const s
         setError(error, QStringLiteral("%1: cannot be opened for writing: %2").arg(label, ZipOpenErrorText(openError)));
         return false;
     }
-    const QByteArray secret = passwordBytes(password);
+    const int method = protection.cipher == ArchiveCipher::Aes256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
+    const bool encrypt = protection.cipher != ArchiveCipher::None;
+    const QByteArray secret = ArchivePasswordBytes(protection.password, method);
 
     for (const QString& source : sources) {
         const QByteArray memberName = QFileInfo(source).fileName().toUtf8();
@@ -273,7 +278,8 @@ bool CompressFiles(const QStringList& files, const QString& archivePath, const s
         }
         const auto member = static_cast<zip_uint64_t>(index);
         if (zip_set_file_compression(archive.get(), member, ZIP_CM_DEFLATE, DeflateLevel) != 0 ||
-            (password && zip_file_set_encryption(archive.get(), member, ZIP_EM_TRAD_PKWARE, secret.constData()) != 0)) {
+            (encrypt &&
+             zip_file_set_encryption(archive.get(), member, zip_uint16_t(method), secret.constData()) != 0)) {
             setError(error, QStringLiteral("%1: member %2: %3")
                                 .arg(label, QString::fromUtf8(memberName), zipErrorText(archive.get())));
             return false;
@@ -283,6 +289,10 @@ bool CompressFiles(const QStringList& files, const QString& archivePath, const s
     // libzip reports progress per member share: at 1 % a large month's member is several
     // megabytes of deflating between two calls, so report every 0.1 %.
     zip_register_progress_callback_with_state(archive.get(), 0.001, onWriteProgress, nullptr, nullptr);
+    // libzip creates its temporary file (renamed into the archive) with the process's mask and no
+    // mode of ours: a new archive must be owner-only from its first byte. An existing archive's
+    // mode is kept by libzip.
+    const OwnerOnlyMask ownerOnly;
     if (zip_close(archive.get()) != 0) {
         setError(error, QStringLiteral("%1: cannot be written: %2").arg(label, zipErrorText(archive.get())));
         return false; // the deleter discards the archive and with it libzip's temporary file
@@ -314,7 +324,17 @@ struct PlannedMember
     QString relative; // where it lands, relative to the destination folder
     qint64 size = 0;
     bool encrypted = false;
+    int method = ZIP_EM_NONE; // libzip's encryption method
 };
+
+// Opens a member with the password, given as the bytes its cipher takes.
+zip_file_t* openMember(zip_t* archive, zip_uint64_t index, int method, const std::optional<QString>& password)
+{
+    if (method == ZIP_EM_NONE || !password)
+        return zip_fopen_index(archive, index, 0);
+    const QByteArray secret = ArchivePasswordBytes(*password, method);
+    return zip_fopen_index_encrypted(archive, index, 0, secret.constData());
+}
 
 // Member names without the UTF-8 flag come from Windows archivers that wrote the ANSI code page.
 // libzip converts such names from CP 437 in strict mode, so a strict name that differs from the
@@ -395,8 +415,8 @@ struct Failure
 
 // Reads one member through libzip into a temporary file beside its target and renames it over the
 // target once the CRC and the size check out.
-bool extractMember(zip_t* archive, const PlannedMember& member, const QString& destFolder, bool anyVerified,
-                   const QString& label, const Failure& fail)
+bool extractMember(zip_t* archive, const PlannedMember& member, const std::optional<QString>& password,
+                   const QString& destFolder, bool anyVerified, const QString& label, const Failure& fail)
 {
     const QString memberLabel = QStringLiteral("%1: member %2").arg(label, member.name);
     const QString target = QDir(destFolder).filePath(member.relative);
@@ -405,11 +425,11 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
         return fail(UnpackProblem::NoSpace,
                     QStringLiteral("%1: no space left on the device holding %2").arg(memberLabel, targetFolder));
     };
-    if (!QDir().mkpath(targetFolder)) {
+    if (!MakeOwnerOnlyPath(targetFolder)) {
         return fail(UnpackProblem::WriteFailed,
                     QStringLiteral("%1: folder %2 cannot be created").arg(memberLabel, targetFolder));
     }
-    MemberPtr file(zip_fopen_index(archive, member.index, 0));
+    MemberPtr file(openMember(archive, member.index, member.method, password));
     if (!file) {
         const int code = zip_error_code_zip(zip_get_error(archive));
         if (code == ZIP_ER_WRONGPASSWD)
@@ -433,8 +453,11 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
             const bool damaged = code == ZIP_ER_CRC || code == ZIP_ER_ZLIB || code == ZIP_ER_COMPRESSED_DATA;
             // The traditional cipher's one-byte check lets about one wrong password in 256
             // through; the CRC or the inflate step then fails. Until some member has decrypted
-            // cleanly with this password, that means the password is wrong, not the data.
-            if (code == ZIP_ER_WRONGPASSWD || (damaged && member.encrypted && !anyVerified))
+            // cleanly with this password, that means the password is wrong, not the data. AES
+            // checks the password with two bytes and the data with its authentication code: a
+            // mismatch there is damage.
+            const bool traditional = member.method == ZIP_EM_TRAD_PKWARE;
+            if (code == ZIP_ER_WRONGPASSWD || (damaged && traditional && !anyVerified))
                 return fail(UnpackProblem::WrongPassword, QStringLiteral("%1: wrong password").arg(memberLabel));
             QString reason;
             if (code == ZIP_ER_CRC)
@@ -469,8 +492,7 @@ bool extractMember(zip_t* archive, const PlannedMember& member, const QString& d
             UnpackProblem::Unreadable,
             QStringLiteral("%1: %2 bytes instead of the declared %3").arg(memberLabel).arg(total).arg(member.size));
     }
-    temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                        QFileDevice::ReadOther);
+    // QTemporaryFile made it 0600, and so it stays: unpacked members are personal data.
     temp.close();
 
     // rename(2) replaces an existing file (or a link standing there) without following it.
@@ -511,10 +533,6 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
         return fail(UnpackProblem::Unreadable,
                     QStringLiteral("%1: cannot be read: %2").arg(label, ZipOpenErrorText(openError)));
     }
-    const QByteArray secret = passwordBytes(password);
-    if (password && zip_set_default_password(archive.get(), secret.constData()) != 0)
-        return fail(UnpackProblem::Unreadable, QStringLiteral("%1: %2").arg(label, zipErrorText(archive.get())));
-
     const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     if (options.maxEntries > 0 && count > options.maxEntries) {
         return fail(
@@ -585,9 +603,10 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
                             .arg(options.maxTotalSize));
         }
         member.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+        member.method = member.encrypted ? int(stat.encryption_method) : ZIP_EM_NONE;
         if (member.encrypted) {
             // Opening an encrypted member checks the password against its header.
-            MemberPtr probe(zip_fopen_index(archive.get(), index, 0));
+            MemberPtr probe(openMember(archive.get(), index, member.method, password));
             if (!probe) {
                 const int code = zip_error_code_zip(zip_get_error(archive.get()));
                 if (code == ZIP_ER_WRONGPASSWD)
@@ -614,17 +633,57 @@ bool UncompressFile(const QString& archivePath, const QString& destFolder, bool 
                         .arg(totalSize)
                         .arg(available));
     }
-    if (!QDir().mkpath(destFolder)) {
+    if (!MakeOwnerOnlyPath(destFolder)) {
         return fail(UnpackProblem::WriteFailed,
                     QStringLiteral("%1: folder %2 cannot be created").arg(label, destFolder));
     }
     bool anyVerified = false;
     for (const PlannedMember& member : plan) {
-        if (!extractMember(archive.get(), member, destFolder, anyVerified, label, fail))
+        if (!extractMember(archive.get(), member, password, destFolder, anyVerified, label, fail))
             return false;
         anyVerified = anyVerified || member.encrypted;
     }
     return true;
+}
+
+QString StrongPasswordProblem(const QString& password)
+{
+    if (password.size() < MinStrongPasswordLength)
+        return QStringLiteral("密码至少要有%1个字符").arg(MinStrongPasswordLength);
+    if (password.contains(QLatin1Char('\n')) || password.contains(QLatin1Char('\r')) || password.contains(QChar(0)))
+        return QStringLiteral("密码不能含有换行符或空字符");
+    return {};
+}
+
+ArchiveCipher ArchiveCipherOf(const QString& archivePath)
+{
+    int openError = 0;
+    ArchivePtr archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &openError));
+    if (!archive)
+        return ArchiveCipher::None;
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t stat;
+        if (zip_stat_index(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW, &stat) != 0 ||
+            !(stat.valid & ZIP_STAT_ENCRYPTION_METHOD) || stat.encryption_method == ZIP_EM_NONE)
+            continue;
+        const bool aes = stat.encryption_method == ZIP_EM_AES_128 || stat.encryption_method == ZIP_EM_AES_192 ||
+                         stat.encryption_method == ZIP_EM_AES_256;
+        return aes ? ArchiveCipher::Aes256 : ArchiveCipher::Traditional;
+    }
+    return ArchiveCipher::None;
+}
+
+std::optional<QString> ArchivePasswordFor(const QString& archivePath, const std::optional<QString>& strongPassword)
+{
+    if (ArchiveCipherOf(archivePath) == ArchiveCipher::Aes256)
+        return strongPassword;
+    return QString(ArchivePassword);
+}
+
+QByteArray ArchivePasswordBytes(const QString& password, int zipMethod)
+{
+    return zipMethod == ZIP_EM_TRAD_PKWARE ? toGbk(password) : password.toUtf8();
 }
 
 QString ArchiveKindText(const QString& hostAppCode)

@@ -18,8 +18,59 @@
 
 namespace sjql {
 
-// The one password of every backup archive, for packing and unpacking.
+// The one password of every backup archive in the default mode, for packing and unpacking. Every
+// copy of the module knows it: with the traditional cipher it keeps out a casual look, nothing more.
 inline constexpr QLatin1String ArchivePassword("RVTQuinMOBA");
+
+// How the members of an archive are encrypted.
+enum class ArchiveCipher
+{
+    None,        // not encrypted
+    Traditional, // traditional PKWARE encryption (ZipCrypto): the default, read by every installation
+    Aes256,      // WinZip AES-256: the strong mode, with a password the user chooses
+};
+
+// The cipher and password an archive is packed with. The default is the one every installation
+// reads and writes: traditional encryption with ArchivePassword.
+struct ArchiveProtection
+{
+    ArchiveCipher cipher = ArchiveCipher::Traditional;
+    QString password = QString(ArchivePassword);
+
+    // The strong mode's password, when this is the strong mode.
+    [[nodiscard]] std::optional<QString> strongPassword() const
+    {
+        return cipher == ArchiveCipher::Aes256 ? std::optional<QString>(password) : std::nullopt;
+    }
+};
+
+// AES-256 with `password`.
+[[nodiscard]] inline ArchiveProtection StrongProtection(const QString& password)
+{
+    return ArchiveProtection{ArchiveCipher::Aes256, password};
+}
+
+// The fewest characters a strong-mode password may have.
+inline constexpr int MinStrongPasswordLength = 8;
+
+// Why `password` cannot protect a strong-mode archive (too short, a line break, a NUL), in the
+// user's words; empty when it can.
+[[nodiscard]] QString StrongPasswordProblem(const QString& password);
+
+// The cipher of the archive's encrypted members (the first one decides: a backup never mixes
+// them); None when no member is encrypted or the archive cannot be read.
+[[nodiscard]] ArchiveCipher ArchiveCipherOf(const QString& archivePath);
+
+// The password that opens `archivePath`: ArchivePassword for the traditional cipher (and for an
+// archive that cannot be read, so that its reader reports what is wrong with it), `strongPassword`
+// for AES (none when none is given: the unpacking then reports a missing password).
+[[nodiscard]] std::optional<QString> ArchivePasswordFor(const QString& archivePath,
+                                                        const std::optional<QString>& strongPassword);
+
+// The bytes a password reaches the cipher as: GBK for the traditional cipher (as a Windows
+// installation types it), UTF-8 for AES (as other AES archivers take it). `zipMethod` is libzip's
+// encryption method of the member.
+[[nodiscard]] QByteArray ArchivePasswordBytes(const QString& password, int zipMethod);
 
 // Limits applied to members of an archive being unpacked (archives are untrusted input).
 inline constexpr qint64 MaxMemberSize = qint64(2) * 1024 * 1024 * 1024;
@@ -28,7 +79,8 @@ inline constexpr qint64 MaxCompressionRatio = 1000;
 
 // Packs `files` (full paths) into the archive at `archivePath` (a full path; relative paths are
 // refused). Every member is stored under the file's bare name, deflated at level 6 and, when
-// `password` is given, encrypted with it. An existing archive is updated: new names are added and
+// `password` is given, encrypted with it by the traditional cipher. A new archive is owner-only
+// (0600); an archive that is updated keeps its mode. An existing archive is updated: new names are added and
 // members of the same name are replaced. The archive is written under a temporary name in its
 // folder and renamed over the target only when complete, so a failure leaves any old archive as
 // it was and no partial file behind. Empty entries of `files` are ignored; an empty list, a
@@ -42,6 +94,10 @@ class DeflateAhead;
 // encrypts and writes them); the others are deflated from their files. Same archive, same checks.
 [[nodiscard]] bool CompressFiles(const QStringList& files, const QString& archivePath,
                                  const std::optional<QString>& password, DeflateAhead* ahead, QString* error);
+
+// The same with the cipher and password of `protection`.
+[[nodiscard]] bool CompressFiles(const QStringList& files, const QString& archivePath,
+                                 const ArchiveProtection& protection, DeflateAhead* ahead, QString* error);
 
 // The same for a file list given as the text of a string list: one path per line, lines separated
 // by CR LF (a lone LF is accepted too); a trailing line break adds no member.
@@ -66,16 +122,19 @@ enum class UnpackProblem
 {
     None,
     Unreadable,    // missing, not an archive, damaged data, CRC mismatch
-    WrongPassword, // the password does not open the members (or none was given)
+    WrongPassword, // the password does not open the members (or none was given); for AES, whose
+                   // password check fails about once in 65,536 wrong passwords, a later mismatch
+                   // of the data's authentication code counts as damage
     NoSpace,       // not enough free space for the declared sizes, or the device filled up
     Refused,       // unsafe names, links, implausible sizes or ratios, limits of UnpackOptions
     WriteFailed,   // the destination cannot be written for another reason
 };
 
-// Unpacks every member of `archivePath` into `destFolder` (created when missing), overwriting
-// files of the same name. Without `recreateFolders` every member lands directly in `destFolder`
-// under its bare name, whatever folder the archive stores with it; with it, the stored folders
-// are created below `destFolder`. Folder entries are skipped.
+// Unpacks every member of `archivePath` into `destFolder` (created owner-only when missing),
+// overwriting files of the same name; the files written are owner-only (0600). Members of either
+// cipher open with `password` (its bytes as ArchivePasswordBytes gives them). Without `recreateFolders` every member
+// lands directly in `destFolder` under its bare name, whatever folder the archive stores with it; with it, the stored
+// folders are created below `destFolder`. Folder entries are skipped.
 //
 // Before anything is written the whole archive is checked, and it is refused when a member is a
 // symbolic link, has a name that reduces to nothing, "." or ".." (or a ".." folder when folders

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "archive/FileUtils.h"
 
+#include "hostapi/FileModes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,12 +41,20 @@ bool DirExists(const QString& path)
     return QFileInfo(path).isDir();
 }
 
+ScopedFileRemoval::~ScopedFileRemoval()
+{
+    QFile::remove(m_path);
+    if (m_folderIfEmpty)
+        QDir().rmdir(QFileInfo(m_path).absolutePath()); // fails, as it should, while anything is in it
+}
+
 bool ForceDirs(const QString& path)
 {
     if (path.isEmpty())
         return false;
-    // mkpath creates the missing parents first and accepts a trailing separator.
-    QDir().mkpath(path);
+    // The missing parents are created first; every folder made here is owner-only, since work,
+    // unpack and backup folders hold personal data.
+    MakeOwnerOnlyPath(path);
     return DirExists(path);
 }
 
@@ -115,7 +125,7 @@ bool SaveTextToFile(const QString& filePath, const QByteArray& bytes, QString* e
     const QFileInfo info(filePath);
     ForceDirs(info.absolutePath());
     QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!OpenOwnerOnly(file)) {
         setError(error, QStringLiteral("file %1: cannot be created: %2").arg(filePath, file.errorString()));
         return false;
     }

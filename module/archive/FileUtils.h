@@ -10,13 +10,33 @@
 #include <QByteArray>
 #include <QString>
 
+#include <utility>
+
 namespace sjql {
 
 // True when `path` names an existing folder (a symbolic link to a folder counts as one).
 [[nodiscard]] bool DirExists(const QString& path);
 
-// Creates `path` and every missing parent, parents first. An empty path does nothing. Returns
-// whether the folder exists afterwards; callers that only need a best effort may ignore it.
+// Removes a file when the scope ends, however it is left: for plain copies of secrets that must not
+// outlive their reading. With `folderIfEmpty` its folder goes too when nothing else is left in it.
+class ScopedFileRemoval
+{
+public:
+    explicit ScopedFileRemoval(QString path, bool folderIfEmpty = false)
+        : m_path(std::move(path)), m_folderIfEmpty(folderIfEmpty)
+    {}
+    ~ScopedFileRemoval();
+    ScopedFileRemoval(const ScopedFileRemoval&) = delete;
+    ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
+
+private:
+    QString m_path;
+    bool m_folderIfEmpty = false;
+};
+
+// Creates `path` and every missing parent, parents first, each new folder owner-only (0700);
+// existing folders keep their mode. An empty path does nothing. Returns whether the folder exists
+// afterwards; callers that only need a best effort may ignore it.
 bool ForceDirs(const QString& path);
 
 // Removes everything inside `folder`; when the folder held nothing to begin with, removes the
@@ -33,7 +53,8 @@ bool DeleteTree(const QString& folder, QString* error = nullptr);
 // Writes `bytes` to `filePath` exactly (no byte-order mark, no added line end), creating missing
 // folders first. The file is written under a temporary name beside it and renamed over the old
 // file only when complete, so a longer old file never leaves its tail behind and a failed write
-// leaves the old file as it was. False with *error naming the file on failure.
+// leaves the old file as it was. A new file is owner-only (0600); a replaced one keeps its mode.
+// False with *error naming the file on failure.
 [[nodiscard]] bool SaveTextToFile(const QString& filePath, const QByteArray& bytes, QString* error = nullptr);
 
 // Forces a file, or a folder's entries, to the disk (fsync). False when it cannot be opened or

@@ -2,6 +2,7 @@
 #include "db/SqlLog.h"
 
 #include "context/ModuleContext.h"
+#include "hostapi/FileModes.h"
 #include "hostapi/Gbk.h"
 
 #include <QDir>
@@ -103,10 +104,11 @@ void AppendDailyLog(const QString& prefix, const QString& message)
     const QDateTime stamp = now();
     const QString folder = logFolder(prefix, stamp.date());
     if (folder == fallbackFolder())
-        QDir().mkpath(folder);
+        MakeOwnerOnlyPath(folder);
     QFile file(folder + fileName(prefix, stamp.date()));
-    // Opened and closed per entry, so other processes may read the log between entries.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // Opened and closed per entry, so other processes of the user may read the log between
+    // entries. Failed statements carry their values: a day's new file is owner-only.
+    if (!OpenOwnerOnly(file, QIODevice::WriteOnly | QIODevice::Append))
         return;
     const QByteArray entry = toGbk(SqlLogTimeStamp(stamp) + QStringLiteral("  ") + message + QStringLiteral("\r\n"));
     file.write(entry);

@@ -4,6 +4,9 @@
 // Where the module's folder is read-only (an installed system), the files go to the "logs" folder
 // of the user's data folder instead (GetUserDataDir: ~/.local/share/sjql-host/logs/).
 //
+// A failed statement is logged whole, values included: a day's file, and the fallback folder, are
+// created owner-only (0600, 0700); a file that is there already keeps its mode.
+//
 // GUI thread only. Writing never fails its caller: an unwritable folder or file loses the entry.
 #pragma once
 

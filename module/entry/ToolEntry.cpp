@@ -40,6 +40,13 @@ int finish(const RunReport& report, const Output& out)
     return report.exitCode;
 }
 
+// The password of AES-256 archives, when the request gives one ("password").
+std::optional<QString> strongPasswordOf(const QJsonObject& request)
+{
+    const QJsonValue value = request.value(QStringLiteral("password"));
+    return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
+}
+
 int runVerify(const QJsonObject& request, const Output& out)
 {
     QStringList archives;
@@ -49,7 +56,9 @@ int runVerify(const QJsonObject& request, const Output& out)
         out(SJQL_TOOL_NOTE, QStringLiteral("没有给出要检查的备份文件"));
         return 2;
     }
-    return finish(VerifyArchives(archives, [&](const QString& line) { out(SJQL_TOOL_LINE, line); }), out);
+    return finish(VerifyArchives(
+                      archives, [&](const QString& line) { out(SJQL_TOOL_LINE, line); }, strongPasswordOf(request)),
+                  out);
 }
 
 int runArchives(const QJsonObject& request, const Output& out)
@@ -63,6 +72,7 @@ int runArchives(const QJsonObject& request, const Output& out)
         listing.backupFolder = dir;
     }
     listing.verify = request.value(QStringLiteral("verify")).toBool();
+    listing.strongPassword = strongPasswordOf(request);
     return finish(ListArchives(listing, [&](const QString& line) { out(SJQL_TOOL_LINE, line); }), out);
 }
 

@@ -216,7 +216,7 @@ QString native(const QString& path)
 
 } // namespace
 
-ArchiveReport InspectArchive(const QString& archivePath, bool verify)
+ArchiveReport InspectArchive(const QString& archivePath, bool verify, const std::optional<QString>& strongPassword)
 {
     ArchiveReport r;
     const QFileInfo info(archivePath);
@@ -256,8 +256,8 @@ ArchiveReport InspectArchive(const QString& archivePath, bool verify)
     options.maxEntries = kMaxArchiveEntries;
     options.maxTotalSize = kMaxUnpackedBytes;
     UnpackProblem problem = UnpackProblem::None;
-    if (!UncompressFile(info.absoluteFilePath(), unpacked.path(), false, QString(ArchivePassword), options, &error,
-                        &problem)) {
+    const std::optional<QString> password = ArchivePasswordFor(info.absoluteFilePath(), strongPassword);
+    if (!UncompressFile(info.absoluteFilePath(), unpacked.path(), false, password, options, &error, &problem)) {
         r.problems << UnpackReasonLine(problem, error);
         r.verdict = verdictOf(problem);
         return r;
@@ -319,13 +319,14 @@ void conclude(RunReport* report, bool verify, const ReportLineSink& line)
 
 } // namespace
 
-RunReport VerifyArchives(const QStringList& archivePaths, const ReportLineSink& line)
+RunReport VerifyArchives(const QStringList& archivePaths, const ReportLineSink& line,
+                         const std::optional<QString>& strongPassword)
 {
     RunReport report;
     report.command = QStringLiteral("verify");
     for (const QString& path : archivePaths) {
         line(QStringLiteral("archive=") + native(QFileInfo(path).absoluteFilePath()));
-        ArchiveReport r = InspectArchive(path, true);
+        ArchiveReport r = InspectArchive(path, true, strongPassword);
         emitArchive(r, true, line);
         line(VerdictLine(r));
         report.archives.push_back(std::move(r));
@@ -394,7 +395,7 @@ RunReport ListArchives(const ArchiveListing& listing, const ReportLineSink& line
             if (!partsOfName(name).ok || seen.contains(file))
                 continue; // not an archive of the backup, or the same folder given twice
             seen << file;
-            ArchiveReport r = InspectArchive(dir.filePath(name), listing.verify);
+            ArchiveReport r = InspectArchive(dir.filePath(name), listing.verify, listing.strongPassword);
             r.folderRole = role;
             report.archives.push_back(std::move(r));
         }

@@ -19,6 +19,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace sjql {
 
@@ -27,12 +28,16 @@ using ReportLineSink = std::function<void(const QString& line)>;
 
 // Inspects one archive. `verify`: the full check; else only what the listing shows is read (the
 // summary and the data files' row counts), and problems met on the way are recorded all the same.
-[[nodiscard]] ArchiveReport InspectArchive(const QString& archivePath, bool verify);
+// The default archives open with the fixed password; AES-256 archives (the strong mode) with
+// `strongPassword`, and without it they are reported as needing a password (wrong-password).
+[[nodiscard]] ArchiveReport InspectArchive(const QString& archivePath, bool verify,
+                                           const std::optional<QString>& strongPassword = std::nullopt);
 
 // sjql-host verify: every archive verified in order, a line per month, the archive's problems and
 // its verdict, then "result=..." as the last line. Exit code 0 when every archive is sound, 3 when
 // any is not, 1 when an archive could not be checked at all (no space to unpack, ...).
-[[nodiscard]] RunReport VerifyArchives(const QStringList& archivePaths, const ReportLineSink& line);
+[[nodiscard]] RunReport VerifyArchives(const QStringList& archivePaths, const ReportLineSink& line,
+                                       const std::optional<QString>& strongPassword = std::nullopt);
 
 struct ArchiveListing
 {
@@ -40,6 +45,7 @@ struct ArchiveListing
     QString fallbackFolder; // where they go when that folder cannot be written
     QString workFolder;     // the agents' work folders (TMPBFMU)
     bool verify = false;
+    std::optional<QString> strongPassword; // opens AES-256 archives
 };
 
 // The window's folders for the current installation, from the module context: its backup folder

@@ -3,12 +3,15 @@
 
 #include "archive/FileUtils.h"
 #include "context/ModuleContext.h"
+#include "db/MysqlStatement.h"
 #include "db/RunQuery.h"
 #include "db/SqlLiteral.h"
+#include "db/SqliteRows.h"
 #include "hostapi/HostConnection.h"
 #include "jobs/MonthRows.h"
 #include "support/AdtgWriter.h"
 #include "support/BesideEvents.h"
+#include "support/MysqlTextRows.h"
 #include "support/PhaseObserver.h"
 
 #include <QDir>
@@ -50,6 +53,26 @@ QString BackupSelectStatement(int index, const QString& period, const QString& a
            QLatin1String(tails[index]);
 }
 
+std::unique_ptr<adtg::SelectedRows> SelectMonthRows(int index, const QString& period, const QString& agentCode,
+                                                    bool* ran)
+{
+    *ran = false;
+    const QString sql = BackupSelectStatement(index, period, agentCode);
+    HostConnection* connection = GetHostConnection();
+    if (!connection || !connection->database().isOpen())
+        return nullptr;
+    std::unique_ptr<adtg::SelectedRows> rows = RunHostSqliteSelection(sql, ran);
+    if (*ran || !MysqlHandleOf(connection->database()))
+        return rows;
+    MysqlResultPtr result;
+    if (!RunHostMysqlStatement(sql, &result)) {
+        *ran = true;
+        return nullptr;
+    }
+    // Columns the text reader does not take are read through the driver, by a selection of its own.
+    return adtg::MysqlTextRows::adopt(result.release());
+}
+
 QString BackupProgressText(int index, const QString& period)
 {
     static const char* const what[3] = {"正常工资薪金数据", "非正常工资薪金数据", "扣缴所得税报告表数据"};
@@ -57,6 +80,9 @@ QString BackupProgressText(int index, const QString& period)
 }
 
 namespace {
+
+// Rows between two calls of the caller's event processing while a selection is read.
+constexpr int kPumpRows = 256;
 
 // A data file on the disk and read back in full: whether it was synced, and the digests of its rows
 // or why it could not be read.
@@ -99,26 +125,67 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
         const QLatin1String table(kinds[size_t(i)].table);
         if (options.beforeTable)
             options.beforeTable(i);
-        if (!RunQuery(BackupSelectStatement(i, period, agentCode), query, true))
+        const QString path = BackupDataFilePath(workDir, QLatin1String(kinds[size_t(i)].fileTemplate), period);
+        bool ran = false;
+        std::unique_ptr<adtg::SelectedRows> rows = SelectMonthRows(i, period, agentCode, &ran);
+        if (!rows && ran)
             return failed(result, MonthDataFilesResult::QueryFailed, i,
                           QStringLiteral("table %1: the selection statement failed").arg(table));
-        MonthRowsScan scan = DigestSelectedRows(query, i, options.pump);
+        MonthRowsScan scan;
+        QString error;
+        bool saved = false;
+        if (rows) {
+            // One pass over the rows read in place serves the digests and the file.
+            const QSqlDatabase db = GetHostConnection()->database();
+            SelectionDigest digest;
+            adtg::RecordsetFromRows file;
+            if (digest.start(*rows, db, i)) {
+                const bool fileStarted = file.start(*rows, db, table, path, &error);
+                Timed(Phase::Saving, [&] {
+                    int sincePump = 0;
+                    for (bool there = rows->first(); there; there = rows->next()) {
+                        digest.add(*rows);
+                        if (fileStarted)
+                            file.add(*rows);
+                        if (options.pump && ++sincePump == kPumpRows) {
+                            sincePump = 0;
+                            options.pump();
+                        }
+                    }
+                    return true;
+                });
+                scan = digest.finish(*rows);
+                if (scan.ok && scan.problem.isEmpty() && fileStarted) {
+                    ForceDirs(QFileInfo(path).absolutePath());
+                    saved = Timed(Phase::Saving, [&] { return file.save(*rows, &error, options.pump); });
+                }
+            } else {
+                scan = digest.finish(*rows);
+            }
+        } else {
+            if (!RunQuery(BackupSelectStatement(i, period, agentCode), query, true))
+                return failed(result, MonthDataFilesResult::QueryFailed, i,
+                              QStringLiteral("table %1: the selection statement failed").arg(table));
+            scan = DigestSelectedRows(query, i, options.pump);
+        }
         if (!scan.ok || !scan.problem.isEmpty()) {
             query.finish();
             return scan.ok ? failed(result, MonthDataFilesResult::Unrestorable, i, scan.problem)
                            : failed(result, MonthDataFilesResult::SelectionUnreadable, i, scan.error);
         }
         selected[size_t(i)] = std::move(scan.digests);
-        const QString path = BackupDataFilePath(workDir, QLatin1String(kinds[size_t(i)].fileTemplate), period);
-        // The year's folder is made here so that a first month of a year needs no set-up.
-        ForceDirs(QFileInfo(path).absolutePath());
-        HostConnection* connection = GetHostConnection();
-        QString error = QStringLiteral("data file %1: no host connection").arg(path);
-        const bool saved =
-            connection && Timed(Phase::Saving, [&] {
-                return adtg::SaveRecordsetAdtg(query, connection->database(), table, path, &error, options.pump);
-            });
-        query.finish();
+        if (!rows) {
+            // The year's folder is made here so that a first month of a year needs no set-up.
+            ForceDirs(QFileInfo(path).absolutePath());
+            HostConnection* connection = GetHostConnection();
+            error = QStringLiteral("data file %1: no host connection").arg(path);
+            saved =
+                connection && Timed(Phase::Saving, [&] {
+                    return adtg::SaveRecordsetAdtg(query, connection->database(), table, path, &error, options.pump);
+                });
+            query.finish();
+        }
+        rows.reset(); // the statement is done before anything else runs on the connection
         if (!saved)
             return failed(result, MonthDataFilesResult::SaveFailed, i, error);
         result.paths << path;

@@ -8,12 +8,15 @@
 // shows a dialog.
 #pragma once
 
+#include "support/SelectedRows.h"
+
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
 #include <array>
 #include <functional>
+#include <memory>
 
 namespace sjql {
 
@@ -35,6 +38,15 @@ QString BackupDataFilePath(const QString& workDir, const QString& fileTemplate, 
 // The selection statement of kind `index` (0..2), exactly as sent: tables 1 and 3 end in a quote
 // and two blanks, table 2 in a quote and one blank.
 QString BackupSelectStatement(int index, const QString& period, const QString& agentCode);
+
+// Runs the selection of kind `index` on the host connection's own client library and hands its rows
+// out in place: on SQLite through its handle, on MariaDB through the non-blocking calls (events are
+// processed while the server works) with the rows held by the client. Null with `*ran` false when
+// the connection is neither kind, or its result has columns of other types (the caller goes through
+// RunQuery and the driver); null with `*ran` true when the statement failed (logged in the SQL log
+// as RunQuery logs it).
+[[nodiscard]] std::unique_ptr<adtg::SelectedRows> SelectMonthRows(int index, const QString& period,
+                                                                  const QString& agentCode, bool* ran);
 
 // The progress text shown while kind `index` of a month is written.
 QString BackupProgressText(int index, const QString& period);

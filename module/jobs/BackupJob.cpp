@@ -481,7 +481,9 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
             m_yearArchives = existingArchives(period.left(4));
         for (const QString& archive : *m_yearArchives) {
             QString error;
-            if (!ArchiveHoldsFiles(archive, files, ArchivePassword, ArchiveMembers::AtLeast, &error))
+            const QString password =
+                ArchivePasswordFor(archive, m_settings.protection.strongPassword()).value_or(QString());
+            if (!ArchiveHoldsFiles(archive, files, password, ArchiveMembers::AtLeast, &error))
                 continue;
             removeFiles(files);
             m_alreadyArchived[archive] << period;
@@ -649,10 +651,11 @@ bool BackupJob::packYear(const QString& year, const QStringList& archiveFiles)
             [&] {
                 if (m_deflate)
                     m_deflate->waitIdle();
-                if (!CompressFiles(archiveFiles, path, ArchivePassword, m_deflate.get(), &error))
+                if (!CompressFiles(archiveFiles, path, m_settings.protection, m_deflate.get(), &error))
                     return Packed::NotWritten;
-                return VerifyBackupArchive(path, archiveFiles, ArchivePassword, &error) ? Packed::Written
-                                                                                        : Packed::CheckFailed;
+                return VerifyBackupArchive(path, archiveFiles, m_settings.protection.password, &error)
+                           ? Packed::Written
+                           : Packed::CheckFailed;
             },
             m_callbacks.processEvents);
         if (packed == Packed::NotWritten) {

@@ -21,6 +21,7 @@
 // asks it to, and tells how it ended (outcome()).
 #pragma once
 
+#include "archive/CompressUnit.h"
 #include "db/Compaction.h"
 #include "jobs/Messages.h"
 #include "jobs/RunOutcome.h"
@@ -49,6 +50,8 @@ struct BackupJobSettings
     QString workDir;     // FWorkDir: each year's files are gathered in workDir/<agent folder>/<year>/
     QString subAppDir;   // the module's sub-application folder; fallback archives go to its TEMP/
     QStringList years;   // chosen years, four characters each, in the order of the year boxes
+    // The archives' cipher and password: the default every installation reads, or AES-256.
+    ArchiveProtection protection;
 };
 
 struct BackupJobCallbacks

@@ -337,37 +337,13 @@ template <typename Char> bool parseInteger(const Char* p, qsizetype n, Magnitude
     return parseDecimal(p, n, m, negative, &places) && places == 0;
 }
 
-inline bool digitsAt(QStringView s, qsizetype at, int count, int* value)
-{
-    int v = 0;
-    for (int i = 0; i < count; ++i) {
-        const char16_t c = s[at + i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        v = v * 10 + (c - u'0');
-    }
-    *value = v;
-    return true;
-}
-
 // "yyyy-MM-dd" and "yyyy-MM-dd hh:mm:ss" read without building a date-time object; other texts
 // go the writer's way (ISO forms with 'T', milliseconds, ...). False when the text is no date.
 bool parseDateText(QStringView text, bool bareTime, QDate* date, int* msecs)
 {
+    if (adtg::detail::parsePlainDateText(text, date, msecs))
+        return true;
     const QStringView t = text.trimmed();
-    int y, mo, d, h = 0, mi = 0, s = 0;
-    const bool shortForm = t.size() == 10;
-    const bool longForm = t.size() == 19 && t[10] == u' ' && t[13] == u':' && t[16] == u':';
-    if ((shortForm || longForm) && t[4] == u'-' && t[7] == u'-' && digitsAt(t, 0, 4, &y) && digitsAt(t, 5, 2, &mo) &&
-        digitsAt(t, 8, 2, &d) &&
-        (shortForm || (digitsAt(t, 11, 2, &h) && digitsAt(t, 14, 2, &mi) && digitsAt(t, 17, 2, &s)))) {
-        const QDate day(y, mo, d);
-        if (day.isValid() && h < 24 && mi < 60 && s < 60) {
-            *date = day;
-            *msecs = ((h * 60 + mi) * 60 + s) * 1000;
-            return true;
-        }
-    }
     const QString whole = t.toString();
     QDateTime dt = adtg::detail::parseDateTimeText(whole);
     if (!dt.isValid() && bareTime) {
@@ -499,6 +475,32 @@ public:
             // The rest as the writer gets it from this reader: the text as a QString.
             return value(plan, QVariant(QString::fromUtf8(bytes)), f);
         }
+    }
+
+    // A value read in place (support/SelectedRows.h): the same bytes and facts as value() with
+    // the driver's value, texts read where they are.
+    void view(const ColumnPlan& plan, const adtg::ValueView& v, Facts* f)
+    {
+        using Kind = adtg::ValueView::Kind;
+        switch (v.kind) {
+        case Kind::Null:
+            return raw(plan, {}, true, f);
+        case Kind::Utf8:
+            return raw(plan, v.bytes(), false, f);
+        case Kind::Utf16:
+            if (plan.canon == Canon::Text) {
+                *f = Facts();
+                return text(v.utf16(), f);
+            }
+            if (plan.canon == Canon::DateTime || plan.canon == Canon::Time) {
+                *f = Facts();
+                return dateText(plan, v.utf16(), f);
+            }
+            break;
+        default:
+            break;
+        }
+        value(plan, v.toVariant(), f);
     }
 
 private:
@@ -904,24 +906,22 @@ void markRestored(std::vector<ColumnPlan>* plans, int index, QString* missing)
     }
 }
 
-// The plans of the selection's columns: types as the writer declares them from the schema, and
-// the restore's reading of each column its builder writes. `missing` gets a builder column the
-// selection lacks.
-bool planSelection(const QSqlQuery& query, int index, std::vector<ColumnPlan>* plans, QString* missing, QString* error)
+// The plans of the selection's columns (`names`): types as the writer declares them from the
+// schema in `db`, and the restore's reading of each column its builder writes. `missing` gets a
+// builder column the selection lacks.
+bool planSelection(const QStringList& names, const QSqlDatabase& db, int index, std::vector<ColumnPlan>* plans,
+                   QString* missing, QString* error)
 {
     const QString table = tableName(index);
     std::vector<adtg::TableColumnInfo> schema;
-    const QSqlDatabase db = databaseOf(query);
     if (!db.isValid()) {
         *error = QStringLiteral("table %1: the query's connection is unknown").arg(table);
         return false;
     }
     if (!adtg::lookupTableColumns(db, table, &schema, error))
         return false;
-    const QSqlRecord record = query.record();
     plans->clear();
-    for (int i = 0; i < record.count(); ++i) {
-        const QString name = record.fieldName(i);
+    for (const QString& name : names) {
         adtg::AdtgColumn column;
         column.name = name;
         for (const adtg::TableColumnInfo& info : schema) {
@@ -952,44 +952,59 @@ std::vector<int> keyIndexes(const std::vector<ColumnPlan>& plans, int index)
 
 } // namespace
 
-MonthRowsScan DigestSelectedRows(QSqlQuery& query, int index, const std::function<void()>& pump)
+// The digests of a selection's rows and the first problem among them, row by row.
+struct SelectionDigest::Rows
 {
-    MonthRowsScan scan;
-    const QString table = tableName(index);
-    if (!query.isActive() || !query.isSelect()) {
-        scan.error = QStringLiteral("table %1: no open result to digest").arg(table);
-        return scan;
+public:
+    bool start(const QStringList& names, const QSqlDatabase& db, int index)
+    {
+        m_index = index;
+        if (!planSelection(names, db, index, &m_plans, &m_missing, &m_scan.error))
+            return false;
+        m_keys = keyIndexes(m_plans, index);
+        m_facts.assign(m_plans.size(), Facts());
+        return true;
     }
-    std::vector<ColumnPlan> plans;
-    QString missing;
-    if (!planSelection(query, index, &plans, &missing, &scan.error))
-        return scan;
-    const int count = int(plans.size());
-    const std::vector<int> keys = keyIndexes(plans, index);
 
-    RowEncoder encoder;
-    std::vector<Facts> facts(static_cast<size_t>(count));
-    qint64 rowNumber = 0;
-    auto maybePump = [&] {
-        if (pump && rowNumber % 512 == 0)
-            pump();
-    };
+    // One row: `encode(encoder, plan, i, facts)` puts column i into the encoder, `shown(i)` gives
+    // its value as the database holds it, for a message.
+    template <typename Encode, typename Shown> void add(Encode encode, Shown shown)
+    {
+        const int count = int(m_plans.size());
+        m_encoder.begin(count);
+        for (int i = 0; i < count; ++i)
+            encode(m_encoder, m_plans[size_t(i)], i, &m_facts[size_t(i)]);
+        m_scan.digests.push_back(m_encoder.digest());
+        if (m_scan.problem.isEmpty())
+            checkRow(shown);
+    }
 
-    // MariaDB: the server's text as the client library holds it, as the writer reads it too;
-    // elsewhere the driver's values (SQLite keeps them from the fetch anyway).
-    const std::unique_ptr<adtg::MysqlTextRows> raw = adtg::MysqlTextRows::attach(query);
-    auto valueShown = [&](int column) -> QString {
-        if (raw)
-            return raw->isNull(column) ? QString() : QString::fromUtf8(raw->bytes(column));
-        return query.value(column).toString();
-    };
+    MonthRowsScan finish()
+    {
+        const QString table = tableName(m_index);
+        if (!m_missing.isEmpty() && !m_scan.digests.empty() && m_scan.problem.isEmpty())
+            m_scan.problem = QStringLiteral("%1：查询结果中没有列%2，恢复时无法写回").arg(table, m_missing);
+        m_scan.ok = true;
+        return std::move(m_scan);
+    }
+
+    MonthRowsScan failed(const QString& error)
+    {
+        m_scan.error = error;
+        m_scan.digests.clear();
+        return std::move(m_scan);
+    }
+
+    MonthRowsScan& scan() { return m_scan; }
+    int index() const { return m_index; }
+
+private:
     // Checks a row once it is encoded; the first problem found is kept.
-    auto checkRow = [&] {
-        if (!scan.problem.isEmpty())
-            return;
-        for (int i = 0; i < count; ++i) {
-            const ColumnPlan& plan = plans[size_t(i)];
-            const Facts& f = facts[size_t(i)];
+    template <typename Shown> void checkRow(Shown valueShown)
+    {
+        for (int i = 0; i < int(m_plans.size()); ++i) {
+            const ColumnPlan& plan = m_plans[size_t(i)];
+            const Facts& f = m_facts[size_t(i)];
             if (f.null || (!plan.restored && f.fault == Fault::None))
                 continue;
             auto shown = [&] { return shownValue(valueShown(i)); };
@@ -997,55 +1012,113 @@ MonthRowsScan DigestSelectedRows(QSqlQuery& query, int index, const std::functio
             if (why.isEmpty())
                 continue;
             QStringList key;
-            for (int k : keys)
-                key << plans[size_t(k)].name + QLatin1Char('=') + shownValue(valueShown(k));
-            scan.problem = table + (key.isEmpty() ? QString() : QLatin1Char(' ') + key.join(QLatin1Char(' '))) +
-                           QStringLiteral("：") + why;
+            for (int k : m_keys)
+                key << m_plans[size_t(k)].name + QLatin1Char('=') + shownValue(valueShown(k));
+            m_scan.problem = tableName(m_index) +
+                             (key.isEmpty() ? QString() : QLatin1Char(' ') + key.join(QLatin1Char(' '))) +
+                             QStringLiteral("：") + why;
             return;
         }
-    };
+    }
 
-    if (raw) {
-        for (bool there = raw->first(); there; there = raw->next()) {
-            encoder.begin(count);
-            for (int i = 0; i < count; ++i)
-                encoder.raw(plans[size_t(i)], raw->bytes(i), raw->isNull(i), &facts[size_t(i)]);
-            scan.digests.push_back(encoder.digest());
-            checkRow();
-            ++rowNumber;
-            maybePump();
-        }
+    int m_index = 0;
+    std::vector<ColumnPlan> m_plans;
+    QString m_missing;
+    std::vector<int> m_keys;
+    std::vector<Facts> m_facts;
+    RowEncoder m_encoder;
+    MonthRowsScan m_scan;
+};
+
+SelectionDigest::SelectionDigest() : m_rows(std::make_unique<Rows>()) {}
+SelectionDigest::~SelectionDigest() = default;
+
+bool SelectionDigest::start(const adtg::SelectedRows& rows, const QSqlDatabase& db, int index)
+{
+    QStringList names;
+    for (int i = 0; i < rows.columnCount(); ++i)
+        names << rows.columnName(i);
+    return m_rows->start(names, db, index);
+}
+
+void SelectionDigest::add(const adtg::SelectedRows& rows)
+{
+    m_rows->add(
+        [&](RowEncoder& encoder, const ColumnPlan& plan, int i, Facts* f) { encoder.view(plan, rows.value(i), f); },
+        [&](int i) { return rows.value(i).toVariant().toString(); });
+}
+
+MonthRowsScan SelectionDigest::finish(const adtg::SelectedRows& rows)
+{
+    if (!m_rows->scan().error.isEmpty())
+        return std::move(m_rows->scan()); // the plan could not be made
+    if (!rows.errorString().isEmpty())
+        return m_rows->failed(
+            QStringLiteral("table %1: reading the rows: %2").arg(tableName(m_rows->index()), rows.errorString()));
+    return m_rows->finish();
+}
+
+MonthRowsScan DigestSelectedRows(adtg::SelectedRows& rows, const QSqlDatabase& db, int index,
+                                 const std::function<void()>& pump)
+{
+    SelectionDigest digest;
+    if (!digest.start(rows, db, index))
+        return digest.finish(rows); // not ok: the error says why
+    qint64 rowNumber = 0;
+    for (bool there = rows.first(); there; there = rows.next()) {
+        digest.add(rows);
+        if (pump && ++rowNumber % 512 == 0)
+            pump();
+    }
+    return digest.finish(rows);
+}
+
+MonthRowsScan DigestSelectedRows(QSqlQuery& query, int index, const std::function<void()>& pump)
+{
+    const QString table = tableName(index);
+    if (!query.isActive() || !query.isSelect()) {
+        MonthRowsScan scan;
+        scan.error = QStringLiteral("table %1: no open result to digest").arg(table);
+        return scan;
+    }
+    // MariaDB: the server's text as the client library holds it, as the writer reads it too;
+    // elsewhere the driver's values.
+    if (const std::unique_ptr<adtg::MysqlTextRows> raw = adtg::MysqlTextRows::attach(query)) {
+        MonthRowsScan scan = DigestSelectedRows(*raw, databaseOf(query), index, pump);
         // Leave the query after its last row, as a walk through the driver would.
         if (query.last())
             query.next();
-    } else {
-        bool more = query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
-        for (; more; more = query.next()) {
-            encoder.begin(count);
-            for (int i = 0; i < count; ++i)
-                encoder.value(plans[size_t(i)], query.value(i), &facts[size_t(i)]);
-            scan.digests.push_back(encoder.digest());
-            checkRow();
-            ++rowNumber;
-            maybePump();
-        }
-        if (query.lastError().isValid()) {
-            scan.error = QStringLiteral("table %1: reading the rows: %2").arg(table, query.lastError().text());
-            scan.digests.clear();
-            return scan;
-        }
+        return scan;
     }
-    if (!missing.isEmpty() && !scan.digests.empty() && scan.problem.isEmpty())
-        scan.problem = QStringLiteral("%1：查询结果中没有列%2，恢复时无法写回").arg(table, missing);
-    scan.ok = true;
-    return scan;
+    const QSqlRecord record = query.record();
+    QStringList names;
+    for (int i = 0; i < record.count(); ++i)
+        names << record.fieldName(i);
+    SelectionDigest::Rows digest;
+    if (!digest.start(names, databaseOf(query), index))
+        return std::move(digest.scan());
+    qint64 rowNumber = 0;
+    bool more = query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
+    for (; more; more = query.next()) {
+        digest.add([&](RowEncoder& encoder, const ColumnPlan& plan, int i,
+                       Facts* f) { encoder.value(plan, query.value(i), f); },
+                   [&](int i) { return query.value(i).toString(); });
+        if (pump && ++rowNumber % 512 == 0)
+            pump();
+    }
+    if (query.lastError().isValid())
+        return digest.failed(QStringLiteral("table %1: reading the rows: %2").arg(table, query.lastError().text()));
+    return digest.finish();
 }
 
 MonthRowsScan ScanDatabaseMonth(int index, const QString& period, const QString& agentCode,
                                 const std::function<void()>& pump)
 {
+    bool ran = false;
+    if (std::unique_ptr<adtg::SelectedRows> rows = SelectMonthRows(index, period, agentCode, &ran))
+        return DigestSelectedRows(*rows, GetHostConnection()->database(), index, pump);
     QSqlQuery query;
-    if (!RunQuery(BackupSelectStatement(index, period, agentCode), query, true)) {
+    if (ran || !RunQuery(BackupSelectStatement(index, period, agentCode), query, true)) {
         MonthRowsScan scan;
         scan.error = QStringLiteral("table %1: the selection statement failed").arg(tableName(index));
         return scan;

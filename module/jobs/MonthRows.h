@@ -9,11 +9,15 @@
 // any thread. Nothing here throws or shows a dialog.
 #pragma once
 
+#include "support/SelectedRows.h"
+
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 
 #include <compare>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace sjql {
@@ -47,6 +51,34 @@ struct MonthRowsScan
 // data-file writer takes them. The query is left after its last row and can be saved from as it
 // is. `pump` (may be empty) is called every few hundred rows. About 1 to 1.5 µs a row.
 [[nodiscard]] MonthRowsScan DigestSelectedRows(QSqlQuery& query, int index, const std::function<void()>& pump = {});
+
+// The same for a selection read in place (on the connection `db`), from its first row to its end.
+[[nodiscard]] MonthRowsScan DigestSelectedRows(adtg::SelectedRows& rows, const QSqlDatabase& db, int index,
+                                               const std::function<void()>& pump = {});
+
+// DigestSelectedRows row by row, for a caller that walks the selection once for the digests and the
+// data file together.
+class SelectionDigest
+{
+public:
+    SelectionDigest();
+    ~SelectionDigest();
+    SelectionDigest(const SelectionDigest&) = delete;
+    SelectionDigest& operator=(const SelectionDigest&) = delete;
+
+    // Plans the columns of `rows` from the table's declared schema in `db`; false when it cannot
+    // be read (finish() then gives the scan with its error).
+    [[nodiscard]] bool start(const adtg::SelectedRows& rows, const QSqlDatabase& db, int index);
+    // Digests and checks the current row of `rows`.
+    void add(const adtg::SelectedRows& rows);
+    // After the last row (or a failed start); not ok when `rows` reports a failed read.
+    [[nodiscard]] MonthRowsScan finish(const adtg::SelectedRows& rows);
+
+    struct Rows; // the digests and checks, kept by the implementation
+
+private:
+    std::unique_ptr<Rows> m_rows;
+};
 
 // Runs the month's selection of table kind `index` (BackupSelectStatement) through RunQuery and
 // digests it as above.

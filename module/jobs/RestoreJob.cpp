@@ -281,7 +281,8 @@ bool RestoreRun::unpack(const QString& archive, const QStringList& names)
     options.maxTotalSize = kMaxUnpackedBytes;
     QString error;
     UnpackProblem problem = UnpackProblem::None;
-    if (UncompressFile(archive, m_settings.unpackFolder, false, QString(ArchivePassword), options, &error, &problem))
+    const std::optional<QString> password = ArchivePasswordFor(archive, m_settings.strongPassword);
+    if (UncompressFile(archive, m_settings.unpackFolder, false, password, options, &error, &problem))
         return true;
     failLine(MsgUnpackFailed, {archive});
     m_results.AddLine(UnpackReasonLine(problem, error));

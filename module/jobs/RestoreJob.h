@@ -29,6 +29,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace sjql {
 
@@ -43,6 +44,8 @@ struct RestoreSettings
     // (SQLite, MariaDB), one literal INSERT per row otherwise. Both store the same values; true
     // keeps to the literal statements everywhere (tests compare the two).
     bool literalStatements = false;
+    // The password of AES-256 archives (the strong mode); the default archives open without it.
+    std::optional<QString> strongPassword;
 };
 
 class RestoreJob

@@ -51,6 +51,11 @@ QDateTime parseDateTimeText(const QString& text);
 // (blanks around ignored), or the variant's own Boolean. False when a text is none of these.
 bool booleanOfValue(const QVariant& value, bool* result);
 
+// The two plain forms "yyyy-MM-dd" and "yyyy-MM-dd hh:mm:ss" (blanks around allowed), read
+// without building a date-time object: the day and the milliseconds of the day, as
+// parseDateTimeText() reads them. False for every other text, which goes the general way.
+bool parsePlainDateText(QStringView text, QDate* date, int* msecs);
+
 // Date and time parts of a value without any time-zone conversion.
 QDateTime plainDateTime(const QDate& date, const QTime& time);
 

@@ -336,6 +336,37 @@ bool booleanOfValue(const QVariant& value, bool* result)
     return true;
 }
 
+bool parsePlainDateText(QStringView text, QDate* date, int* msecs)
+{
+    const QStringView t = text.trimmed();
+    const bool shortForm = t.size() == 10;
+    const bool longForm = t.size() == 19 && t[10] == u' ' && t[13] == u':' && t[16] == u':';
+    if (!(shortForm || longForm) || t[4] != u'-' || t[7] != u'-')
+        return false;
+    auto digits = [&](qsizetype at, int count, int* value) {
+        int v = 0;
+        for (int i = 0; i < count; ++i) {
+            const char16_t ch = t[at + i].unicode();
+            if (ch < u'0' || ch > u'9')
+                return false;
+            v = v * 10 + (ch - u'0');
+        }
+        *value = v;
+        return true;
+    };
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    if (!digits(0, 4, &y) || !digits(5, 2, &mo) || !digits(8, 2, &d))
+        return false;
+    if (longForm && (!digits(11, 2, &h) || !digits(14, 2, &mi) || !digits(17, 2, &s) || h > 23 || mi > 59 || s > 59))
+        return false;
+    const QDate day(y, mo, d);
+    if (!day.isValid())
+        return false;
+    *date = day;
+    *msecs = ((h * 60 + mi) * 60 + s) * 1000;
+    return true;
+}
+
 QDateTime parseDateTimeText(const QString& text)
 {
     QString t = text.trimmed();

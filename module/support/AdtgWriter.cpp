@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "support/AdtgWriter.h"
 
+#include "hostapi/FileModes.h"
 #include "support/AdtgDetail.h"
 #include "support/BesideEvents.h"
 #include "support/MysqlTextRows.h"
@@ -13,12 +14,15 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStringDecoder>
 #include <QStringEncoder>
+#include <QSysInfo>
 #include <QUuid>
 #include <QtEndian>
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -166,6 +170,151 @@ bool isText(std::uint16_t wire)
     return wire == kWireStr || wire == kWireWStr || wire == kWireBytes;
 }
 
+// The range of a signed or small integer wire type (0x10, 0x11, 0x02, 0x12, 0x03, 0x13, 0x14).
+std::pair<qint64, qint64> integerRange(std::uint16_t wire)
+{
+    switch (wire) {
+    case 0x10:
+        return {-128, 127};
+    case 0x11:
+        return {0, 255};
+    case 0x02:
+        return {-32768, 32767};
+    case 0x12:
+        return {0, 65535};
+    case 0x03:
+        return {std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()};
+    case 0x13:
+        return {0, std::numeric_limits<quint32>::max()};
+    default:
+        return {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()};
+    }
+}
+
+void putInteger(QByteArray* out, std::uint16_t wire, qint64 i)
+{
+    switch (wire) {
+    case 0x10:
+    case 0x11:
+        putU8(out, static_cast<quint8>(i));
+        return;
+    case 0x02:
+        putLe<qint16>(out, static_cast<qint16>(i));
+        return;
+    case 0x12:
+        putLe<quint16>(out, static_cast<quint16>(i));
+        return;
+    case 0x03:
+        putLe<qint32>(out, static_cast<qint32>(i));
+        return;
+    case 0x13:
+        putLe<quint32>(out, static_cast<quint32>(i));
+        return;
+    default:
+        putLe<qint64>(out, i);
+        return;
+    }
+}
+
+// The largest magnitude a DECIMAL (0x0E) or NUMERIC (0x83) column holds.
+Magnitude decimalLimit(const AdtgColumn& c)
+{
+    Magnitude limit = c.wireType == 0x0E ? (Magnitude(1) << 96) - 1 : ~Magnitude(0);
+    // The declared precision bounds the digits as well: numeric(16,2) holds 14 before the point.
+    if (c.precision > 0 && c.precision <= 38)
+        limit = qMin(limit, detail::powerOfTen(static_cast<int>(c.precision)) - 1);
+    return limit;
+}
+
+bool decimalScaleFits(const AdtgColumn& c)
+{
+    return c.scale >= 0 && c.scale <= (c.wireType == 0x0E ? 28 : 38);
+}
+
+void putDecimal(QByteArray* out, const AdtgColumn& c, Magnitude m, bool negative)
+{
+    if (c.wireType == 0x0E) {
+        putLe<quint16>(out, 0);
+        putU8(out, static_cast<quint8>(c.scale));
+        putU8(out, negative ? 0x80 : 0x00);
+        putLe<quint32>(out, static_cast<quint32>(m >> 64));
+        putLe<quint64>(out, static_cast<quint64>(m));
+    } else {
+        putU8(out, static_cast<quint8>(c.precision));
+        putU8(out, static_cast<quint8>(c.scale));
+        putU8(out, negative ? 0x00 : 0x01);
+        putLe<quint64>(out, static_cast<quint64>(m));
+        putLe<quint64>(out, static_cast<quint64>(m >> 64));
+    }
+}
+
+void putDouble(QByteArray* out, double d)
+{
+    quint64 bits;
+    std::memcpy(&bits, &d, 8);
+    putLe<quint64>(out, bits);
+}
+
+// Whether `size` bytes of a text or binary value fit the column.
+bool fitsColumn(const AdtgColumn& c, qsizetype size)
+{
+    const std::uint64_t b = c.maxBytes();
+    return b == kUnlimitedLength || static_cast<std::uint64_t>(size) <= b;
+}
+
+// Text or binary bytes that fit the column, with its length rule: fixed columns padded (blanks,
+// or zero bytes for binary), a one-byte length for columns of at most 255 bytes, else four bytes.
+void putSized(QByteArray* out, const AdtgColumn& c, const char* data, qsizetype size)
+{
+    const std::uint64_t b = c.maxBytes();
+    const bool wide = c.wireType == kWireWStr;
+    qsizetype padding = 0;
+    const bool padded = c.fixedLength() && b != kUnlimitedLength;
+    while (padded && static_cast<std::uint64_t>(size + padding) < b)
+        padding += wide ? 2 : 1;
+    const qsizetype total = size + padding;
+    if (!(padded && b <= 255)) {
+        if (b <= 255)
+            putU8(out, static_cast<quint8>(total));
+        else
+            putLe<quint32>(out, static_cast<quint32>(total));
+    }
+    out->append(data, size);
+    for (qsizetype i = 0; i < padding; i += wide ? 2 : 1) {
+        if (wide)
+            out->append(' ').append('\0');
+        else
+            out->append(c.wireType == kWireBytes ? '\0' : ' ');
+    }
+}
+
+// Plain ASCII text of at most 64 characters widened into `buffer`; false for other texts.
+bool widenAscii(QByteArrayView bytes, char16_t (&buffer)[64], QStringView* out)
+{
+    if (bytes.size() > qsizetype(std::size(buffer)))
+        return false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar ch = uchar(bytes[i]);
+        if (ch >= 0x80)
+            return false;
+        buffer[i] = ch;
+    }
+    *out = QStringView(buffer, bytes.size());
+    return true;
+}
+
+// "yyyy-MM-dd" or "yyyy-MM-dd hh:mm:ss" as an OLE date, computed as toOleDate() does for what
+// parseDateTimeText() reads from it; false for every other text (read the general way).
+bool oleDateOfPlainText(QStringView t, double* result)
+{
+    QDate date;
+    int msecs = 0;
+    if (!detail::parsePlainDateText(t, &date, &msecs))
+        return false;
+    *result = detail::toOleDate(detail::plainDateTime(date, QTime::fromMSecsSinceStartOfDay(msecs)));
+    return true;
+}
+
 } // namespace
 
 AdtgWriter::AdtgWriter(std::vector<AdtgColumn> columns) : m_columns(std::move(columns))
@@ -264,40 +413,18 @@ bool AdtgWriter::encodeValue(const AdtgColumn& c, const QVariant& v, QByteArray*
     quint64 u = 0;
     switch (c.wireType) {
     case 0x10:
-        if (!integer(-128, 127, &i))
-            return false;
-        putU8(out, static_cast<quint8>(i));
-        return true;
     case 0x11:
-        if (!integer(0, 255, &i))
-            return false;
-        putU8(out, static_cast<quint8>(i));
-        return true;
     case 0x02:
-        if (!integer(-32768, 32767, &i))
-            return false;
-        putLe<qint16>(out, static_cast<qint16>(i));
-        return true;
     case 0x12:
-        if (!integer(0, 65535, &i))
-            return false;
-        putLe<quint16>(out, static_cast<quint16>(i));
-        return true;
     case 0x03:
-        if (!integer(std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &i))
-            return false;
-        putLe<qint32>(out, static_cast<qint32>(i));
-        return true;
     case 0x13:
-        if (!integer(0, std::numeric_limits<quint32>::max(), &i))
+    case 0x14: {
+        const auto [lo, hi] = integerRange(c.wireType);
+        if (!integer(lo, hi, &i))
             return false;
-        putLe<quint32>(out, static_cast<quint32>(i));
+        putInteger(out, c.wireType, i);
         return true;
-    case 0x14:
-        if (!integer(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), &i))
-            return false;
-        putLe<qint64>(out, i);
-        return true;
+    }
     case 0x15:
         if (!unsignedInteger(std::numeric_limits<quint64>::max(), &u))
             return false;
@@ -335,48 +462,25 @@ bool AdtgWriter::encodeValue(const AdtgColumn& c, const QVariant& v, QByteArray*
     }
     case 0x0E:
     case 0x83: {
-        const int scale = c.scale;
-        if (scale < 0 || scale > (c.wireType == 0x0E ? 28 : 38))
-            return valueError(c, v, QStringLiteral("needs scale %1, which the type cannot hold").arg(scale));
+        if (!decimalScaleFits(c))
+            return valueError(c, v, QStringLiteral("needs scale %1, which the type cannot hold").arg(c.scale));
         Magnitude m = 0;
         bool negative = false;
-        Magnitude limit = c.wireType == 0x0E ? (Magnitude(1) << 96) - 1 : ~Magnitude(0);
-        // The declared precision bounds the digits as well: numeric(16,2) holds 14 before the point.
-        if (c.precision > 0 && c.precision <= 38)
-            limit = qMin(limit, detail::powerOfTen(static_cast<int>(c.precision)) - 1);
-        if (!scaled(scale, limit, &m, &negative))
+        if (!scaled(c.scale, decimalLimit(c), &m, &negative))
             return false;
-        if (c.wireType == 0x0E) {
-            putLe<quint16>(out, 0);
-            putU8(out, static_cast<quint8>(scale));
-            putU8(out, negative ? 0x80 : 0x00);
-            putLe<quint32>(out, static_cast<quint32>(m >> 64));
-            putLe<quint64>(out, static_cast<quint64>(m));
-        } else {
-            putU8(out, static_cast<quint8>(c.precision));
-            putU8(out, static_cast<quint8>(scale));
-            putU8(out, negative ? 0x00 : 0x01);
-            putLe<quint64>(out, static_cast<quint64>(m));
-            putLe<quint64>(out, static_cast<quint64>(m >> 64));
-        }
+        putDecimal(out, c, m, negative);
         return true;
     }
     case 0x07: {
         QDateTime dt;
         if (v.typeId() == QMetaType::Double) {
             // An OLE date number as it is.
-            const double d = v.toDouble();
-            quint64 bits;
-            std::memcpy(&bits, &d, 8);
-            putLe<quint64>(out, bits);
+            putDouble(out, v.toDouble());
             return true;
         }
         if (!dateTime(&dt))
             return false;
-        const double d = detail::toOleDate(dt);
-        quint64 bits;
-        std::memcpy(&bits, &d, 8);
-        putLe<quint64>(out, bits);
+        putDouble(out, detail::toOleDate(dt));
         return true;
     }
     case 0x40: {
@@ -454,41 +558,141 @@ bool AdtgWriter::encodeValue(const AdtgColumn& c, const QVariant& v, QByteArray*
             return valueError(
                 c, v, QStringLiteral("has characters outside code page %1").arg(QString::fromLatin1(m_ansiCodePage)));
     }
-    const std::uint64_t b = c.maxBytes();
-    if (b != kUnlimitedLength && static_cast<std::uint64_t>(bytes.size()) > b)
-        return valueError(c, v, QStringLiteral("is longer than the column's %1 bytes").arg(b));
-    if (b != kUnlimitedLength && static_cast<std::uint64_t>(bytes.size()) > 0xFFFFFFFFu)
+    if (!fitsColumn(c, bytes.size()))
+        return valueError(c, v, QStringLiteral("is longer than the column's %1 bytes").arg(c.maxBytes()));
+    if (c.maxBytes() != kUnlimitedLength && static_cast<std::uint64_t>(bytes.size()) > 0xFFFFFFFFu)
         return valueError(c, v, QStringLiteral("is too long"));
-    if (c.fixedLength() && b != kUnlimitedLength) {
-        // Fixed text is padded with blanks, fixed binary with zero bytes.
-        while (static_cast<std::uint64_t>(bytes.size()) < b) {
-            if (wide)
-                bytes.append(' ').append('\0');
-            else
-                bytes.append(c.wireType == kWireBytes ? '\0' : ' ');
+    putSized(out, c, bytes.constData(), bytes.size());
+    return true;
+}
+
+bool AdtgWriter::encodeValue(const AdtgColumn& c, const ValueView& v, QByteArray* out)
+{
+    using Kind = ValueView::Kind;
+    // The common forms are written from the view; everything else, and every value that does not
+    // fit (for its message), goes through the driver's value.
+    switch (c.wireType) {
+    case 0x10:
+    case 0x11:
+    case 0x02:
+    case 0x12:
+    case 0x03:
+    case 0x13:
+    case 0x14:
+        if (v.kind == Kind::Integer) {
+            const auto [lo, hi] = integerRange(c.wireType);
+            if (v.integer >= lo && v.integer <= hi) {
+                putInteger(out, c.wireType, v.integer);
+                return true;
+            }
         }
-        if (b <= 255) {
-            out->append(bytes);
+        break;
+    case 0x0E:
+    case 0x83: {
+        if (!decimalScaleFits(c))
+            break;
+        Magnitude m = 0;
+        bool negative = false;
+        bool read = false;
+        if (v.kind == Kind::Real) {
+            read = std::isfinite(v.real) && detail::decimalOfDouble(v.real, c.scale, &m, &negative);
+        } else if (v.kind == Kind::Integer || v.kind == Kind::Utf8 || v.kind == Kind::Utf16) {
+            // Decimal text as the driver's QString reads: integers in their decimal form.
+            char16_t buffer[64];
+            QStringView text;
+            if (v.kind == Kind::Utf16) {
+                text = v.utf16();
+            } else if (v.kind == Kind::Utf8) {
+                read = widenAscii(v.bytes(), buffer, &text);
+                if (!read)
+                    break;
+            } else {
+                char digits[24];
+                const auto end = std::to_chars(digits, digits + sizeof digits, v.integer).ptr;
+                (void)widenAscii(QByteArrayView(digits, end - digits), buffer, &text);
+            }
+            read = detail::parseScaled(text, c.scale, ~Magnitude(0), &m, &negative);
+        }
+        if (read && m <= decimalLimit(c)) {
+            putDecimal(out, c, m, negative);
             return true;
         }
+        break;
     }
-    if (b <= 255)
-        putU8(out, static_cast<quint8>(bytes.size()));
-    else
-        putLe<quint32>(out, static_cast<quint32>(bytes.size()));
-    out->append(bytes);
-    return true;
+    case 0x07: {
+        double d = 0;
+        if (v.kind == Kind::Real) {
+            putDouble(out, v.real); // an OLE date number as it is
+            return true;
+        }
+        char16_t buffer[64];
+        QStringView text;
+        if (v.kind == Kind::Utf16)
+            text = v.utf16();
+        else if (v.kind != Kind::Utf8 || !widenAscii(v.bytes(), buffer, &text))
+            break;
+        if (oleDateOfPlainText(text, &d)) {
+            putDouble(out, d);
+            return true;
+        }
+        break;
+    }
+    case kWireWStr:
+        if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+            QStringView text;
+            if (v.kind == Kind::Utf16) {
+                text = v.utf16();
+            } else if (v.kind == Kind::Utf8) {
+                m_wide.resize(size_t(v.size) + 1);
+                QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+                QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(m_wide.data()), v.bytes());
+                text = QStringView(m_wide.data(), end - reinterpret_cast<QChar*>(m_wide.data()));
+            } else {
+                break;
+            }
+            if (fitsColumn(c, text.size() * 2) && static_cast<std::uint64_t>(text.size()) * 2 <= 0xFFFFFFFFu) {
+                putSized(out, c, reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+                return true;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return encodeValue(c, v.toVariant(), out);
 }
 
 bool AdtgWriter::addRow(const QVariantList& values)
 {
+    return addRowOf(values.size(), [&](size_t i) -> const QVariant& { return values[static_cast<qsizetype>(i)]; });
+}
+
+bool AdtgWriter::addRow(const SelectedRows& rows)
+{
+    return addRowOf(rows.columnCount(), [&](size_t i) { return rows.value(static_cast<int>(i)); });
+}
+
+namespace {
+
+bool isNullValue(const QVariant& v)
+{
+    return !v.isValid() || v.isNull();
+}
+
+bool isNullValue(const ValueView& v)
+{
+    return v.isNull();
+}
+
+} // namespace
+
+template <typename ValueAt> bool AdtgWriter::addRowOf(qsizetype count, ValueAt valueAt)
+{
     if (!isValid())
         return false;
-    if (values.size() != static_cast<qsizetype>(m_columns.size())) {
-        m_error = QStringLiteral("row %1 has %2 values for %3 columns")
-                      .arg(m_rowCount + 1)
-                      .arg(values.size())
-                      .arg(m_columns.size());
+    if (count != static_cast<qsizetype>(m_columns.size())) {
+        m_error =
+            QStringLiteral("row %1 has %2 values for %3 columns").arg(m_rowCount + 1).arg(count).arg(m_columns.size());
         return false;
     }
     // Presence map: one bit per nullable column, most significant first, unused bits set.
@@ -504,8 +708,8 @@ bool AdtgWriter::addRow(const QVariantList& values)
     int k = 0;
     for (size_t i = 0; i < m_columns.size(); ++i) {
         const AdtgColumn& c = m_columns[i];
-        const QVariant& v = values[static_cast<qsizetype>(i)];
-        const bool isNull = !v.isValid() || v.isNull();
+        const auto& v = valueAt(i);
+        const bool isNull = isNullValue(v);
         if (c.nullable()) {
             if (isNull)
                 row[mapAt + k / 8] = static_cast<char>(row[mapAt + k / 8] & ~(0x80 >> (k % 8)));
@@ -579,7 +783,7 @@ bool AdtgWriter::save(const QString& path, const std::function<void()>& pump)
     if (!isValid())
         return false;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!OpenOwnerOnly(file)) { // a month's rows: personal data
         m_error = QStringLiteral("%1: cannot create: %2").arg(path, file.errorString());
         return false;
     }
@@ -701,119 +905,94 @@ AdtgColumn columnForDeclaredType(const QString& name, const QString& declaredTyp
     return undecided;
 }
 
-bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& baseTable, const QString& path,
-                       QString* error, const std::function<void()>& pump)
+namespace {
+
+// A month of a large agent is tens of thousands of rows: a few hundred rows take a few
+// milliseconds, often enough for a progress window to stay responsive.
+constexpr int kPumpRows = 256;
+
+// Calls `pump` every kPumpRows calls.
+class RowPump
 {
-    // A month of a large agent is tens of thousands of rows, read twice: a few hundred rows take
-    // a few milliseconds, often enough for a progress window to stay responsive.
-    constexpr int kPumpRows = 256;
-    int rowsSincePump = 0;
-    auto maybePump = [&] {
-        if (pump && ++rowsSincePump == kPumpRows) {
-            rowsSincePump = 0;
-            pump();
+public:
+    explicit RowPump(const std::function<void()>& pump) : m_pump(pump) {}
+    void operator()()
+    {
+        if (m_pump && ++m_rows == kPumpRows) {
+            m_rows = 0;
+            m_pump();
         }
-    };
-    auto failWith = [&](const QString& message) {
-        if (error)
-            *error = QStringLiteral("data file %1: table %2: %3").arg(path, baseTable, message);
-        return false;
-    };
-    if (!query.isActive() || !query.isSelect())
-        return failWith(QStringLiteral("no open result to save"));
+    }
 
+private:
+    const std::function<void()>& m_pump;
+    int m_rows = 0;
+};
+
+// The columns of a result, typed from the declared schema of `baseTable` (none when it is empty);
+// a column the schema lacks stays undecided (wireType 0).
+bool declaredColumns(const QStringList& names, const QSqlDatabase& db, const QString& baseTable,
+                     std::vector<AdtgColumn>* columns, QString* error)
+{
     std::vector<TableColumnInfo> schema;
-    QString schemaError;
-    if (!baseTable.isEmpty() && !lookupTableColumns(db, baseTable, &schema, &schemaError))
-        return failWith(schemaError);
-
-    const QSqlRecord record = query.record();
-    const int count = record.count();
-    std::vector<AdtgColumn> columns(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        const QString name = record.fieldName(i);
-        columns[i].name = name;
+    if (!baseTable.isEmpty() && !lookupTableColumns(db, baseTable, &schema, error))
+        return false;
+    columns->assign(size_t(names.size()), AdtgColumn());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        AdtgColumn& column = (*columns)[size_t(i)];
+        column.name = names[i];
         for (const TableColumnInfo& info : schema) {
-            if (info.name.compare(name, Qt::CaseInsensitive) == 0) {
-                columns[i] = columnForDeclaredType(name, info.declaredType, info.nullable);
+            if (info.name.compare(names[i], Qt::CaseInsensitive) == 0) {
+                column = columnForDeclaredType(names[i], info.declaredType, info.nullable);
                 break;
             }
         }
     }
+    return true;
+}
 
-    // First pass over the result: note NULLs, value types and the longest texts. A scrollable
-    // result (the usual case: the driver keeps it) is read a second time for writing, so that the
-    // month's rows are not held twice; a forward-only one keeps its values here.
-    const bool keepRows = query.isForwardOnly();
-    std::vector<QVariantList> rows;
-    std::vector<bool> sawNull(count, false);
-    std::vector<quint32> longest(count, 0);
-    std::vector<int> valueType(count, QMetaType::UnknownType);
-    // Only texts (and columns whose type is still to be decided) need their lengths.
-    std::vector<bool> measure(count);
-    for (int i = 0; i < count; ++i)
-        measure[i] = columns[i].wireType == 0 || isText(columns[i].wireType);
-    // The server's own text when every column has a declared type to read it by (see MysqlTextRows).
-    bool declared = true;
-    for (const AdtgColumn& c : columns)
-        declared = declared && c.wireType != 0;
-    const std::unique_ptr<MysqlTextRows> raw = declared && !keepRows ? MysqlTextRows::attach(query) : nullptr;
-    if (raw) {
-        for (bool rowThere = raw->first(); rowThere; rowThere = raw->next()) {
-            maybePump();
-            for (int i = 0; i < count; ++i) {
-                if (raw->isNull(i)) {
-                    sawNull[i] = true;
-                } else if (measure[i]) {
-                    const qsizetype len = raw->value(i).toString().size();
-                    longest[i] = qMax<quint32>(longest[i], static_cast<quint32>(qMin<qsizetype>(len, 0x7FFFFFFF)));
-                }
-            }
-        }
-    }
-    bool more = raw ? false : query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
-    for (; more; more = query.next()) {
-        maybePump();
-        QVariantList row;
-        if (keepRows)
-            row.reserve(count);
-        for (int i = 0; i < count; ++i) {
-            // A column of a declared non-text type only needs its NULLs noted here; asking the
-            // driver for the value would convert it once more than the writing pass does.
-            if (!keepRows && !measure[i]) {
-                if (query.isNull(i))
-                    sawNull[i] = true;
-                continue;
-            }
-            QVariant v = query.value(i);
-            if (v.isNull()) {
-                sawNull[i] = true;
-                v = QVariant();
-            } else {
-                if (valueType[i] == QMetaType::UnknownType || valueType[i] == QMetaType::LongLong ||
-                    valueType[i] == QMetaType::Int)
-                    valueType[i] = v.typeId();
-                if (measure[i]) {
-                    const qsizetype len =
-                        v.typeId() == QMetaType::QByteArray ? v.toByteArray().size() : v.toString().size();
-                    longest[i] = qMax<quint32>(longest[i], static_cast<quint32>(qMin<qsizetype>(len, 0x7FFFFFFF)));
-                }
-            }
-            if (keepRows)
-                row.append(v);
-        }
-        if (keepRows)
-            rows.push_back(std::move(row));
-    }
-    if (!raw && query.lastError().isValid())
-        return failWith(QStringLiteral("reading the rows: %1").arg(query.lastError().text()));
+} // namespace
 
-    for (int i = 0; i < count; ++i) {
+// What a pass over the rows learns about the columns: NULLs, value types and the longest texts.
+struct ColumnFacts
+{
+    explicit ColumnFacts(const std::vector<AdtgColumn>& columns)
+        : sawNull(columns.size(), false), longest(columns.size(), 0), valueType(columns.size(), QMetaType::UnknownType),
+          measure(columns.size())
+    {
+        // Only texts (and columns whose type is still to be decided) need their lengths.
+        for (size_t i = 0; i < columns.size(); ++i)
+            measure[i] = columns[i].wireType == 0 || isText(columns[i].wireType);
+    }
+    void noteType(size_t i, int type)
+    {
+        if (valueType[i] == QMetaType::UnknownType || valueType[i] == QMetaType::LongLong ||
+            valueType[i] == QMetaType::Int)
+            valueType[i] = type;
+    }
+    void noteLength(size_t i, qsizetype length)
+    {
+        longest[i] = qMax<quint32>(longest[i], static_cast<quint32>(qMin<qsizetype>(length, 0x7FFFFFFF)));
+    }
+
+    std::vector<bool> sawNull;
+    std::vector<quint32> longest;
+    std::vector<int> valueType;
+    std::vector<bool> measure;
+};
+
+namespace {
+
+// The columns as written: undecided ones by their values, nullable where a NULL was seen, and texts
+// widened to their longest value, so that no value is ever cut.
+std::vector<AdtgColumn> finalColumns(std::vector<AdtgColumn> columns, const ColumnFacts& facts)
+{
+    for (size_t i = 0; i < columns.size(); ++i) {
         AdtgColumn& c = columns[i];
         if (c.wireType == 0) {
             // No declared type: decide from the values the driver returned.
             const bool nullable = true;
-            switch (valueType[i]) {
+            switch (facts.valueType[i]) {
             case QMetaType::Int:
             case QMetaType::LongLong:
             case QMetaType::UInt:
@@ -835,33 +1014,231 @@ bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& 
                 break;
             }
         }
-        if (sawNull[i])
+        if (facts.sawNull[i])
             c.flags |= FlagIsNullable;
         // Databases that do not enforce declared lengths may hold longer texts: widen the column
         // rather than cut a value.
-        if (isText(c.wireType) && c.maxLength != kUnlimitedLength && longest[i] > c.maxLength)
-            c.maxLength = longest[i];
+        if (isText(c.wireType) && c.maxLength != kUnlimitedLength && facts.longest[i] > c.maxLength)
+            c.maxLength = facts.longest[i];
         if (isText(c.wireType) && c.maxLength == 0)
-            c.maxLength = qMax<quint32>(longest[i], 1);
+            c.maxLength = qMax<quint32>(facts.longest[i], 1);
+    }
+    return columns;
+}
+
+bool sameColumns(const std::vector<AdtgColumn>& a, const std::vector<AdtgColumn>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const AdtgColumn& x, const AdtgColumn& y) {
+        return x.name == y.name && x.wireType == y.wireType && x.maxLength == y.maxLength &&
+               x.precision == y.precision && x.scale == y.scale && x.flags == y.flags &&
+               x.autoIncrement == y.autoIncrement;
+    });
+}
+
+int variantType(ValueView::Kind kind)
+{
+    switch (kind) {
+    case ValueView::Kind::Integer:
+        return QMetaType::LongLong;
+    case ValueView::Kind::Real:
+        return QMetaType::Double;
+    case ValueView::Kind::Bytes:
+        return QMetaType::QByteArray;
+    default:
+        return QMetaType::QString;
+    }
+}
+
+} // namespace
+
+// ---- from a selection read in place
+
+RecordsetFromRows::RecordsetFromRows() = default;
+RecordsetFromRows::~RecordsetFromRows() = default;
+
+bool RecordsetFromRows::start(const SelectedRows& rows, const QSqlDatabase& db, const QString& baseTable,
+                              const QString& path, QString* error)
+{
+    m_path = path;
+    m_table = baseTable;
+    QStringList names;
+    for (int i = 0; i < rows.columnCount(); ++i)
+        names << rows.columnName(i);
+    QString schemaError;
+    if (!declaredColumns(names, db, baseTable, &m_declared, &schemaError))
+        return fail(schemaError, error);
+    m_facts = std::make_unique<ColumnFacts>(m_declared);
+    // Rows are encoded as they come, for the columns the schema declares; should a value not fit
+    // them (a NULL the schema forbids, a longer text), the file is encoded once more at the end.
+    m_provisional = finalColumns(m_declared, ColumnFacts(m_declared));
+    bool decided = true;
+    for (const AdtgColumn& c : m_declared)
+        decided = decided && c.wireType != 0;
+    if (decided)
+        m_writer = std::make_unique<AdtgWriter>(m_provisional);
+    return true;
+}
+
+void RecordsetFromRows::add(const SelectedRows& rows)
+{
+    ColumnFacts& facts = *m_facts;
+    for (size_t i = 0; i < m_declared.size(); ++i) {
+        const ValueView v = rows.value(int(i));
+        if (v.isNull()) {
+            facts.sawNull[i] = true;
+            continue;
+        }
+        if (!facts.measure[i])
+            continue;
+        facts.noteType(i, variantType(v.kind));
+        switch (v.kind) {
+        case ValueView::Kind::Utf16:
+        case ValueView::Kind::Bytes:
+            facts.noteLength(i, v.size);
+            break;
+        case ValueView::Kind::Utf8: {
+            m_scratch.resize(size_t(v.size) + 1);
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(m_scratch.data()), v.bytes());
+            facts.noteLength(i, end - reinterpret_cast<const QChar*>(m_scratch.data()));
+            break;
+        }
+        default:
+            facts.noteLength(i, v.toVariant().toString().size());
+            break;
+        }
+    }
+    if (m_writer && m_encodeError.isEmpty() && !m_writer->addRow(rows))
+        m_encodeError = m_writer->errorString();
+}
+
+bool RecordsetFromRows::save(SelectedRows& rows, QString* error, const std::function<void()>& pump)
+{
+    if (!rows.errorString().isEmpty())
+        return fail(QStringLiteral("reading the rows: %1").arg(rows.errorString()), error);
+    std::vector<AdtgColumn> columns = finalColumns(m_declared, *m_facts);
+    if (!m_writer || !sameColumns(columns, m_provisional)) {
+        // The values asked for other columns than the schema's: the rows once more, for these.
+        m_writer = std::make_unique<AdtgWriter>(std::move(columns));
+        if (!m_writer->isValid())
+            return fail(m_writer->errorString(), error);
+        m_encodeError.clear();
+        RowPump maybePump(pump);
+        for (bool there = rows.first(); there; there = rows.next()) {
+            maybePump();
+            if (!m_writer->addRow(rows))
+                return fail(m_writer->errorString(), error);
+        }
+        if (!rows.errorString().isEmpty())
+            return fail(QStringLiteral("reading the rows: %1").arg(rows.errorString()), error);
+    }
+    if (!m_writer->isValid())
+        return fail(m_writer->errorString(), error);
+    if (!m_encodeError.isEmpty())
+        return fail(m_encodeError, error);
+    if (!m_writer->save(m_path, pump))
+        return fail(m_writer->errorString(), error);
+    return true;
+}
+
+bool RecordsetFromRows::fail(const QString& message, QString* error) const
+{
+    if (error)
+        *error = QStringLiteral("data file %1: table %2: %3").arg(m_path, m_table, message);
+    return false;
+}
+
+bool SaveRecordsetAdtg(SelectedRows& rows, const QSqlDatabase& db, const QString& baseTable, const QString& path,
+                       QString* error, const std::function<void()>& pump)
+{
+    RecordsetFromRows recordset;
+    if (!recordset.start(rows, db, baseTable, path, error))
+        return false;
+    RowPump maybePump(pump);
+    for (bool there = rows.first(); there; there = rows.next()) {
+        maybePump();
+        recordset.add(rows);
+    }
+    return recordset.save(rows, error, pump);
+}
+
+// ---- from a query
+
+bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& baseTable, const QString& path,
+                       QString* error, const std::function<void()>& pump)
+{
+    RowPump maybePump(pump);
+    auto failWith = [&](const QString& message) {
+        if (error)
+            *error = QStringLiteral("data file %1: table %2: %3").arg(path, baseTable, message);
+        return false;
+    };
+    if (!query.isActive() || !query.isSelect())
+        return failWith(QStringLiteral("no open result to save"));
+
+    const QSqlRecord record = query.record();
+    const int count = record.count();
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << record.fieldName(i);
+    std::vector<AdtgColumn> columns;
+    QString schemaError;
+    if (!declaredColumns(names, db, baseTable, &columns, &schemaError))
+        return failWith(schemaError);
+
+    // The server's own text when every column has a declared type to read it by (see MysqlTextRows).
+    const bool keepRows = query.isForwardOnly();
+    bool declared = true;
+    for (const AdtgColumn& c : columns)
+        declared = declared && c.wireType != 0;
+    if (declared && !keepRows) {
+        if (const std::unique_ptr<MysqlTextRows> raw = MysqlTextRows::attach(query))
+            return SaveRecordsetAdtg(*raw, db, baseTable, path, error, pump);
     }
 
-    AdtgWriter writer(std::move(columns));
+    // First pass over the result: note NULLs, value types and the longest texts. A scrollable
+    // result is read a second time for writing; a forward-only one keeps its values here.
+    std::vector<QVariantList> rows;
+    ColumnFacts facts(columns);
+    bool more = query.at() == QSql::BeforeFirstRow ? query.next() : query.first();
+    for (; more; more = query.next()) {
+        maybePump();
+        QVariantList row;
+        if (keepRows)
+            row.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            // A column of a declared non-text type only needs its NULLs noted here; asking the
+            // driver for the value would convert it once more than the writing pass does.
+            if (!keepRows && !facts.measure[size_t(i)]) {
+                if (query.isNull(i))
+                    facts.sawNull[size_t(i)] = true;
+                continue;
+            }
+            QVariant v = query.value(i);
+            if (v.isNull()) {
+                facts.sawNull[size_t(i)] = true;
+                v = QVariant();
+            } else {
+                facts.noteType(size_t(i), v.typeId());
+                if (facts.measure[size_t(i)])
+                    facts.noteLength(size_t(i), v.typeId() == QMetaType::QByteArray ? v.toByteArray().size()
+                                                                                    : v.toString().size());
+            }
+            if (keepRows)
+                row.append(v);
+        }
+        if (keepRows)
+            rows.push_back(std::move(row));
+    }
+    if (query.lastError().isValid())
+        return failWith(QStringLiteral("reading the rows: %1").arg(query.lastError().text()));
+
+    AdtgWriter writer(finalColumns(std::move(columns), facts));
     if (!writer.isValid())
         return failWith(writer.errorString());
     if (keepRows) {
         for (const QVariantList& row : rows) {
             maybePump();
-            if (!writer.addRow(row))
-                return failWith(writer.errorString());
-        }
-    } else if (raw) {
-        QVariantList row;
-        row.reserve(count);
-        for (bool rowThere = raw->first(); rowThere; rowThere = raw->next()) {
-            maybePump();
-            row.clear();
-            for (int i = 0; i < count; ++i)
-                row.append(raw->value(i));
             if (!writer.addRow(row))
                 return failWith(writer.errorString());
         }

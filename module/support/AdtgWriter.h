@@ -12,6 +12,7 @@
 #pragma once
 
 #include "support/AdtgTypes.h"
+#include "support/SelectedRows.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,6 +20,8 @@
 #include <QVariantList>
 
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 class QSqlDatabase;
@@ -42,6 +45,9 @@ public:
     // Numbers may come as numbers or as plain decimal text, dates as QDateTime, QDate or
     // ISO-style text, binary as QByteArray.
     [[nodiscard]] bool addRow(const QVariantList& values);
+    // The same for the current row of `rows`, read in place; the same bytes as addRow() with the
+    // driver's values of that row.
+    [[nodiscard]] bool addRow(const SelectedRows& rows);
     int rowCount() const { return m_rowCount; }
 
     // The complete file.
@@ -55,7 +61,9 @@ public:
 private:
     // Everything before the rows: header, result descriptor, column descriptors.
     QByteArray headerBytes() const;
+    template <typename ValueAt> bool addRowOf(qsizetype count, ValueAt valueAt);
     bool encodeValue(const AdtgColumn& column, const QVariant& value, QByteArray* out);
+    bool encodeValue(const AdtgColumn& column, const ValueView& value, QByteArray* out);
     bool valueError(const AdtgColumn& column, const QVariant& value, const QString& why);
 
     std::vector<AdtgColumn> m_columns;
@@ -63,6 +71,7 @@ private:
     QByteArray m_rows;
     int m_rowCount = 0;
     QString m_error;
+    std::u16string m_wide; // UTF-8 texts decoded for writing
 };
 
 // A column of a database table as its schema declares it.
@@ -92,5 +101,46 @@ AdtgColumn columnForDeclaredType(const QString& name, const QString& declaredTyp
 // caller on the GUI thread can process pending events while a large month is written.
 [[nodiscard]] bool SaveRecordsetAdtg(QSqlQuery& query, const QSqlDatabase& db, const QString& baseTable,
                                      const QString& path, QString* error, const std::function<void()>& pump = {});
+
+// The same for a selection read in place, from its first row to its end; the same bytes.
+[[nodiscard]] bool SaveRecordsetAdtg(SelectedRows& rows, const QSqlDatabase& db, const QString& baseTable,
+                                     const QString& path, QString* error, const std::function<void()>& pump = {});
+
+struct ColumnFacts;
+
+// SaveRecordsetAdtg over a selection that the caller walks, so that one pass over the rows serves
+// the file and other readers (the backup's row digests). Each row is encoded as it comes, for the
+// columns the schema declares; only when the values ask for other columns (a NULL where the schema
+// has none, a text longer than declared) does save() read the rows once more. Holds the encoded
+// rows until save(). Errors name the file and table as SaveRecordsetAdtg's do.
+class RecordsetFromRows
+{
+public:
+    RecordsetFromRows();
+    ~RecordsetFromRows();
+    RecordsetFromRows(const RecordsetFromRows&) = delete;
+    RecordsetFromRows& operator=(const RecordsetFromRows&) = delete;
+
+    // Types the columns of `rows` from the declared schema of `baseTable`. False with *error.
+    [[nodiscard]] bool start(const SelectedRows& rows, const QSqlDatabase& db, const QString& baseTable,
+                             const QString& path, QString* error);
+    // Takes the current row of `rows`.
+    void add(const SelectedRows& rows);
+    // After the last row: writes the file (as AdtgWriter::save, with `pump`). False with *error,
+    // also when `rows` reports a failed read.
+    [[nodiscard]] bool save(SelectedRows& rows, QString* error, const std::function<void()>& pump = {});
+
+private:
+    bool fail(const QString& message, QString* error) const;
+
+    QString m_path;
+    QString m_table;
+    std::vector<AdtgColumn> m_declared;
+    std::vector<AdtgColumn> m_provisional;
+    std::unique_ptr<ColumnFacts> m_facts;
+    std::unique_ptr<AdtgWriter> m_writer;
+    QString m_encodeError;
+    std::u16string m_scratch;
+};
 
 } // namespace sjql::adtg

@@ -46,11 +46,28 @@ bool plainColumn(const MYSQL_FIELD& f)
 
 } // namespace
 
+// A stored result whose columns are all plain.
+bool plainResult(MYSQL_RES* res)
+{
+    const MYSQL_FIELD* fields = mysql_fetch_fields(res);
+    for (unsigned i = 0; i < mysql_num_fields(res); ++i) {
+        if (!plainColumn(fields[i]))
+            return false;
+    }
+    return true;
+}
+
 struct MysqlTextRows::Result
 {
     MYSQL_RES* res = nullptr;
+    bool owned = false;
     MYSQL_ROW row = nullptr;
     unsigned long* lengths = nullptr;
+    ~Result()
+    {
+        if (owned)
+            mysql_free_result(res);
+    }
 };
 
 MysqlTextRows::MysqlTextRows(std::unique_ptr<Result> result) : m_result(std::move(result))
@@ -79,15 +96,29 @@ std::unique_ptr<MysqlTextRows> MysqlTextRows::attach(const QSqlQuery& query)
     if (static_cast<qint64>(mysql_num_rows(res)) != query.size() ||
         static_cast<int>(mysql_num_fields(res)) != query.record().count())
         return nullptr;
-    const MYSQL_FIELD* fields = mysql_fetch_fields(res);
-    for (unsigned i = 0; i < mysql_num_fields(res); ++i) {
-        if (!plainColumn(fields[i])) {
-            return nullptr;
-        }
-    }
+    if (!plainResult(res))
+        return nullptr;
     auto result = std::make_unique<Result>();
     result->res = res;
     return std::unique_ptr<MysqlTextRows>(new MysqlTextRows(std::move(result)));
+}
+
+std::unique_ptr<MysqlTextRows> MysqlTextRows::adopt(st_mysql_res* res)
+{
+    if (!res)
+        return nullptr;
+    auto result = std::make_unique<Result>();
+    result->res = res;
+    result->owned = true;
+    if (!plainResult(res))
+        return nullptr;
+    return std::unique_ptr<MysqlTextRows>(new MysqlTextRows(std::move(result)));
+}
+
+QString MysqlTextRows::columnName(int column) const
+{
+    const MYSQL_FIELD* field = mysql_fetch_field_direct(m_result->res, static_cast<unsigned>(column));
+    return field ? QString::fromUtf8(field->name, static_cast<qsizetype>(field->name_length)) : QString();
 }
 
 bool MysqlTextRows::first()
@@ -108,7 +139,18 @@ bool MysqlTextRows::isNull(int column) const
     return !m_result->row || m_result->row[column] == nullptr;
 }
 
-QVariant MysqlTextRows::value(int column) const
+ValueView MysqlTextRows::value(int column) const
+{
+    ValueView v;
+    if (isNull(column))
+        return v;
+    v.kind = ValueView::Kind::Utf8;
+    v.data = m_result->row[column];
+    v.size = static_cast<qsizetype>(m_result->lengths[column]);
+    return v;
+}
+
+QVariant MysqlTextRows::variant(int column) const
 {
     if (isNull(column))
         return QVariant();

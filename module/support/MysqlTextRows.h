@@ -13,7 +13,12 @@
 // gives null and the caller reads through the driver as before. The query must stay open and
 // unchanged while the reader is used; the reader moves the result's own row cursor, which the
 // driver sets again before each of its reads.
+//
+// adopt() takes a stored result of the client library that no query holds (a statement run through
+// the non-blocking calls, db/MysqlStatement.h) and frees it with the reader.
 #pragma once
+
+#include "support/SelectedRows.h"
 
 #include <QByteArrayView>
 #include <QSqlQuery>
@@ -21,23 +26,31 @@
 
 #include <memory>
 
+struct st_mysql_res;
+
 namespace sjql::adtg {
 
-class MysqlTextRows
+class MysqlTextRows final : public SelectedRows
 {
 public:
     static std::unique_ptr<MysqlTextRows> attach(const QSqlQuery& query);
-    ~MysqlTextRows();
+    // Takes ownership of `result` in every case; null (the result freed) when it is not a stored
+    // result of plain columns.
+    static std::unique_ptr<MysqlTextRows> adopt(st_mysql_res* result);
+    ~MysqlTextRows() override;
     MysqlTextRows(const MysqlTextRows&) = delete;
     MysqlTextRows& operator=(const MysqlTextRows&) = delete;
 
-    int columnCount() const { return m_columns; }
+    int columnCount() const override { return m_columns; }
+    QString columnName(int column) const override;
     // Moves to the first (next) row; false after the last one.
-    bool first();
-    bool next();
+    bool first() override;
+    bool next() override;
+    // The server's text as a view (Kind::Utf8), or Kind::Null.
+    ValueView value(int column) const override;
     bool isNull(int column) const;
     // The value of the current row: invalid for NULL, else the text as a QString.
-    QVariant value(int column) const;
+    QVariant variant(int column) const;
     // The same text as the server's UTF-8 bytes, without a copy; valid until the row moves.
     QByteArrayView bytes(int column) const;
 

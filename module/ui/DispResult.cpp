@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/DispResult.h"
 
+#include "hostapi/FileModes.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/ModuleLib.h"
 #include "ui/ResultTextLayout.h"
@@ -317,7 +318,9 @@ bool Tfrm_DispResult::SaveResultText(const QString& chosenName, QString* error) 
     QFile file(path);
     QByteArray bytes = toGbk(ResultText());
     bytes.append("\r\n");
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() || !file.flush()) {
+    // A new file is the user's alone: the lines name months, archives and failing rows.
+    if (!OpenOwnerOnly(file, QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() ||
+        !file.flush()) {
         if (error)
             *error = QStringLiteral("结果无法保存到文件“%1”，请另选一个文件（%2）").arg(path, file.errorString());
         return false;

@@ -20,6 +20,7 @@
 
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLibrary>
@@ -556,6 +557,11 @@ bool TfrmsjqlMgr::ReadEncryptedIniInteger(const QString& file, const QString& se
     const QString destination = tempDir + QDir::separator() + QStringLiteral("TmpIni.ini");
     // The decryption library does not create folders: make sure the temp folder is there.
     sjql::ForceDirs(tempDir);
+    // The plain copy of the host's settings lives only while it is read, also when decrypting or
+    // reading fails; one an earlier version left behind goes now. The temp folder goes with it when
+    // nothing else is there.
+    QFile::remove(destination);
+    const sjql::ScopedFileRemoval plainCopy(destination, true);
     const QByteArray target = toGbk(destination);
     if (!FDecryptFile(source.constData(), target.constData(), kSysConfigPassword, 0))
         return false;

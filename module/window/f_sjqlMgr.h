@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QLibrary;
 
@@ -157,4 +158,5 @@ private:
     sjql::RunOutcome FBackupOutcome; // the last backup-and-clear run's ending
     QLibrary* FLibHandle = nullptr;
     CommonDecryptFileProc FDecryptFile = nullptr;
+    std::optional<QString> FArchivePassword; // the strong mode's password, for the run that asked it
 };

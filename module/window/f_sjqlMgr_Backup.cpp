@@ -12,6 +12,7 @@
 #include "ui/CustomProgress.h"
 #include "ui/DispResult.h"
 #include "ui/XPControls.h"
+#include "window/PasswordDialog.h"
 #include "window/f_sjqlMgr.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,10 @@ void TfrmsjqlMgr::btnClearClick()
     const QByteArray question(GetMsg(sjql::MsgConfirmClear, "", 1));
     if (!ConfirmMsgBoxA(question.constData(), 0))
         return;
+    // The strong mode: AES-256 archives with a password chosen for this run.
+    FArchivePassword.reset();
+    if (sjql::window::StrongArchivesWanted() && !(FArchivePassword = sjql::window::AskNewArchivePassword(this)))
+        return;
 
     TMyProgress job(QStringLiteral("正在备份清理文件..."), true, true, false, false, sjql::ui::pmItems);
     TProgressItem item;
@@ -54,6 +59,7 @@ void TfrmsjqlMgr::btnClearClick()
     // Until the run itself tells how it ended, an item that never returned counts as a failure.
     FBackupOutcome = sjql::RunOutcome{sjql::RunEnding::Failures, QStringLiteral("备份清理意外中止，请查看结果提示")};
     (void)job.Run();
+    FArchivePassword.reset();
     SetRunOutcome(FBackupOutcome);
 
     if (FCleared)
@@ -79,6 +85,8 @@ bool TfrmsjqlMgr::BackupAndClear(TMyProgress* sender, void* param, QString& oper
     const QByteArray subAppCode(GetCurSubAppCode());
     settings.subAppDir = sjql::fromGbk(GetSubAppPath(subAppCode.constData()));
     settings.years = CheckedYears();
+    if (FArchivePassword)
+        settings.protection = sjql::StrongProtection(*FArchivePassword);
 
     sjql::BackupJobCallbacks callbacks;
     callbacks.confirmWarnings = [](TDispResultList& warnings) {

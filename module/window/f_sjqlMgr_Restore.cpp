@@ -20,6 +20,7 @@
 #include "ui/CustomProgress.h"
 #include "ui/DispResult.h"
 #include "ui/XPControls.h"
+#include "window/PasswordDialog.h"
 #include "window/f_sjqlMgr.h"
 
 #include <QCoreApplication>
@@ -111,6 +112,11 @@ void TfrmsjqlMgr::btnRegainClick()
     dlgOpenHF->setDirectory(sjql::cleanup::NearestExistingFolder(BackupFolder(), sjql::cleanup::HomeFolder()));
     if (dlgOpenHF->exec() != QDialog::Accepted || dlgOpenHF->selectedFiles().isEmpty())
         return;
+    // AES-256 archives (the strong mode) open only with the password chosen when they were made.
+    FArchivePassword.reset();
+    if (sjql::window::AnyStrongArchive(dlgOpenHF->selectedFiles()) &&
+        !(FArchivePassword = sjql::window::AskArchivePassword(this)))
+        return;
 
     // Destroyed after the unpack folder's removal: the agent's work folders go if it left them empty.
     const sjql::EmptyWorkFolderRemover tidyUp(FWorkDir, sjql::GetAgentCode());
@@ -133,6 +139,7 @@ void TfrmsjqlMgr::btnRegainClick()
         job.Items.Add(item);
         (void)job.Run();
     }
+    FArchivePassword.reset();
     if (FCleared)
         RefreshYearList();
 }
@@ -150,6 +157,7 @@ bool TfrmsjqlMgr::RestoreArchives(TMyProgress* sender, void* param, QString& ope
     settings.backupFolder = BackupFolder();
     settings.agentCode = sjql::GetAgentCode();
     settings.hostAppCode = sjql::GetHostAppCode();
+    settings.strongPassword = FArchivePassword;
 
     sjql::RestoreJob job(std::move(settings));
     const bool ok = job.Run(operation, progress, results);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace sjql;
 
 namespace {
@@ -123,4 +125,38 @@ TEST_F(SqlLog, TheRunLogSitsBesideItUnderItsOwnName)
     WriteModuleLog({}, QStringLiteral("d"));
     EXPECT_EQ(ModuleLogFilePath(next), GetUserDataDir() + QStringLiteral("logs/SjqlRun20240306.log"));
     EXPECT_TRUE(QFile::exists(ModuleLogFilePath(next)));
+}
+
+// Failed statements are logged with their values: whatever the process's mask, a day's new file of
+// either log, and the fallback folder made for them, are the user's alone; a file that was there
+// already keeps its mode.
+TEST_F(SqlLog, NewLogFilesAndTheirFallbackFolderAreOwnerOnly)
+{
+    const mode_t previous = ::umask(0);
+    const auto modeOf = [](const QString& path) {
+        struct stat st
+        {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    const QDate day(2024, 3, 5);
+    m_now = QDateTime(day, QTime(9, 7, 3));
+    WriteSqlLog(QStringLiteral("[eror]SQL:insert into ZCGZXJMXB values ('张三','110101199001011234')\r\n原因：x"));
+    WriteModuleLog({QStringLiteral("A001"), {}, QStringLiteral("201903"), {}}, QStringLiteral("第一行"));
+    EXPECT_EQ(modeOf(SqlLogFilePath(day)), 0600);
+    EXPECT_EQ(modeOf(ModuleLogFilePath(day)), 0600);
+
+    ::chmod(QFile::encodeName(SqlLogFilePath(day)).constData(), 0640);
+    WriteSqlLog(QStringLiteral("second"));
+    EXPECT_EQ(modeOf(SqlLogFilePath(day)), 0640);
+
+    {
+        test::ReadOnlyFolder readOnly(m_dir.path());
+        ASSERT_TRUE(readOnly.holds());
+        const QDate next(2024, 3, 6);
+        m_now = QDateTime(next, QTime(8, 0));
+        WriteSqlLog(QStringLiteral("third"));
+        EXPECT_EQ(modeOf(GetUserDataDir() + QStringLiteral("logs")), 0700);
+        EXPECT_EQ(modeOf(SqlLogFilePath(next)), 0600);
+    }
+    ::umask(previous);
 }

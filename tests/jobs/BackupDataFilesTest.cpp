@@ -5,6 +5,7 @@
 #include "jobs/BackupDataFiles.h"
 
 #include "helpers/DemoDatabase.h"
+#include "jobs/MonthRows.h"
 #include "support/AdtgReader.h"
 #include "support/AdtgWriter.h"
 #include "support/MysqlTextRows.h"
@@ -190,6 +191,128 @@ TEST_P(BackupDataFilesDb, ResultReadDirectlyGivesTheSameBytesAsThroughTheDriver)
         EXPECT_GT(bytes[0].size(), 1000);
         EXPECT_TRUE(bytes[0] == bytes[1]);
     }
+}
+
+// The bytes of the file SaveRecordsetAdtg writes from a forward-only query, value by value through
+// Qt's driver, and the digests of the same rows.
+struct DriverReading
+{
+    QByteArray bytes;
+    MonthRowsScan scan;
+};
+
+DriverReading readThroughDriver(const QSqlDatabase& db, int index, const QString& period, const QString& agent,
+                                const QString& path)
+{
+    DriverReading out;
+    const QString table = QLatin1String(BackupDataFileKinds()[size_t(index)].table);
+    for (int pass = 0; pass < 2; ++pass) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        EXPECT_TRUE(q.exec(BackupSelectStatement(index, period, agent))) << q.lastError().text().toStdString();
+        EXPECT_EQ(adtg::MysqlTextRows::attach(q), nullptr);
+        if (pass == 0) {
+            out.scan = DigestSelectedRows(q, index);
+            continue;
+        }
+        QString error;
+        EXPECT_TRUE(adtg::SaveRecordsetAdtg(q, db, table, path, &error)) << error.toStdString();
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        out.bytes = f.readAll();
+    }
+    return out;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST_P(BackupDataFilesDb, MonthReadInPlaceGivesTheDriversBytesAndDigests)
+{
+    // The backup reads a month from the database client's own rows (SQLite's row buffer, the
+    // MariaDB client's stored result); the files and the row digests must be exactly those of the
+    // values Qt's driver hands out. Awkward values: quotes and backslashes, Chinese and long texts
+    // (longer than declared where SQLite lets them be), the extreme amounts of DECIMAL(16,2),
+    // negative ten-thousandths, zero, NULLs, the first and last dates.
+    const QString period = QStringLiteral("200808");
+    const int longText = db->sqlite() ? 260 : 200; // GZDW is VARCHAR(200); MariaDB enforces it
+    // SQLite keeps amounts as doubles, which both ways read alike; Qt's driver hands MariaDB's
+    // decimals out as doubles too, which carry 15 digits, not the 16 of the largest DECIMAL(16,2).
+    const QString largest = db->sqlite() ? QStringLiteral("99999999999999.99") : QStringLiteral("9999999999999.99");
+    db->exec(QStringLiteral("update ZCGZXJMXB set XM='王''小\"二\\ü', GH=NULL, SL=0.03, YFGZ=%3, "
+                            "YNSE=-%3, JMSE=0, QSRQ='1899-12-30', ZZRQ='9999-12-31' "
+                            "where FFYF='%1' and KJYWRBM='%2'")
+                 .arg(period, agent, largest));
+    for (const char* zzhm : {"110101199001011234", "11010119900101123X"})
+        db->exec(QStringLiteral("insert into FGZXJB (KJYWRBM, FFYF, XM, ZZHM, GZDW, SRE, SJYNSE, ZZRQ) "
+                                "values ('%2', '%1', '李四', '%4', '%3', 0.01, NULL, '2008-08-31')")
+                     .arg(period, agent, QString(longText, QChar(0x4E2D)), QLatin1String(zzhm)));
+    db->exec(QStringLiteral("update KJSDSBGB set BZ=NULL, BZSSD=-0.0001, SDXM='a\\b''c' where FFYF='%1' and "
+                            "KJYWRBM='%2'")
+                 .arg(period, agent));
+    ASSERT_EQ(db->error(), QString());
+
+    QSqlQuery query;
+    const MonthDataFilesResult r = WriteMonthDataFiles(work.path(), period, agent, query);
+    ASSERT_EQ(r.outcome, MonthDataFilesResult::Written) << r.error.toStdString();
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(BackupDataFileKinds()[size_t(i)].table);
+        bool ran = false;
+        std::unique_ptr<adtg::SelectedRows> rows = SelectMonthRows(i, period, agent, &ran);
+        ASSERT_TRUE(rows) << "the month is read in place on either database";
+        const MonthRowsScan inPlace = DigestSelectedRows(*rows, db->connection().database(), i);
+        rows.reset();
+        const DriverReading driver =
+            readThroughDriver(db->connection().database(), i, period, agent, work.filePath(QStringLiteral("d.dat")));
+        ASSERT_TRUE(inPlace.ok) << inPlace.error.toStdString();
+        EXPECT_GE(inPlace.digests.size(), 2u);
+        EXPECT_EQ(inPlace.digests, driver.scan.digests);
+        EXPECT_EQ(inPlace.problem, QString());
+        EXPECT_GT(driver.bytes.size(), 1000);
+        EXPECT_TRUE(fileBytes(r.paths.at(i)) == driver.bytes);
+    }
+    adtg::AdtgRecordset rs;
+    ASSERT_TRUE(rs.open(r.paths.at(1)));
+    EXPECT_EQ(rs.field(u"GZDW").toText(), QString(longText, QChar(0x4E2D)));
+}
+
+TEST_P(BackupDataFilesDb, TextWithNulReadInPlaceIsRefusedAsThroughTheDriver)
+{
+    // A NUL inside a text cannot be restored: the month is not written, and the file and the
+    // problem named are those of the driver's values.
+    const QString period = QStringLiteral("200809");
+    QSqlQuery update(db->connection().database());
+    ASSERT_TRUE(update.prepare(QStringLiteral("update KJSDSBGB set BZ=? where FFYF=? and KJYWRBM=?")));
+    update.addBindValue(QStringLiteral("前\0后"));
+    update.addBindValue(period);
+    update.addBindValue(agent);
+    ASSERT_TRUE(update.exec()) << update.lastError().text().toStdString();
+
+    bool ran = false;
+    std::unique_ptr<adtg::SelectedRows> rows = SelectMonthRows(2, period, agent, &ran);
+    ASSERT_TRUE(rows);
+    const QString path = work.filePath(QStringLiteral("in-place.dat"));
+    QString error;
+    ASSERT_TRUE(adtg::SaveRecordsetAdtg(*rows, db->connection().database(), QStringLiteral("KJSDSBGB"), path, &error))
+        << error.toStdString();
+    const MonthRowsScan inPlace = DigestSelectedRows(*rows, db->connection().database(), 2);
+    rows.reset();
+    const DriverReading driver =
+        readThroughDriver(db->connection().database(), 2, period, agent, work.filePath(QStringLiteral("d.dat")));
+    EXPECT_TRUE(fileBytes(path) == driver.bytes);
+    EXPECT_TRUE(fileBytes(path).contains(QByteArray("\x4D\x52\x00\x00\x0E\x54", 6))); // 前 NUL 后, UTF-16LE
+    EXPECT_TRUE(inPlace.problem.contains(QStringLiteral("NUL"))) << inPlace.problem.toStdString();
+    EXPECT_EQ(inPlace.problem, driver.scan.problem);
+    EXPECT_EQ(inPlace.digests, driver.scan.digests);
+
+    QSqlQuery query;
+    const MonthDataFilesResult r = WriteMonthDataFiles(work.path(), period, agent, query);
+    EXPECT_EQ(r.outcome, MonthDataFilesResult::Unrestorable);
+    EXPECT_EQ(r.error, driver.scan.problem);
+    EXPECT_FALSE(QFile::exists(BackupDataFilePath(work.path(), QStringLiteral("KJSDSBGB_YYYYMM.dat"), period)));
 }
 
 TEST_P(BackupDataFilesDb, MonthWithoutRowsGivesFilesWithColumnsOnly)

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QTemporaryDir>
 #include <QTest>
@@ -110,8 +111,11 @@ TEST_F(HideNsrTest, HideThenShowRoundTrip)
     EXPECT_TRUE(w->btnHINT->isEnabled());
     EXPECT_FALSE(w->btnShow->isEnabled());
     EXPECT_TRUE(w->lblts->isHidden());
-    // The decrypted copy lands in the module's temp folder, which the check creates.
-    EXPECT_TRUE(QFile::exists(host::subAppPath(host::state().curSubAppCode) + QStringLiteral("temp/TmpIni.ini")));
+    // The decrypted copy lands in the module's temp folder, which the check creates owner-only, and
+    // is gone once it was read.
+    const QString tempFolder = host::subAppPath(host::state().curSubAppCode) + QStringLiteral("temp");
+    EXPECT_EQ(QFileInfo(tempFolder).permissions() & ~QFileDevice::Permissions(0x7700), QFileDevice::Permissions());
+    EXPECT_FALSE(QFile::exists(tempFolder + QStringLiteral("/TmpIni.ini")));
     // The library was needed for the check only.
     EXPECT_FALSE(w->DecryptLibraryLoaded());
     EXPECT_FALSE(mapped(libraryPath()));
@@ -173,10 +177,20 @@ TEST_F(HideNsrTest, SwitchIsOffOnEveryMissingPiece)
         }
         if (!c.plain.isEmpty())
             installSettings(c.plain, c.password);
+        // A plain copy left by an earlier version goes with the next decryption, failed or not.
+        const QString tempFolder = host::subAppPath(host::state().curSubAppCode) + QStringLiteral("temp");
+        ASSERT_TRUE(QDir().mkpath(tempFolder));
+        QFile stale(tempFolder + QStringLiteral("/TmpIni.ini"));
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("[SysConfig]\r\nCanUseHideNsr=1\r\n");
+        stale.close();
         // Whatever the stored flag says, an unavailable switch offers neither button.
         storeHideNsr("1");
         TfrmsjqlMgr* w = open();
         EXPECT_TRUE(unavailable(w));
+        if (c.library && !c.plain.isEmpty()) {
+            EXPECT_FALSE(stale.exists());
+        }
         w->show();
         EXPECT_EQ(w->lblts->text(), QStringLiteral("升级到最新版代扣代缴可使用本功能。"));
         EXPECT_FALSE(w->DecryptLibraryLoaded());
