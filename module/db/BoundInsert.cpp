@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "db/BoundInsert.h"
 
+#include "db/MysqlStatement.h"
 #include "db/SqliteHandle.h"
-
-#include <QSqlDriver>
-#include <QVariant>
 
 #include <mysql.h>
 #include <sqlite3.h>
@@ -164,18 +162,6 @@ private:
     bool m_savepoint = false;
 };
 
-MYSQL* mysqlHandleOf(const QSqlDatabase& db)
-{
-    const QSqlDriver* driver = db.driver();
-    if (!db.isOpen() || !driver || driver->dbmsType() != QSqlDriver::MySqlServer)
-        return nullptr;
-    const QVariant handle = driver->handle();
-    if (!handle.isValid() ||
-        (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0))
-        return nullptr;
-    return *static_cast<MYSQL* const*>(handle.constData());
-}
-
 // Array binding needs a MariaDB server that announces bulk operations.
 bool bulkSupported(MYSQL* mysql)
 {
@@ -204,7 +190,7 @@ std::unique_ptr<BoundInsert> BoundInsert::create(const QSqlDatabase& db, const Q
         }
         return std::make_unique<SqliteInsert>(raw, stmt, types);
     }
-    MYSQL* mysql = mysqlHandleOf(db);
+    MYSQL* mysql = MysqlHandleOf(db);
     if (!mysql)
         return nullptr;
     MYSQL_STMT* stmt = mysql_stmt_init(mysql);

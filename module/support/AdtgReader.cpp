@@ -48,6 +48,23 @@ bool bitSet(const unsigned char* map, int k)
     return (map[k / 8] & (0x80 >> (k % 8))) != 0;
 }
 
+// `units` little-endian UTF-16 code units into `out` (its memory reused). Lone surrogates come
+// from damaged or cut text; they read as replacement characters.
+void utf16Into(const unsigned char* q, qsizetype units, QString& out)
+{
+    out.resize(units);
+    qFromLittleEndian<quint16>(q, units, out.data());
+    QChar* d = out.data();
+    for (qsizetype i = 0; i < units; ++i) {
+        if (d[i].isHighSurrogate() && i + 1 < units && d[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (d[i].isSurrogate())
+            d[i] = QChar::ReplacementCharacter;
+    }
+}
+
 } // namespace
 
 // Bounds-checked walk over the file bytes. Every read checks the remaining data first; the first
@@ -125,18 +142,8 @@ public:
     }
     static QString utf16(const unsigned char* q, qsizetype units)
     {
-        QString s(units, Qt::Uninitialized);
-        qFromLittleEndian<quint16>(q, units, s.data());
-        // Lone surrogates come from damaged or cut text; show them as replacement characters.
-        QChar* d = s.data();
-        for (qsizetype i = 0; i < units; ++i) {
-            if (d[i].isHighSurrogate() && i + 1 < units && d[i + 1].isLowSurrogate()) {
-                ++i;
-                continue;
-            }
-            if (d[i].isSurrogate())
-                d[i] = QChar::ReplacementCharacter;
-        }
+        QString s;
+        utf16Into(q, units, s);
         return s;
     }
     void limitEnd(qsizetype end) { m_end = end; }
@@ -831,54 +838,42 @@ AdtgField AdtgRecordset::field(QStringView name) const
     return field(fieldIndex(name));
 }
 
-const unsigned char* AdtgRecordset::rawValue(int index, const AdtgColumn** column, quint32* length) const
+AdtgRecordset::RawField AdtgRecordset::rawField(int index) const
 {
-    if (index < 0 || index >= fieldCount() || eof())
-        return nullptr;
+    RawField raw;
+    if (index < 0 || index >= fieldCount() || eof()) {
+        raw.null = true;
+        return raw;
+    }
     const int c = m_visible[static_cast<size_t>(index)];
-    *column = &m_columns[size_t(c)];
+    raw.column = &m_columns[size_t(c)];
     const qsizetype slot = m_slots[size_t(c)];
-    if (slot < 0)
-        return nullptr;
+    if (slot < 0) {
+        raw.null = true;
+        return raw;
+    }
     auto& self = const_cast<AdtgRecordset&>(*this);
     Parser p(self, slot, m_data.size());
     qsizetype start = 0;
-    if (!p.skipValue(**column, &start, length))
-        return nullptr;
-    return reinterpret_cast<const unsigned char*>(m_data.constData()) + start;
-}
-
-bool AdtgRecordset::isNullAt(int index) const
-{
-    return index < 0 || index >= fieldCount() || eof() || m_slots[size_t(m_visible[size_t(index)])] < 0;
+    if (p.skipValue(*raw.column, &start, &raw.length))
+        raw.bytes = reinterpret_cast<const unsigned char*>(m_data.constData()) + start;
+    return raw;
 }
 
 void AdtgRecordset::textAt(int index, QString& out) const
 {
-    const AdtgColumn* c = nullptr;
-    quint32 length = 0;
-    const unsigned char* q = rawValue(index, &c, &length);
-    if (!q || (c->wireType != kWireWStr && c->wireType != 0x08)) {
-        if (!q && isNullAt(index))
-            out.resize(0);
-        else
-            out = field(index).toText();
+    const RawField raw = rawField(index);
+    if (raw.null) {
+        out.resize(0);
+        return;
+    }
+    if (!raw.bytes || (raw.column->wireType != kWireWStr && raw.column->wireType != 0x08)) {
+        out = field(index).toText();
         return;
     }
     // As the decoded value reads: lone surrogates replaced, fixed-length text cut at a NUL.
-    const qsizetype units = length / 2;
-    out.resize(units);
-    qFromLittleEndian<quint16>(q, units, out.data());
-    QChar* d = out.data();
-    for (qsizetype i = 0; i < units; ++i) {
-        if (d[i].isHighSurrogate() && i + 1 < units && d[i + 1].isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (d[i].isSurrogate())
-            d[i] = QChar::ReplacementCharacter;
-    }
-    if (c->fixedLength()) {
+    utf16Into(raw.bytes, raw.length / 2, out);
+    if (raw.column->fixedLength()) {
         const qsizetype nul = out.indexOf(QChar(0));
         if (nul >= 0)
             out.truncate(nul);
@@ -887,12 +882,11 @@ void AdtgRecordset::textAt(int index, QString& out) const
 
 qint64 AdtgRecordset::integerAt(int index) const
 {
-    const AdtgColumn* c = nullptr;
-    quint32 length = 0;
-    const unsigned char* q = rawValue(index, &c, &length);
-    if (!q)
-        return isNullAt(index) ? 0 : field(index).toInteger();
-    switch (c->wireType) {
+    const RawField raw = rawField(index);
+    if (!raw.bytes)
+        return raw.null ? 0 : field(index).toInteger();
+    const unsigned char* q = raw.bytes;
+    switch (raw.column->wireType) {
     case 0x10:
         return static_cast<qint8>(q[0]);
     case 0x11:
@@ -915,14 +909,13 @@ qint64 AdtgRecordset::integerAt(int index) const
 
 qint64 AdtgRecordset::currencyAt(int index) const
 {
-    const AdtgColumn* c = nullptr;
-    quint32 length = 0;
-    const unsigned char* q = rawValue(index, &c, &length);
-    if (!q)
-        return isNullAt(index) ? 0 : field(index).toCurrency();
-    if (c->wireType == 0x06)
+    const RawField raw = rawField(index);
+    if (!raw.bytes)
+        return raw.null ? 0 : field(index).toCurrency();
+    const unsigned char* q = raw.bytes;
+    if (raw.column->wireType == 0x06)
         return qFromLittleEndian<qint64>(q);
-    if (c->wireType == 0x83 && q[1] <= 4 && qFromLittleEndian<quint64>(q + 11) == 0) {
+    if (raw.column->wireType == 0x83 && q[1] <= 4 && qFromLittleEndian<quint64>(q + 11) == 0) {
         // NUMERIC at four places or fewer: scaled to four without any rounding. Values of 10^17
         // and more take the general way, which knows their limits.
         const quint64 magnitude = qFromLittleEndian<quint64>(q + 3);
@@ -937,12 +930,11 @@ qint64 AdtgRecordset::currencyAt(int index) const
 
 QDate AdtgRecordset::dateAt(int index) const
 {
-    const AdtgColumn* c = nullptr;
-    quint32 length = 0;
-    const unsigned char* q = rawValue(index, &c, &length);
-    if (!q)
-        return isNullAt(index) ? QDate(1899, 12, 30) : field(index).toDateTime().date();
-    switch (c->wireType) {
+    const RawField raw = rawField(index);
+    if (!raw.bytes)
+        return raw.null ? QDate(1899, 12, 30) : field(index).toDateTime().date();
+    const unsigned char* q = raw.bytes;
+    switch (raw.column->wireType) {
     case 0x07: {
         double d;
         const quint64 bits = qFromLittleEndian<quint64>(q);

@@ -124,9 +124,17 @@ private:
     void decodeCurrent();
     // The value of column c (all columns) of the current row, decoded on first use.
     const QVariant& currentValue(int c) const;
-    // The bytes of a present value of visible field `index`, its column and length; null for NULL.
-    const unsigned char* rawValue(int index, const AdtgColumn** column, quint32* length) const;
-    bool isNullAt(int index) const;
+    // What a typed read finds of visible field `index` in the current row: the bytes of its value
+    // (after a variable value's length), its column and length. `null` for a NULL, an unknown
+    // field or no current row; without bytes and not null, only the decoded field can tell.
+    struct RawField
+    {
+        const unsigned char* bytes = nullptr;
+        const AdtgColumn* column = nullptr;
+        quint32 length = 0;
+        bool null = false;
+    };
+    RawField rawField(int index) const;
 
     QByteArray m_ansiCodePage = QByteArrayLiteral("GBK");
     QString m_name;

@@ -3,11 +3,17 @@
 // database kinds whose tests start from one.
 #pragma once
 
+#include "context/ModuleContext.h"
+#include "db/SqlLog.h"
 #include "helpers/ModuleHost.h"
 #include "helpers/TestDatabase.h"
 
+#include <QDir>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 
 namespace sjql::test {
@@ -64,6 +70,37 @@ protected:
     std::unique_ptr<TestDatabase> db;
     QString agent; // the current agent
     QString other; // the second agent of the demo data
+};
+
+// A suite of the restore job's tests over demo data: a temporary folder stands for the host's
+// executable folder, with the SQL log in its "log" folder; both seams and the published host are
+// put back after each test.
+class DemoRunSuite : public DemoDatabaseSuite
+{
+protected:
+    // For SetUp, through ASSERT_NO_FATAL_FAILURE: the demo data, the seams and `folders` below the
+    // temporary folder.
+    void openDemoRun(const DemoShape& shape, std::initializer_list<const char*> folders)
+    {
+        ASSERT_TRUE(tmp.isValid());
+        ASSERT_NO_FATAL_FAILURE(openDemo(shape));
+        SetSqlLogFolderOverride(path(QStringLiteral("log")));
+        SetHostExeDirOverride(tmp.path());
+        QDir().mkpath(path(QStringLiteral("log")));
+        for (const char* folder : folders)
+            QDir().mkpath(path(QLatin1String(folder)));
+    }
+
+    void TearDown() override
+    {
+        unpublishHost();
+        SetSqlLogFolderOverride(QString());
+        SetHostExeDirOverride(QString());
+    }
+
+    QString path(const QString& name) const { return tmp.filePath(name); }
+
+    QTemporaryDir tmp;
 };
 
 } // namespace sjql::test

@@ -72,27 +72,14 @@ struct RestoreOutcome
 
 } // namespace
 
-class RestoreDb : public test::DemoDatabaseSuite
+class RestoreDb : public test::DemoRunSuite
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(tmp.isValid());
-        ASSERT_NO_FATAL_FAILURE(openDemo({2, 4, 2008, 2009, QStringLiteral("201003")}));
-        SetSqlLogFolderOverride(path(QStringLiteral("log")));
-        SetHostExeDirOverride(tmp.path());
-        QDir().mkpath(path(QStringLiteral("backup")));
-        QDir().mkpath(path(QStringLiteral("log")));
+        ASSERT_NO_FATAL_FAILURE(openDemoRun({2, 4, 2008, 2009, QStringLiteral("201003")}, {"backup"}));
     }
 
-    void TearDown() override
-    {
-        host::state().valueObject.clear();
-        SetSqlLogFolderOverride(QString());
-        SetHostExeDirOverride(QString());
-    }
-
-    QString path(const QString& name) const { return tmp.filePath(name); }
     QString workDir() const { return path(QStringLiteral("work")); }
 
     // Every row of the three tables, every agent, without the generated key: one text per row.
@@ -289,7 +276,6 @@ protected:
 
     // Called with the item progress whenever the run processes events.
     std::function<void(qint16)> onPump;
-    QTemporaryDir tmp;
 };
 
 TEST_P(RestoreDb, TwoYearsComeBackValueForValue)

@@ -7,8 +7,7 @@
 #include "archive/CompressUnit.h"
 #include "context/ModuleContext.h"
 #include "db/SqlLog.h"
-#include "helpers/ModuleHost.h"
-#include "helpers/TestDatabase.h"
+#include "helpers/DemoDatabase.h"
 #include "hostapi/Gbk.h"
 #include "jobs/BackupSummary.h"
 #include "jobs/RestoreJob.h"
@@ -23,7 +22,6 @@
 #include <gtest/gtest.h>
 
 using namespace sjql;
-using sjql::test::TestDatabase;
 
 namespace {
 
@@ -40,43 +38,18 @@ struct Outcome
 
 } // namespace
 
-class RestorePaths : public testing::TestWithParam<const char*>
+class RestorePaths : public test::DemoRunSuite
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(tmp.isValid());
-        db = std::make_unique<TestDatabase>(QString::fromLatin1(GetParam()));
-        ASSERT_TRUE(db->ok()) << db->error().toStdString();
-        host::DemoOptions options;
-        options.agents = 1;
-        options.employees = 3;
-        options.firstYear = 2008;
-        options.lastYear = 2008;
-        options.period = QStringLiteral("201003");
-        host::DemoResult demo;
-        QString error;
-        ASSERT_TRUE(host::createDemoDatabase(db->connection(), db->kind(), options, &demo, &error))
-            << error.toStdString();
-        agent = demo.agentCodes.at(0);
-        test::publishHost(db->connectionPtr(), db->kind(), agent);
-        SetSqlLogFolderOverride(tmp.filePath(QStringLiteral("log")));
-        SetHostExeDirOverride(tmp.path());
-        QDir().mkpath(tmp.filePath(QStringLiteral("log")));
-        QDir().mkpath(tmp.filePath(QStringLiteral("files")));
+        ASSERT_NO_FATAL_FAILURE(openDemoRun({2, 3, 2008, 2008, QStringLiteral("201003")}, {"files"}));
     }
 
-    void TearDown() override
-    {
-        host::state().valueObject.clear();
-        SetSqlLogFolderOverride(QString());
-        SetHostExeDirOverride(QString());
-    }
-
-    // A data file of table `index` whose rows take the values `row(r, column)` gives; the columns
-    // are typed as a backup types the host's columns, amounts with six places so that rounding
-    // to the statement's places is exercised too.
-    QString writeFile(int index, int rows, const std::function<QVariant(int, const RestoreColumn&)>& value)
+    // A data file of table `index` whose rows take the values `value(row, column, column number)`
+    // gives; the columns are typed as a backup types the host's columns, amounts with six places so
+    // that rounding to the statement's places is exercised too.
+    QString writeFile(int index, int rows, const std::function<QVariant(int, const RestoreColumn&, int)>& value)
     {
         std::vector<adtg::AdtgColumn> columns;
         const std::vector<RestoreColumn> restored = RestoredColumns(index);
@@ -101,23 +74,24 @@ protected:
         EXPECT_TRUE(writer.isValid()) << writer.errorString().toStdString();
         for (int r = 0; r < rows; ++r) {
             QVariantList values;
-            for (const RestoreColumn& c : restored) {
+            for (int column = 0; column < int(restored.size()); ++column) {
+                const RestoreColumn& c = restored[size_t(column)];
                 const QString name = QString::fromLatin1(c.name);
                 if (name.compare(QLatin1String("KJYWRBM"), Qt::CaseInsensitive) == 0)
                     values << agent;
                 else if (name.compare(QLatin1String("FFYF"), Qt::CaseInsensitive) == 0)
                     values << kPeriod;
                 else
-                    values << value(r, c);
+                    values << value(r, c, column);
             }
             EXPECT_TRUE(writer.addRow(values)) << writer.errorString().toStdString();
         }
-        const QString path = tmp.filePath(QStringLiteral("files/") + QLatin1String(kFilePrefixes[index]) + kPeriod +
-                                          QStringLiteral(".dat"));
-        QFile f(path);
+        const QString file =
+            path(QStringLiteral("files/") + QLatin1String(kFilePrefixes[index]) + kPeriod + QStringLiteral(".dat"));
+        QFile f(file);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(writer.toBytes());
-        return path;
+        return file;
     }
 
     QString archiveOf(const QStringList& files, const QString& name)
@@ -126,20 +100,20 @@ protected:
             db->exec(QStringLiteral("select WYSBH from SBZB where SBYF='%1' and KJYWRBM='%2'").arg(kPeriod, agent));
         const QString declaration = q.next() ? q.value(0).toString() : QString();
         const QString records = AppendBackupRecord(QString(), QStringLiteral("Y"), kPeriod, declaration);
-        const QString summary = tmp.filePath(name + QStringLiteral("/BFZYXX.xml"));
-        QDir().mkpath(tmp.filePath(name));
+        const QString summary = path(name + QStringLiteral("/BFZYXX.xml"));
+        QDir().mkpath(path(name));
         QFile f(summary);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(BuildBackupSummary(QStringLiteral("2008"), records, agent, QStringLiteral("03")));
         f.close();
-        const QString archive = tmp.filePath(name + QStringLiteral(".zip"));
+        const QString archive = path(name + QStringLiteral(".zip"));
         QString error;
         EXPECT_TRUE(CompressFiles(QStringList(files) << summary, archive, QString(ArchivePassword), &error))
             << error.toStdString();
         return archive;
     }
 
-    // Every cell of the month's rows with its stored type (SQLite) or the hex of its stored bytes
+    // Every cell of the agent's rows of the month with its stored type (SQLite) or the hex of its stored bytes
     // (MariaDB), the generated key left out; sorted rows.
     QStringList cells()
     {
@@ -155,8 +129,8 @@ protected:
                                          : QStringLiteral("concat('%1:',coalesce(hex(%1),'NULL'))"))
                                .arg(name);
             }
-            QSqlQuery q = db->exec(QStringLiteral("select %1 from %2 where FFYF='%3'")
-                                       .arg(columns.join(QLatin1Char(',')), QLatin1String(table), kPeriod));
+            QSqlQuery q = db->exec(QStringLiteral("select %1 from %2 where FFYF='%3' and KJYWRBM='%4'")
+                                       .arg(columns.join(QLatin1Char(',')), QLatin1String(table), kPeriod, agent));
             EXPECT_TRUE(q.isActive()) << db->error().toStdString();
             while (q.next()) {
                 QStringList row{QLatin1String(table)};
@@ -171,13 +145,13 @@ protected:
 
     Outcome restore(const QString& archive, bool literal)
     {
-        const QString logFolder = tmp.filePath(QStringLiteral("log"));
+        const QString logFolder = path(QStringLiteral("log"));
         for (const QString& f : QDir(logFolder).entryList(QDir::Files))
             QFile::remove(logFolder + QLatin1Char('/') + f);
         RestoreSettings settings;
         settings.archives = {archive};
-        settings.unpackFolder = tmp.filePath(QStringLiteral("work/UnZipDir/"));
-        settings.backupFolder = tmp.filePath(QStringLiteral("backup"));
+        settings.unpackFolder = path(QStringLiteral("work/UnZipDir/"));
+        settings.backupFolder = path(QStringLiteral("backup"));
         settings.agentCode = agent;
         settings.hostAppCode = QStringLiteral("03");
         settings.literalStatements = literal;
@@ -200,10 +174,6 @@ protected:
         EXPECT_FALSE(db->connection().inTransaction());
         return out;
     }
-
-    QTemporaryDir tmp;
-    std::unique_ptr<TestDatabase> db;
-    QString agent;
 };
 
 namespace {
@@ -290,15 +260,8 @@ TEST_P(RestorePaths, EveryTableStoresTheSameCellsBothWays)
 {
     QStringList files;
     for (int index = 0; index < 3; ++index) {
-        files << writeFile(index, 60, [&](int r, const RestoreColumn& c) {
-            int column = 0;
-            for (const RestoreColumn& other : RestoredColumns(index)) {
-                if (qstrcmp(other.name, c.name) == 0)
-                    break;
-                ++column;
-            }
-            return edgeValue(r, c, column);
-        });
+        files << writeFile(index, 60,
+                           [](int r, const RestoreColumn& c, int column) { return edgeValue(r, c, column); });
     }
     // Row 3 holds texts longer than their columns: a strict server refuses that row, SQLite keeps
     // it. Either way both paths must end alike.
@@ -316,13 +279,7 @@ TEST_P(RestorePaths, FittingEdgeValuesAreRestoredTheSameWays)
 {
     QStringList files;
     for (int index = 0; index < 3; ++index) {
-        files << writeFile(index, 500, [&](int r, const RestoreColumn& c) {
-            int column = 0;
-            for (const RestoreColumn& other : RestoredColumns(index)) {
-                if (qstrcmp(other.name, c.name) == 0)
-                    break;
-                ++column;
-            }
+        files << writeFile(index, 500, [](int r, const RestoreColumn& c, int column) {
             return edgeValue(r == 3 ? 4 : r, c, column); // no over-long texts
         });
     }
@@ -344,7 +301,7 @@ TEST_P(RestorePaths, RowThatNoStatementCarriesEndsTheRunTheSameWays)
     // A NUL inside a text, in the middle of the second file, after a few hundred good rows.
     QStringList files;
     for (int index = 0; index < 3; ++index) {
-        files << writeFile(index, 700, [&](int r, const RestoreColumn& c) -> QVariant {
+        files << writeFile(index, 700, [&](int r, const RestoreColumn& c, int) -> QVariant {
             if (index == 1 && r == 450 && c.reading == RestoreReading::Text)
                 return QStringLiteral("nul") + QChar(0) + QStringLiteral("inside");
             return edgeValue(r == 3 ? 4 : r, c, 1);
