@@ -154,15 +154,19 @@ void ProgressReporter::findWindow()
         return;
     m_window.clear();
     m_label.clear();
-    // The progress window is a top-level window of its own while a run goes on.
+    // The progress window is a window of its own while a run goes on, owned by the window in front
+    // of it: a search from the host's frame finds its label too, so the window is the label's.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (!w->isVisible())
             continue;
         if (auto* label = w->findChild<QLabel*>(kOperationLine)) {
-            m_window = w;
+            QWidget* window = label->window();
+            if (!window->isVisible())
+                continue;
+            m_window = window;
             m_label = label;
-            m_textProperty = w->metaObject()->indexOfProperty("OperationText");
-            m_positionProperty = w->metaObject()->indexOfProperty("ItemProgress");
+            m_textProperty = window->metaObject()->indexOfProperty("OperationText");
+            m_positionProperty = window->metaObject()->indexOfProperty("ItemProgress");
             return;
         }
     }
