@@ -342,16 +342,8 @@ AgentEnding clearAgent(HostSession& session, const CommandLine& cl, const QStrin
                               {QStringLiteral("backupDir"), backupDir},
                               {QStringLiteral("checkRows"), dryRun},
                               {QStringLiteral("declineWarnings"), cl.flag(QStringLiteral("decline-warnings"))}};
-    if (!askModule(request, &plan, &error))
-        return agentNotDone(error);
-    agentJson = plan;
-    if (!plan[QStringLiteral("ok")].toBool()) {
-        const QString why = plan[QStringLiteral("error")].toString();
-        if (!plan[QStringLiteral("busy")].toBool())
-            return agentNotDone(why);
-        printValue(QStringLiteral("result"), why);
-        return {5, why};
-    }
+    if (const std::optional<AgentEnding> refused = askForPlan(request, &plan, &agentJson))
+        return *refused;
     if (dryRun) {
         printClearPlan(plan);
         const QString text = dryRunResult(plan);

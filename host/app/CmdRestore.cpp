@@ -165,20 +165,12 @@ QJsonArray restoreAccounting(const QJsonObject& plan, QString* error)
 // The dry run for the session's current agent.
 AgentEnding planAgent(const QStringList& archives, QJsonObject& agentJson)
 {
-    QString error;
     QJsonObject plan;
-    if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("restore-plan")},
-                               {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}},
-                   &plan, &error))
-        return agentNotDone(error);
-    agentJson = plan;
-    if (!plan[QStringLiteral("ok")].toBool()) {
-        const QString why = plan[QStringLiteral("error")].toString();
-        if (!plan[QStringLiteral("busy")].toBool())
-            return agentNotDone(why);
-        printValue(QStringLiteral("result"), why);
-        return {5, why};
-    }
+    if (const std::optional<AgentEnding> refused =
+            askForPlan(QJsonObject{{QStringLiteral("command"), QStringLiteral("restore-plan")},
+                                   {QStringLiteral("archives"), QJsonArray::fromStringList(archives)}},
+                       &plan, &agentJson))
+        return *refused;
     const QString text = printRestorePlan(plan);
     printValue(QStringLiteral("result"), text);
     return {0, text};

@@ -81,6 +81,21 @@ AgentEnding agentNotDone(const QString& message)
     return {kExitFailed, QStringLiteral("not done: ") + message};
 }
 
+std::optional<AgentEnding> askForPlan(const QJsonObject& request, QJsonObject* plan, QJsonObject* agentJson)
+{
+    QString error;
+    if (!askModule(request, plan, &error))
+        return agentNotDone(error);
+    *agentJson = *plan;
+    if ((*plan)[QStringLiteral("ok")].toBool())
+        return std::nullopt;
+    const QString why = (*plan)[QStringLiteral("error")].toString();
+    if (!(*plan)[QStringLiteral("busy")].toBool())
+        return agentNotDone(why);
+    printValue(QStringLiteral("result"), why);
+    return AgentEnding{5, why};
+}
+
 int runForAgents(HostSession& session, bool allAgents, JsonReport& report,
                  const std::function<AgentEnding(QJsonObject& agentJson)>& one, const QString& doneWord)
 {

@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace sjql::host {
 
@@ -51,6 +52,11 @@ private:
 // set when the entry cannot be reached or the answer is not a JSON object; a plan that failed is an answer with "ok":
 // false.
 bool askModule(const QJsonObject& request, QJsonObject* answer, QString* error);
+
+// Asks the module for a plan into *plan (and the agent's part of the report); the ending of the
+// agent's run when no plan came: the entry could not be asked (1) or the plan failed, with 5 when
+// another run holds the lock (its reason as the last line).
+std::optional<AgentEnding> askForPlan(const QJsonObject& request, QJsonObject* plan, QJsonObject* agentJson);
 
 // The more telling of two exit codes of agents run in turn: a command that could not run (1),
 // then another run holding the lock (5), an interruption (4), failures (3), done (0).
