@@ -178,8 +178,6 @@ viewable "$progress" || fail "the run ended before the progress window could be 
 snap progress-running
 xprop -id "$progress" _NET_WM_ALLOWED_ACTIONS >"$work/progress-actions.txt" 2>&1 || true
 wmctrl -i -c "$progress"
-# The request reaches the window with its next pass of event processing.
-sleep 0.4
 viewable "$progress" || fail "the progress window closed during the run"
 snap progress-close-refused
 viewable "$progress" || fail "the progress window closed during the run"
