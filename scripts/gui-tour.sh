@@ -82,7 +82,7 @@ unset QT_QPA_PLATFORM
 home="$work/home"
 backups="$work/备份"
 headless() { env -u DISPLAY "$host" "$@" 2>>"$work/headless.log"; }
-headless init --home "$home" --employees 1500 --years 2021-2026 --period 202612 --quiet >/dev/null ||
+headless init --home "$home" --employees 4000 --years 2021-2026 --period 202612 --quiet >/dev/null ||
     fail "sjql-host init failed: $(tail -n 3 "$work/headless.log")"
 headless clear --home "$home" --years 2021,2023 --backup-dir "$backups" --quiet >"$work/clear.log" ||
     fail "the clear of 2021 and 2023 before the tour failed: $(tail -n 3 "$work/clear.log")"
