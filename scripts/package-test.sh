@@ -133,7 +133,9 @@ grep -q "$year" "$work/years-restored.out" || fail "$year is not back after the 
 echo "  round trip: $(($(date +%s) - start)) s"
 
 echo "== what the runs left"
-empty=$(find "$uhome/demo/Apps" -type d -empty)
+# The module removes the work folders it made once they are empty; the sub-application folder itself
+# (Apps/16) is the installation's own, made by init, and may stay empty.
+empty=$(find "$uhome/demo/Apps" -type d -empty ! -path "$uhome/demo/Apps/16")
 [ -z "$empty" ] || fail "empty folders left in the installation: $empty"
 # Nothing was written beside the installed binaries (settings, logs, probes of writability).
 mapfile -t present < <(find /usr/bin/sjql-host "$libdir" -type f | sort)
