@@ -57,16 +57,7 @@ protected:
         agent = r.values(QStringLiteral("agents")).value(0).section(QLatin1Char(','), 0, 0);
         ASSERT_FALSE(agent.isEmpty()) << r.out.toStdString();
 
-        if (server) {
-            db = server->connection().database();
-        } else {
-            host::DatabaseLocation where;
-            where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
-            QString error;
-            sqlite = host::openHostConnection(where, &error);
-            ASSERT_TRUE(sqlite) << error.toStdString();
-            db = sqlite->database();
-        }
+        ASSERT_TRUE(openInstalledDatabase(server.get(), QDir(home.path()), &sqlite, &db));
         backupDir = home.filePath(QStringLiteral("backup"));
         // The agent's own work folder (its code is letters and digits, so the folder bears it as it is).
         workYear = home.filePath(QStringLiteral("Apps/16/TEMP/TMPBFMU/%1/2019").arg(agent));

@@ -138,16 +138,7 @@ protected:
         HostRun r = run(init);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         agent = r.values(QStringLiteral("agents")).value(0).section(QLatin1Char(','), 0, 0);
-        if (server) {
-            db = server->connection().database();
-        } else {
-            host::DatabaseLocation where;
-            where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
-            QString error;
-            sqlite = host::openHostConnection(where, &error);
-            ASSERT_TRUE(sqlite) << error.toStdString();
-            db = sqlite->database();
-        }
+        ASSERT_TRUE(openInstalledDatabase(server.get(), QDir(home.path()), &sqlite, &db));
         // The rows per month and table the clear is to take away.
         for (int month = 1; month <= 12; ++month) {
             for (const char* table : kHistoryTables) {

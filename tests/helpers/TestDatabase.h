@@ -10,6 +10,7 @@
 
 #include <QAtomicInt>
 #include <QCoreApplication>
+#include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -115,5 +116,24 @@ inline std::string kindName(const testing::TestParamInfo<const char*>& info)
     return qstrcmp(info.param, "SQLITE") == 0 ? "SQLite" : "MariaDB";
 }
 #define SJQL_DATABASE_KINDS testing::Values("SQLITE", "MYSQL"), sjql::test::kindName
+
+// The database of an installation that sjql-host init made in `home`: the test server's database
+// when `server` is set (MariaDB), else the installation's own SQLite file, opened into *sqlite.
+inline testing::AssertionResult openInstalledDatabase(TestDatabase* server, const QDir& home,
+                                                      std::unique_ptr<HostConnection>* sqlite, QSqlDatabase* db)
+{
+    if (server) {
+        *db = server->connection().database();
+        return testing::AssertionSuccess();
+    }
+    host::DatabaseLocation where;
+    where.sqliteFile = home.filePath(QStringLiteral("Apps/03/Data/Data.db"));
+    QString error;
+    *sqlite = host::openHostConnection(where, &error);
+    if (!*sqlite)
+        return testing::AssertionFailure() << error.toStdString();
+    *db = (*sqlite)->database();
+    return testing::AssertionSuccess();
+}
 
 } // namespace sjql::test
