@@ -349,14 +349,35 @@ qint64 total(const std::array<qint64, 3>& rows)
     return rows[0] + rows[1] + rows[2];
 }
 
-void expectRows(HostConnection& conn, const QString& agent, qint64 expected, const char* after)
+// Ends the benchmark when the year does not hold `expected` rows, naming the months that hold rows
+// and printing the run's result lines, if any: a count alone does not tell a month that failed
+// (and said so) from one that was reported done and was not.
+void expectRows(HostConnection& conn, const QString& agent, qint64 expected, const char* after,
+                const TDispResultList* results = nullptr)
 {
     const qint64 got = total(yearRows(conn, agent));
-    if (got != expected)
-        die(QStringLiteral("after %1 the year holds %2 rows, %3 expected")
-                .arg(QLatin1String(after))
-                .arg(got)
-                .arg(expected));
+    if (got == expected)
+        return;
+    QStringList months;
+    QSqlQuery q(conn.database());
+    for (int t = 0; t < 3; ++t) {
+        if (q.exec(QStringLiteral("select FFYF, count(*) from %1 where FFYF like '%2%' and KJYWRBM='%3' group by FFYF")
+                       .arg(QLatin1String(kTables[t]))
+                       .arg(kYear)
+                       .arg(agent))) {
+            while (q.next())
+                months << QStringLiteral("%1 %2=%3")
+                              .arg(q.value(0).toString(), QLatin1String(kTables[t]), q.value(1).toString());
+        }
+    }
+    std::printf("rows left: %s\n", qPrintable(months.join(QStringLiteral(", "))));
+    for (int i = 0; results && i < results->LineCount(); ++i)
+        std::printf("result line: %s\n", qPrintable(results->GetLine(i).Text));
+    std::fflush(stdout);
+    die(QStringLiteral("after %1 the year holds %2 rows, %3 expected")
+            .arg(QLatin1String(after))
+            .arg(got)
+            .arg(expected));
 }
 
 // Command-line arguments of the MariaDB tools for a location.
@@ -588,7 +609,7 @@ int main(int argc, char** argv)
     const double backupGap = gaps.maxGapMs();
     const QString backupGapText = gaps.maxGapText();
     const double backupRss = peakRssMb();
-    expectRows(*conn, agent, 0, "our clear");
+    expectRows(*conn, agent, 0, "our clear", &results);
     const QString archive = backup.archives().first();
     const qint64 archiveBytes = QFileInfo(archive).size();
     const double packing = phase(Phase::Packing), compaction = phase(Phase::Compaction);
@@ -612,7 +633,7 @@ int main(int argc, char** argv)
     results.ClearLines();
     const double restoreTotal = timedRun(restore, phase, gaps, operationText, progress, results, "restore");
     DeleteTree(rs.unpackFolder);
-    expectRows(*conn, agent, yearTotal, "our restore");
+    expectRows(*conn, agent, yearTotal, "our restore", &results);
     const double unpackS = phase(Phase::Unpacking), readS = phase(Phase::Reading), buildS = phase(Phase::Building),
                  insertS = phase(Phase::Statement), checkS = phase(Phase::Selection),
                  clearingS = phase(Phase::Clearing);
