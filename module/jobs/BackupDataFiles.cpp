@@ -43,6 +43,14 @@ QString BackupDataFilePath(const QString& workDir, const QString& fileTemplate, 
     return AddBackslash(workDir) + period.left(4) + QDir::separator() + BackupDataFileName(fileTemplate, period);
 }
 
+QStringList MonthDataFilePaths(const QString& workDir, const QString& period)
+{
+    QStringList paths;
+    for (const BackupDataFileKind& kind : BackupDataFileKinds())
+        paths << BackupDataFilePath(workDir, QLatin1String(kind.fileTemplate), period);
+    return paths;
+}
+
 QString BackupSelectStatement(int index, const QString& period, const QString& agentCode)
 {
     // The trailing blanks are part of the statements as the system has always sent them.

@@ -35,6 +35,9 @@ QString BackupDataFileName(const QString& fileTemplate, const QString& period);
 // The full path: work folder + separator + the period's year + separator + file name.
 QString BackupDataFilePath(const QString& workDir, const QString& fileTemplate, const QString& period);
 
+// The paths of a month's three data files under `workDir`, in the order of BackupDataFileKinds.
+QStringList MonthDataFilePaths(const QString& workDir, const QString& period);
+
 // The selection statement of kind `index` (0..2), exactly as sent: tables 1 and 3 end in a quote
 // and two blanks, table 2 in a quote and one blank.
 QString BackupSelectStatement(int index, const QString& period, const QString& agentCode);

@@ -19,6 +19,7 @@
 #include "hostapi/ModuleLib.h"
 #include "jobs/BackupDataFiles.h"
 #include "jobs/BackupSummary.h"
+#include "jobs/LeftoverFiles.h"
 #include "jobs/MonthRows.h"
 #include "jobs/ResultLines.h"
 #include "jobs/WorkFolders.h"
@@ -44,14 +45,6 @@ namespace {
 QString yearFolder(const QString& workDir, const QString& year)
 {
     return AddBackslash(workDir) + year;
-}
-
-QStringList monthDataPaths(const QString& workDir, const QString& period)
-{
-    QStringList paths;
-    for (const BackupDataFileKind& kind : BackupDataFileKinds())
-        paths << BackupDataFilePath(workDir, QLatin1String(kind.fileTemplate), period);
-    return paths;
 }
 
 // Removes files that hold nothing that is not also in the database or in a checked archive.
@@ -405,8 +398,8 @@ void BackupJob::takeOwnSharedLeftovers(const QString& year)
     const QString own = yearFolder(m_agentDir, year);
     for (int month = 1; month <= 12; ++month) {
         const QString period = year + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
-        const QStringList from = monthDataPaths(m_settings.workDir, period);
-        const QStringList to = monthDataPaths(m_agentDir, period);
+        const QStringList from = MonthDataFilePaths(m_settings.workDir, period);
+        const QStringList to = MonthDataFilePaths(m_agentDir, period);
         bool present = false, ours = true, anyRow = false, inTheWay = false;
         for (int i = 0; i < 3 && ours; ++i) {
             inTheWay = inTheWay || QFileInfo::exists(to[i]);
@@ -468,13 +461,13 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     };
 
     // Files of this month left in the agent's year folder by a run that was cut short.
-    QString reason;
-    bool failedStatement = false;
-    const Leftover leftover = inspectLeftovers(period, &reason, &failedStatement);
-    if (failedStatement)
+    const LeftoverVerdict leftover = JudgeLeftoverFiles(
+        m_agentDir, period, m_settings.agentCode,
+        [&](const QString& path, int index) { return scanFile(path, index, period); }, m_callbacks.processEvents);
+    if (leftover.kind == LeftoverVerdict::Kind::SelectionFailed)
         return endRun();
-    if (leftover == Leftover::Adopt) {
-        const QStringList files = monthDataPaths(m_agentDir, period);
+    if (leftover.kind == LeftoverVerdict::Kind::Adopt) {
+        const QStringList files = MonthDataFilePaths(m_agentDir, period);
         // A run cut short after its archive was checked left the month both in that archive and
         // here: a second copy in a new archive would double its rows. The copy here goes.
         if (!m_yearArchives)
@@ -494,24 +487,26 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
         cleared(files);
         return Step::Next;
     }
-    if (leftover == Leftover::Keep) {
-        notCleared(reason);
+    if (leftover.kind == LeftoverVerdict::Kind::Keep) {
+        notCleared(leftover.reason);
         return Step::Next;
     }
 
     if (m_skip.contains(period)) {
         // Files the database has superseded hold nothing that is not still in the database.
-        removeFiles(monthDataPaths(m_agentDir, period));
+        removeFiles(MonthDataFilePaths(m_agentDir, period));
         record(QStringLiteral("N"));
         return Step::Next;
     }
 
     QStringList paths;
+    QString reason;
+    bool failedStatement = false;
     if (!writeAndVerify(period, &paths, &reason, &failedStatement)) {
         if (failedStatement)
             return endRun();
         // Whatever was written (or superseded) holds only rows that are still in the database.
-        removeFiles(monthDataPaths(m_agentDir, period));
+        removeFiles(MonthDataFilePaths(m_agentDir, period));
         notCleared(reason);
         return Step::Next;
     }
@@ -563,54 +558,6 @@ bool BackupJob::monthStillInDatabase(const QString& period, const QStringList& p
             return false;
     }
     return true;
-}
-
-BackupJob::Leftover BackupJob::inspectLeftovers(const QString& period, QString* reason, bool* endRun)
-{
-    const QStringList paths = monthDataPaths(m_agentDir, period);
-    const QString folder = native(yearFolder(m_agentDir, period.left(4)));
-    std::array<std::optional<MonthRowsScan>, 3> files;
-    bool any = false, all = true;
-    for (int i = 0; i < 3; ++i) {
-        if (!QFileInfo::exists(paths[i])) {
-            all = false;
-            continue;
-        }
-        any = true;
-        MonthRowsScan scan = scanFile(paths[i], i, period);
-        const QString name = QFileInfo(paths[i]).fileName();
-        if (!scan.ok) {
-            *reason = LeftoverUnreadableText(folder, name, scan.error);
-            return Leftover::Keep;
-        }
-        if (!scan.problem.isEmpty()) {
-            *reason = LeftoverForeignRowsText(folder, name, scan.problem);
-            return Leftover::Keep;
-        }
-        files[size_t(i)] = std::move(scan);
-    }
-    if (!any)
-        return Leftover::None;
-
-    // The month's rows in the database, compared row for row; this second selection of the month
-    // happens only when files were left behind.
-    bool databaseEmpty = true, contained = true;
-    for (int i = 0; i < 3; ++i) {
-        const MonthRowsScan database = ScanDatabaseMonth(i, period, m_settings.agentCode, m_callbacks.processEvents);
-        if (!database.ok) {
-            *endRun = true;
-            return Leftover::None;
-        }
-        databaseEmpty = databaseEmpty && database.digests.empty();
-        if (files[size_t(i)])
-            contained = contained && DigestsContained(files[size_t(i)]->digests, database.digests);
-    }
-    if (contained)
-        return Leftover::Superseded;
-    if (all && databaseEmpty)
-        return Leftover::Adopt;
-    *reason = LeftoverExtraRowsText(folder);
-    return Leftover::Keep;
 }
 
 bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun)

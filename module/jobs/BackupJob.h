@@ -107,13 +107,6 @@ public:
     RunOutcome outcome() const { return m_outcome; }
 
 private:
-    enum class Leftover
-    {
-        None,       // no data file of the month in the year's folder
-        Adopt,      // a complete set of the agent's month whose rows the database no longer holds: pack it
-        Superseded, // the database holds every row of the files: they may be replaced
-        Keep,       // anything else: keep the files untouched, do not clear the month
-    };
     enum class Step
     {
         Next,   // go on with the next month
@@ -145,7 +138,6 @@ private:
     void takeOwnSharedLeftovers(const QString& year);
     // Archives of the year and agent already in the backup or fallback folder.
     QStringList existingArchives(const QString& year) const;
-    Leftover inspectLeftovers(const QString& period, QString* reason, bool* endRun);
     bool writeAndVerify(const QString& period, QStringList* paths, QString* reason, bool* endRun);
     // True when every row of the month's data files is still in the database (read again now);
     // false when it is not, or when that cannot be told (an unreadable file, a failing statement).

@@ -15,6 +15,7 @@
 #include "hostapi/IITIterface.h"
 #include "jobs/BackupDataFiles.h"
 #include "jobs/Drives.h"
+#include "jobs/LeftoverFiles.h"
 #include "jobs/Messages.h"
 #include "jobs/MonthRows.h"
 #include "jobs/WorkFolders.h"
@@ -37,14 +38,6 @@ namespace {
 QString periodOf(const QString& year, int month)
 {
     return year + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
-}
-
-QStringList monthFiles(const QString& agentDir, const QString& period)
-{
-    QStringList paths;
-    for (const BackupDataFileKind& kind : BackupDataFileKinds())
-        paths << BackupDataFilePath(agentDir, QLatin1String(kind.fileTemplate), period);
-    return paths;
 }
 
 // How a data file of the backup grows with its rows: the writer stores every text as UTF-16 with
@@ -232,56 +225,36 @@ bool ClearPlanner::precheck(ClearPlan& plan)
 bool ClearPlanner::judgeLeftovers(ClearMonthPlan& month, bool* judged)
 {
     *judged = false;
-    const QStringList paths = monthFiles(m_agentDir, month.period);
-    const QString folder = QDir::toNativeSeparators(AddBackslash(m_agentDir) + month.period.left(4));
-    std::array<std::optional<MonthRowsScan>, 3> files;
-    bool any = false, all = true;
-    for (int i = 0; i < 3; ++i) {
-        if (!QFileInfo::exists(paths[i])) {
-            all = false;
-            continue;
-        }
-        any = true;
-        MonthRowsScan scan = ScanDataFile(paths[i], i, month.period, m_settings.agentCode);
-        const QString name = QFileInfo(paths[i]).fileName();
-        if (!scan.ok || !scan.problem.isEmpty()) {
-            month.action = QStringLiteral("not-cleared");
-            month.reason = !scan.ok ? LeftoverUnreadableText(folder, name, scan.error)
-                                    : LeftoverForeignRowsText(folder, name, scan.problem);
-            *judged = true;
-            return true;
-        }
-        files[size_t(i)] = std::move(scan);
-    }
-    if (!any)
+    const LeftoverVerdict leftover =
+        JudgeLeftoverFiles(m_agentDir, month.period, m_settings.agentCode, [&](const QString& path, int index) {
+            return ScanDataFile(path, index, month.period, m_settings.agentCode);
+        });
+    switch (leftover.kind) {
+    case LeftoverVerdict::Kind::None:
+    case LeftoverVerdict::Kind::Superseded: // replaced by the month's new files
         return true;
-    bool databaseEmpty = true, contained = true;
-    for (int i = 0; i < 3; ++i) {
-        const MonthRowsScan database = ScanDatabaseMonth(i, month.period, m_settings.agentCode);
-        if (!database.ok) {
-            m_error = database.error;
-            return false;
-        }
-        databaseEmpty = databaseEmpty && database.digests.empty();
-        if (files[size_t(i)])
-            contained = contained && DigestsContained(files[size_t(i)]->digests, database.digests);
-    }
-    if (contained)
-        return true; // superseded: replaced by the month's new files
-    *judged = true;
-    if (!(all && databaseEmpty)) {
+    case LeftoverVerdict::Kind::SelectionFailed:
+        m_error = leftover.error;
+        return false;
+    case LeftoverVerdict::Kind::Keep:
+        *judged = true;
         month.action = QStringLiteral("not-cleared");
-        month.reason = LeftoverExtraRowsText(folder);
+        month.reason = leftover.reason;
         return true;
+    case LeftoverVerdict::Kind::Adopt:
+        break;
     }
-    for (int i = 0; i < 3; ++i) {
-        month.rows[size_t(i)] = qint64(files[size_t(i)]->digests.size());
-        month.dataBytes += QFileInfo(paths[i]).size();
-    }
+    *judged = true;
+    const QStringList paths = MonthDataFilePaths(m_agentDir, month.period);
+    month.rows = leftover.rows;
+    for (const QString& path : paths)
+        month.dataBytes += QFileInfo(path).size();
     month.action = QStringLiteral("adopt");
     for (const QString& archive : ExistingYearArchives(m_settings, month.period.left(4))) {
         QString error;
-        if (ArchiveHoldsFiles(archive, paths, ArchivePassword, ArchiveMembers::AtLeast, &error)) {
+        const QString password =
+            ArchivePasswordFor(archive, m_settings.protection.strongPassword()).value_or(QString());
+        if (ArchiveHoldsFiles(archive, paths, password, ArchiveMembers::AtLeast, &error)) {
             month.action = QStringLiteral("already-archived");
             month.reason = QDir::toNativeSeparators(archive);
             month.dataBytes = 0;
