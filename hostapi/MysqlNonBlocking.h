@@ -51,8 +51,10 @@ inline bool EnableNonBlocking(MYSQL* mysql)
     return mysql_options(mysql, MYSQL_OPT_NONBLOCK, nullptr) == 0;
 }
 
-// Waits until the library's awaited event occurs, calling `idle` every `sliceMs` meanwhile; returns
-// the events to hand to the _cont call.
+// Waits until the library's awaited event occurs, calling `idle` first and then every `sliceMs`
+// meanwhile; returns the events to hand to the _cont call. `idle` is called at every wait, not only
+// when one runs out: while a large result streams in, the socket is ready again almost at once,
+// for as long as the result lasts. (`idle` keeps its own pace.)
 inline int AwaitEvents(MYSQL* mysql, int status, const std::function<void()>& idle, int sliceMs)
 {
     using Clock = std::chrono::steady_clock;
@@ -64,6 +66,8 @@ inline int AwaitEvents(MYSQL* mysql, int status, const std::function<void()>& id
     fd.events = short(((status & MYSQL_WAIT_READ) ? POLLIN : 0) | ((status & MYSQL_WAIT_WRITE) ? POLLOUT : 0) |
                       ((status & MYSQL_WAIT_EXCEPT) ? POLLPRI : 0));
     for (;;) {
+        if (idle)
+            idle();
         int wait = sliceMs;
         if (timed) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -84,8 +88,6 @@ inline int AwaitEvents(MYSQL* mysql, int status, const std::function<void()>& id
             // A hang-up or error is handed on as readable: the library reads and reports it.
             return ready ? ready : (status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT));
         }
-        if (idle)
-            idle();
     }
 }
 

@@ -129,7 +129,7 @@ bool run(QSqlQuery& q, const QString& sql, const QString& period, const QString&
 
 // A month's deletion on MariaDB: the statement runs through the client library's non-blocking
 // calls, and while the server deletes (a large month takes a second or more) the calling thread's
-// pending events other than user input are processed every 50 ms, so the caller's window keeps
+// pending events other than user input are processed every 25 ms, so the caller's window keeps
 // painting. True when it ran; false with *reason set.
 bool deleteOnMysql(MYSQL* mysql, const char* table, const QString& p, const QString& agent, QString* reason)
 {
@@ -147,7 +147,7 @@ bool deleteOnMysql(MYSQL* mysql, const char* table, const QString& p, const QStr
     QElapsedTimer since;
     since.start();
     const auto idle = [&] {
-        if (guiThread && since.elapsed() >= 50) {
+        if (guiThread && since.elapsed() >= 25) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             since.restart();
         }

@@ -4,14 +4,12 @@
 #include "context/ModuleContext.h"
 #include "db/SqlLiteral.h"
 #include "db/SqliteHandle.h"
-#include "db/StatementEventPump.h"
 #include "hostapi/Gbk.h"
 #include "hostapi/HostConnection.h"
 #include "hostapi/ModuleLib.h"
 #include "support/BesideEvents.h"
 #include "support/EventPump.h"
 
-#include <QAtomicInt>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,7 +22,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
-#include <optional>
 #include <sqlite3.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -65,64 +62,76 @@ QString hostAppFolder()
     return folder;
 }
 
-// Row counts of every table of a database; false with *error on a failing statement.
-bool tableRowCounts(const QSqlDatabase& db, std::map<QString, qint64>* counts, QString* error)
+QString sqliteError(sqlite3* db)
 {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("select name from sqlite_master where type='table' and name not like 'sqlite_%'"))) {
-        *error = q.lastError().text();
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+// Row counts of every table of a database; false with *error on a failing statement. Plain SQLite
+// calls, so that it can run on a helper thread (the caller makes sure nothing else uses `db`).
+bool tableRowCounts(sqlite3* db, std::map<QString, qint64>* counts, QString* error)
+{
+    auto each = [&](const QByteArray& sql, const std::function<void(sqlite3_stmt*)>& row) {
+        sqlite3_stmt* stmt = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &stmt, nullptr);
+        if (rc == SQLITE_OK) {
+            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+                row(stmt);
+        }
+        sqlite3_finalize(stmt);
+        return rc == SQLITE_DONE;
+    };
+    QStringList tables;
+    if (!each("select name from sqlite_master where type='table' and name not like 'sqlite_%'", [&](sqlite3_stmt* st) {
+            tables << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        })) {
+        *error = sqliteError(db);
         return false;
     }
-    QStringList tables;
-    while (q.next())
-        tables << q.value(0).toString();
     for (const QString& t : tables) {
-        if (!q.exec(QStringLiteral("select count(*) from ") + SqlQuotedIdentifier(t)) || !q.next()) {
-            *error = QStringLiteral("表 %1：%2").arg(t, q.lastError().text());
+        qint64 n = -1;
+        if (!each(QByteArray("select count(*) from ") + SqlQuotedIdentifier(t).toUtf8(),
+                  [&](sqlite3_stmt* st) { n = sqlite3_column_int64(st, 0); }) ||
+            n < 0) {
+            *error = QStringLiteral("表 %1：%2").arg(t, sqliteError(db));
             return false;
         }
-        (*counts)[t] = q.value(0).toLongLong();
+        (*counts)[t] = n;
     }
     return true;
 }
 
-// Opens the compacted copy on a connection of its own and checks it against the original's counts.
+// Opens the compacted copy on a connection of its own and checks it against the original's counts
+// (runs on a helper thread).
 QString verifyCopy(const QString& file, const std::map<QString, qint64>& expected)
 {
-    static QAtomicInt counter;
-    const QString name = QStringLiteral("sjql-compact-check-%1").arg(counter.fetchAndAddRelaxed(1));
-    QString error;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            error = QStringLiteral("压缩数据库时无法打开压缩后的副本“%1”，数据库未压缩（%2）")
-                        .arg(file, db.lastError().text());
-        } else {
-            std::optional<StatementEventPump> pump(std::in_place, db);
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA integrity_check")) || !q.next()) {
-                error = QStringLiteral("压缩数据库时无法检查压缩后的副本“%1”是否完好，数据库未压缩（%2）")
-                            .arg(file, q.lastError().text());
-            } else if (q.value(0).toString() != QLatin1String("ok")) {
-                error = QStringLiteral("压缩后的副本“%1”已损坏，数据库未压缩（%2）").arg(file, q.value(0).toString());
-            } else {
-                q.finish();
-                std::map<QString, qint64> counts;
-                QString countError;
-                if (!tableRowCounts(db, &counts, &countError))
-                    error = QStringLiteral("压缩数据库时无法核对压缩后的副本“%1”的行数，数据库未压缩（%2）")
-                                .arg(file, countError);
-                else if (counts != expected)
-                    error = QStringLiteral("压缩后的副本“%1”与数据库的行数不符，数据库未压缩").arg(file);
-            }
-            q.finish();
-            pump.reset();
-            db.close();
-        }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const QString why = db ? sqliteError(db) : QStringLiteral("内存不足");
+        sqlite3_close(db);
+        return QStringLiteral("压缩数据库时无法打开压缩后的副本“%1”，数据库未压缩（%2）").arg(file, why);
     }
-    QSqlDatabase::removeDatabase(name);
+    QString error;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK ||
+        sqlite3_step(stmt) != SQLITE_ROW) {
+        error = QStringLiteral("压缩数据库时无法检查压缩后的副本“%1”是否完好，数据库未压缩（%2）")
+                    .arg(file, sqliteError(db));
+    } else if (const QString verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+               verdict != QLatin1String("ok")) {
+        error = QStringLiteral("压缩后的副本“%1”已损坏，数据库未压缩（%2）").arg(file, verdict);
+    }
+    sqlite3_finalize(stmt);
+    if (error.isEmpty()) {
+        std::map<QString, qint64> counts;
+        QString countError;
+        if (!tableRowCounts(db, &counts, &countError))
+            error =
+                QStringLiteral("压缩数据库时无法核对压缩后的副本“%1”的行数，数据库未压缩（%2）").arg(file, countError);
+        else if (counts != expected)
+            error = QStringLiteral("压缩后的副本“%1”与数据库的行数不符，数据库未压缩").arg(file);
+    }
+    sqlite3_close(db);
     return error;
 }
 
@@ -130,15 +139,8 @@ QString verifyCopy(const QString& file, const std::map<QString, qint64>& expecte
 // file before it gives up: as long as the host connection itself waits for a lock.
 constexpr qint64 kLockWaitMs = 5000;
 
-// Pages the compacted copy is written back in between two passes of the event loop.
+// Pages the compacted copy is written back in at a time (each slice may be cut off by the fault tests).
 constexpr int kPagesPerSlice = 64;
-// Pages written back between two flushes of the transaction to the disk (about 4 MB).
-constexpr int kPagesPerFlush = 1024;
-
-QString sqliteError(sqlite3* db)
-{
-    return QString::fromUtf8(sqlite3_errmsg(db));
-}
 
 // Takes the exclusive lock on the database file and keeps it: in exclusive locking mode SQLite
 // keeps the lock of a transaction after its end, until the connection is closed. No other process
@@ -200,26 +202,12 @@ QString lockExclusively(sqlite3* db, const QString& dbFile)
     }
 }
 
-// Writes the pages changed so far in the open transaction to the database file (SQLite syncs
-// their originals into the journal first) and has the file synced on a helper thread while events
-// are processed, so that the commit at the end finds little left to sync. Nothing else uses the
-// connection meanwhile. False when SQLite reports an error.
-bool flushBesideEvents(sqlite3* db)
-{
-    if (sqlite3_db_cacheflush(db) != SQLITE_OK)
-        return false;
-    sqlite3_file* file = nullptr;
-    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
-        return true;
-    return RunBesideEvents([file] { return file->pMethods->xSync(file, SQLITE_SYNC_NORMAL) == SQLITE_OK; },
-                           processOtherEvents);
-}
-
 // Writes the compacted copy into the database file through the host connection, page by page
 // within one transaction of the connection: the file keeps its identity, so other processes'
 // connections stay valid and read the new content with their next transaction, and SQLite's
-// journal restores the old content if the work is cut off (failure, crash, power loss). Events
-// are processed between slices. Empty on success; on failure the file holds what it held.
+// journal restores the old content if the work is cut off (failure, crash, power loss). Runs on a
+// helper thread, with the connection's last commit and its syncs. Empty on success; on failure the
+// file holds what it held.
 QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
 {
     sqlite3* copy = nullptr;
@@ -233,8 +221,6 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
     if (!backup) {
         error = QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）").arg(dbFile, sqliteError(db));
     } else {
-        EventPump pump(EventPolicy::ConnectionBusy);
-        int unflushed = 0;
         for (;;) {
             if (!stepAllowed("write back")) {
                 error = injected("write back");
@@ -247,16 +233,6 @@ QString writeBack(sqlite3* db, const QString& source, const QString& dbFile)
                 error = QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）")
                             .arg(dbFile, sqliteError(db));
                 break;
-            }
-            pump();
-            unflushed += kPagesPerSlice;
-            if (unflushed >= kPagesPerFlush) {
-                unflushed = 0;
-                if (!flushBesideEvents(db)) {
-                    error = QStringLiteral("压缩数据库时无法写入数据库文件“%1”，数据库保持原样（%2）")
-                                .arg(dbFile, sqliteError(db));
-                    break;
-                }
             }
         }
         // Unfinished, this rolls the database file back to what it was.
@@ -320,29 +296,36 @@ CompactResult compactSqlite(HostConnection* conn)
     // that the copy would miss, and nobody reads a half-written file.
     result.error = stepAllowed("lock") ? lockExclusively(raw, dbFile) : injected("lock");
 
+    // From here the connection is used by one thread at a time: the long steps (counting, the
+    // copy, its check, the write-back with its commit) run on a helper thread while this thread
+    // processes events that do not touch the connection, as for every long statement of a run.
+    auto besideEvents = [](auto work) { return RunBesideEvents(std::move(work), processOtherEvents); };
     std::map<QString, qint64> counts;
     if (result.ok()) {
-        // Counting and copying a large database are single statements of a second or more.
-        std::optional<StatementEventPump> pump(std::in_place, conn->database());
         QString error;
-        if (!tableRowCounts(conn->database(), &counts, &error))
+        if (!besideEvents([&] { return tableRowCounts(raw, &counts, &error); }))
             result.error = QStringLiteral("压缩数据库时无法统计数据库“%1”的行数，未压缩（%2）").arg(dbFile, error);
+    }
+    if (result.ok()) {
         QSqlQuery q(conn->database());
         // The copy is synced when it is written into the database file; syncing the temporary
-        // file as well would only stall the run for a moment no event can be processed in.
+        // file as well would only stall the run for a moment.
         QString synchronous;
-        if (result.ok() && q.exec(QStringLiteral("PRAGMA synchronous")) && q.next())
+        if (q.exec(QStringLiteral("PRAGMA synchronous")) && q.next())
             synchronous = q.value(0).toString();
         q.finish();
         if (!synchronous.isEmpty())
             (void)q.exec(QStringLiteral("PRAGMA synchronous=OFF"));
-        if (result.ok() && !stepAllowed("vacuum")) {
-            result.error = injected("vacuum");
-        } else if (result.ok() && !q.exec(QStringLiteral("VACUUM INTO ") + SqlTextLiteral(tmpFile, dbkSQLite))) {
-            result.error = QStringLiteral("数据库“%1”无法压缩到临时文件“%2”，数据库保持原样（%3）")
-                               .arg(dbFile, tmpFile, q.lastError().text());
-        }
         q.finish();
+        if (!stepAllowed("vacuum")) {
+            result.error = injected("vacuum");
+        } else {
+            const QByteArray vacuum = (QStringLiteral("VACUUM INTO ") + SqlTextLiteral(tmpFile, dbkSQLite)).toUtf8();
+            if (besideEvents([&] { return sqlite3_exec(raw, vacuum.constData(), nullptr, nullptr, nullptr); }) !=
+                SQLITE_OK)
+                result.error = QStringLiteral("数据库“%1”无法压缩到临时文件“%2”，数据库保持原样（%3）")
+                                   .arg(dbFile, tmpFile, sqliteError(raw));
+        }
         // Back to the host's setting before anything is written into the database file.
         if (!synchronous.isEmpty() && !q.exec(QStringLiteral("PRAGMA synchronous=") + synchronous) && result.ok())
             result.error =
@@ -350,9 +333,10 @@ CompactResult compactSqlite(HostConnection* conn)
         q.finish();
     }
     if (result.ok())
-        result.error = stepAllowed("verify") ? verifyCopy(tmpFile, counts) : injected("verify");
+        result.error =
+            stepAllowed("verify") ? besideEvents([&] { return verifyCopy(tmpFile, counts); }) : injected("verify");
     if (result.ok())
-        result.error = writeBack(raw, tmpFile, dbFile);
+        result.error = besideEvents([&] { return writeBack(raw, tmpFile, dbFile); });
 
     processOtherEvents();
     // Closing the connection lets go of the exclusive lock; opened again, it has the host's

@@ -5,7 +5,7 @@
 // deletion on a large agent keeps the GUI thread from its events for up to a second. These run the
 // statement through the library's non-blocking calls (hostapi/MysqlNonBlocking.h) on the handle
 // behind the driver, and process events meanwhile (by default an EventPump of the policy
-// EventPolicy::ConnectionBusy: no user input, at most every 50 ms), with the blocking call's
+// EventPolicy::ConnectionBusy: no user input, at most every 25 ms), with the blocking call's
 // outcome. The result is always consumed here, so the next QSqlQuery finds the connection idle.
 //
 // GUI thread only, on the thread that opened the connection. For another driver MysqlHandleOf gives

@@ -5,7 +5,7 @@
 // a large agent) runs for a second or more without returning. While a StatementEventPump lives,
 // SQLite calls back every few thousand steps of any statement on the connection, and an EventPump
 // of the policy EventPolicy::ConnectionBusy processes pending events from there (user input left
-// waiting, at most every 50 ms), so a progress window keeps painting. The callback never touches
+// waiting, at most every 25 ms), so a progress window keeps painting. The callback never touches
 // the connection and never interrupts a statement.
 //
 // GUI thread only, on a connection opened there. For a connection that is not SQLite (or while no

@@ -7,7 +7,7 @@
 //   points of a job between statements (a month, a table, a block of rows or archive bytes): they
 //   come a few hundred times a second at most, and the connection is idle there.
 // - EventPolicy::ConnectionBusy: user input is left waiting, and events are processed at most once
-//   per interval (50 ms unless told otherwise). For callbacks from inside work that calls back
+//   per interval (25 ms unless told otherwise). For callbacks from inside work that calls back
 //   thousands of times a second while the host connection is in the middle of something (a SQLite
 //   statement's progress handler, the page copy of the compaction): a click handled there must not
 //   start other work on that connection.
@@ -29,7 +29,7 @@ enum class EventPolicy
 };
 
 // The least time between two passes of ConnectionBusy.
-inline constexpr std::chrono::milliseconds kBusyEventInterval{50};
+inline constexpr std::chrono::milliseconds kBusyEventInterval{25};
 
 class EventPump
 {
