@@ -462,8 +462,11 @@ bool AdtgRecordset::open(const QString& path)
         return fail(QStringLiteral("cannot open: %1").arg(file.errorString()));
     if (file.size() > kMaxFileBytes)
         return fail(QStringLiteral("file of %1 bytes is larger than the limit").arg(file.size()));
-    QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    // Read into a buffer of the file's size: readAll would grow one step by step, holding up to
+    // twice the file at its peak, and a month's data file can be tens of megabytes.
+    const qint64 size = file.size();
+    QByteArray data(size, Qt::Uninitialized);
+    if (file.read(data.data(), size) != size || file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("read error: %1").arg(file.errorString()));
     return openData(data, path);
 }
@@ -478,8 +481,10 @@ bool AdtgRecordset::openData(const QByteArray& data, const QString& displayName)
     Parser p(*this, 0, m_data.size());
 
     // Optional RDS wrapper around the TableGram.
-    if (m_data.size() >= 3 && m_data[0] == 0x09 && m_data[1] == 0x00) {
-        if (m_data[2] == 0x01) {
+    // Read through at(): the non-const operator[] would copy the whole file, whose bytes the
+    // caller still shares.
+    if (m_data.size() >= 3 && m_data.at(0) == 0x09 && m_data.at(1) == 0x00) {
+        if (m_data.at(2) == 0x01) {
             fail(QStringLiteral("holds no recordset"));
             close();
             return false;
