@@ -69,6 +69,24 @@ TEST_F(MysqlStatementTest, TimersFireWhileTheServerWorksAndTheRowsArriveWhole)
     EXPECT_EQ(q.value(0).toInt(), 1);
 }
 
+TEST_F(MysqlStatementTest, EventsAreProcessedWhileAResultStreamsInInShortBursts)
+{
+    // Rows of 4 KB, one every millisecond: the server sends a few at a time, a few milliseconds
+    // apart, for about half a second. No wait runs out its 10 ms slice, yet the caller's events
+    // must be processed all along, not only after the last row.
+    int calls = 0;
+    MysqlResultPtr rows;
+    QString reason;
+    quint64 count = 0;
+    ASSERT_TRUE(RunMysqlStatement(db(),
+                                  QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n "
+                                                 "where i < 400) select i, repeat('x', 4000), sleep(0.001) from n"),
+                                  &rows, &reason, &count, [&] { ++calls; }))
+        << reason.toStdString();
+    EXPECT_EQ(count, 400u);
+    EXPECT_GE(calls, 30);
+}
+
 TEST_F(MysqlStatementTest, ChangesCountTheirRowsAndJoinTheDriversTransaction)
 {
     ASSERT_TRUE(m_db.connection().beginTrans());
