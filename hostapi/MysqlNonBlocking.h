@@ -91,12 +91,22 @@ inline int AwaitEvents(MYSQL* mysql, int status, const std::function<void()>& id
     }
 }
 
+// How the rows of a selection come to the caller.
+enum class Rows
+{
+    Stored,   // all read into the client first (mysql_store_result)
+    Streamed, // read by the caller row by row as the server sends them (mysql_use_result): nothing
+              // else may run on the connection until the result is freed
+};
+
 // Runs `sql` (`length` bytes in the connection's character set). Returns 0 on success, else the
 // error number (mysql_errno; mysql_error has the text). For a statement that returns rows, `*rows`
-// receives the stored result (the caller frees it with mysql_free_result); when `rows` is null
-// they are read and dropped. `*affected` (may be null) receives the rows a statement changed.
+// receives the result as `how` says (the caller frees it with mysql_free_result); when `rows` is
+// null they are read and dropped. `*affected` (may be null) receives the rows a statement changed
+// (or, stored, returned).
 inline unsigned RunStatement(MYSQL* mysql, const char* sql, unsigned long length, const std::function<void()>& idle,
-                             MYSQL_RES** rows = nullptr, unsigned long long* affected = nullptr, int sliceMs = 10)
+                             MYSQL_RES** rows = nullptr, unsigned long long* affected = nullptr, int sliceMs = 10,
+                             Rows how = Rows::Stored)
 {
     if (rows)
         *rows = nullptr;
@@ -119,6 +129,16 @@ inline unsigned RunStatement(MYSQL* mysql, const char* sql, unsigned long length
         return 0;
     }
     MYSQL_RES* result = nullptr;
+    if (rows && how == Rows::Streamed) {
+        // The columns are known already; no row is read here.
+        result = mysql_use_result(mysql);
+        if (!result)
+            return mysql_errno(mysql) ? mysql_errno(mysql) : 1u;
+        *rows = result;
+        if (affected)
+            *affected = 0;
+        return 0;
+    }
     if (nonBlocking) {
         int status = mysql_store_result_start(&result, mysql);
         while (status)

@@ -20,7 +20,7 @@ MYSQL* MysqlHandleOf(const QSqlDatabase& db)
 }
 
 bool RunMysqlStatement(const QSqlDatabase& db, const QString& sql, MysqlResultPtr* rows, QString* reason,
-                       quint64* affected, const std::function<void()>& pump)
+                       quint64* affected, const std::function<void()>& pump, bool streamed)
 {
     MYSQL* mysql = MysqlHandleOf(db);
     if (!mysql) {
@@ -33,7 +33,8 @@ bool RunMysqlStatement(const QSqlDatabase& db, const QString& sql, MysqlResultPt
     MYSQL_RES* result = nullptr;
     unsigned long long changed = 0;
     const unsigned failure = mysqlnb::RunStatement(mysql, text.constData(), static_cast<unsigned long>(text.size()),
-                                                   idle, rows ? &result : nullptr, &changed);
+                                                   idle, rows ? &result : nullptr, &changed, 10,
+                                                   streamed ? mysqlnb::Rows::Streamed : mysqlnb::Rows::Stored);
     if (failure != 0) {
         *reason = QString::fromUtf8(mysql_error(mysql)).trimmed() + QStringLiteral(" QMYSQL: Unable to execute query");
         return false;
@@ -46,13 +47,13 @@ bool RunMysqlStatement(const QSqlDatabase& db, const QString& sql, MysqlResultPt
 }
 
 bool RunHostMysqlStatement(const QString& sql, MysqlResultPtr* rows, quint64* affected,
-                           const std::function<void()>& pump)
+                           const std::function<void()>& pump, bool streamed)
 {
     const PhaseTimer timer(rows ? Phase::Selection : Phase::Statement);
     HostConnection* conn = GetHostConnection();
     QString reason = QStringLiteral("未取得主机数据库连接");
     if (conn && (conn->connected() || conn->connect()) &&
-        RunMysqlStatement(conn->database(), sql, rows, &reason, affected, pump))
+        RunMysqlStatement(conn->database(), sql, rows, &reason, affected, pump, streamed))
         return true;
     WriteSqlLog(QStringLiteral("[eror]SQL:") + sql + QStringLiteral("\r\n原因：") + reason);
     return false;

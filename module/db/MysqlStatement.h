@@ -40,11 +40,15 @@ st_mysql* MysqlHandleOf(const QSqlDatabase& db);
 // `*rows` (when null, they are read and dropped); `*affected` (may be null) gets the rows changed
 // (or returned). `pump` is called while the server works (empty: a ConnectionBusy EventPump). False
 // with `*reason` as Qt's driver words it ("<server's text> QMYSQL: Unable to execute query").
+// With `streamed`, `*rows` is a result whose rows the caller reads as the server sends them
+// (mysql_fetch_row blocks until the next one is there); nothing else may run on the connection
+// until it is freed.
 [[nodiscard]] bool RunMysqlStatement(const QSqlDatabase& db, const QString& sql, MysqlResultPtr* rows, QString* reason,
-                                     quint64* affected = nullptr, const std::function<void()>& pump = {});
+                                     quint64* affected = nullptr, const std::function<void()>& pump = {},
+                                     bool streamed = false);
 
 // RunMysqlStatement on the host connection, a failure logged in the SQL log as RunQuery logs it.
 [[nodiscard]] bool RunHostMysqlStatement(const QString& sql, MysqlResultPtr* rows, quint64* affected = nullptr,
-                                         const std::function<void()>& pump = {});
+                                         const std::function<void()>& pump = {}, bool streamed = false);
 
 } // namespace sjql

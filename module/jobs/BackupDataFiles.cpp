@@ -62,7 +62,7 @@ QString BackupSelectStatement(int index, const QString& period, const QString& a
 }
 
 std::unique_ptr<adtg::SelectedRows> SelectMonthRows(int index, const QString& period, const QString& agentCode,
-                                                    bool* ran)
+                                                    bool* ran, bool streamed)
 {
     *ran = false;
     const QString sql = BackupSelectStatement(index, period, agentCode);
@@ -73,12 +73,12 @@ std::unique_ptr<adtg::SelectedRows> SelectMonthRows(int index, const QString& pe
     if (*ran || !MysqlHandleOf(connection->database()))
         return rows;
     MysqlResultPtr result;
-    if (!RunHostMysqlStatement(sql, &result)) {
+    if (!RunHostMysqlStatement(sql, &result, nullptr, {}, streamed)) {
         *ran = true;
         return nullptr;
     }
     // Columns the text reader does not take are read through the driver, by a selection of its own.
-    return adtg::MysqlTextRows::adopt(result.release());
+    return adtg::MysqlTextRows::adopt(result.release(), streamed ? MysqlHandleOf(connection->database()) : nullptr);
 }
 
 QString BackupProgressText(int index, const QString& period)
@@ -129,13 +129,21 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
     MonthDataFilesResult result;
     const auto& kinds = BackupDataFileKinds();
     std::array<std::vector<RowDigest>, 3> selected;
+    // On MariaDB the month's rows stream into the digests and the file as the server sends them
+    // (storing them all on the client first takes as long again); the tables' schema is read
+    // before each selection, since nothing else may run on the connection while rows stream.
+    const adtg::TableColumnsCache schemas;
+    HostConnection* host = GetHostConnection();
+    const bool mariadb = host && MysqlHandleOf(host->database()) != nullptr;
     for (int i = 0; i < static_cast<int>(kinds.size()); ++i) {
         const QLatin1String table(kinds[size_t(i)].table);
         if (options.beforeTable)
             options.beforeTable(i);
         const QString path = BackupDataFilePath(workDir, QLatin1String(kinds[size_t(i)].fileTemplate), period);
+        std::vector<adtg::TableColumnInfo> columns;
+        const bool streamed = mariadb && adtg::lookupTableColumns(host->database(), QString(table), &columns, nullptr);
         bool ran = false;
-        std::unique_ptr<adtg::SelectedRows> rows = SelectMonthRows(i, period, agentCode, &ran);
+        std::unique_ptr<adtg::SelectedRows> rows = SelectMonthRows(i, period, agentCode, &ran, streamed);
         if (!rows && ran)
             return failed(result, MonthDataFilesResult::QueryFailed, i,
                           QStringLiteral("table %1: the selection statement failed").arg(table));

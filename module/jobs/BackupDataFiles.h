@@ -47,9 +47,11 @@ QString BackupSelectStatement(int index, const QString& period, const QString& a
 // processed while the server works) with the rows held by the client. Null with `*ran` false when
 // the connection is neither kind, or its result has columns of other types (the caller goes through
 // RunQuery and the driver); null with `*ran` true when the statement failed (logged in the SQL log
-// as RunQuery logs it).
-[[nodiscard]] std::unique_ptr<adtg::SelectedRows> SelectMonthRows(int index, const QString& period,
-                                                                  const QString& agentCode, bool* ran);
+// as RunQuery logs it). With `streamed`, MariaDB's rows come row by row as the server sends them
+// (read once; the connection is the rows' alone until they are freed: the caller reads the table's
+// schema before, under a TableColumnsCache).
+[[nodiscard]] std::unique_ptr<adtg::SelectedRows>
+SelectMonthRows(int index, const QString& period, const QString& agentCode, bool* ran, bool streamed = false);
 
 // The progress text shown while kind `index` of a month is written.
 QString BackupProgressText(int index, const QString& period);

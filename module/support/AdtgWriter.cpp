@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <unistd.h>
 
@@ -807,8 +808,54 @@ bool AdtgWriter::save(const QString& path, const std::function<void()>& pump)
 
 // ---- from a database
 
+struct TableColumnsCache::Entries
+{
+    std::map<QString, std::vector<TableColumnInfo>> columns; // by connection name and table
+};
+
+namespace {
+thread_local TableColumnsCache* t_columnsCache = nullptr;
+thread_local TableColumnsCache::Entries* t_columnsEntries = nullptr;
+} // namespace
+
+TableColumnsCache::TableColumnsCache() : m_entries(std::make_unique<Entries>()), m_outer(t_columnsCache)
+{
+    if (!m_outer) {
+        t_columnsCache = this;
+        t_columnsEntries = m_entries.get();
+    }
+}
+
+TableColumnsCache::~TableColumnsCache()
+{
+    if (t_columnsCache == this) {
+        t_columnsCache = nullptr;
+        t_columnsEntries = nullptr;
+    }
+}
+
+static bool readTableColumns(const QSqlDatabase& db, const QString& table, std::vector<TableColumnInfo>* columns,
+                             QString* error);
+
 bool lookupTableColumns(const QSqlDatabase& db, const QString& table, std::vector<TableColumnInfo>* columns,
                         QString* error)
+{
+    if (!t_columnsEntries)
+        return readTableColumns(db, table, columns, error);
+    const QString key = db.connectionName() + QLatin1Char('\n') + table;
+    const auto known = t_columnsEntries->columns.find(key);
+    if (known != t_columnsEntries->columns.end()) {
+        *columns = known->second;
+        return true;
+    }
+    if (!readTableColumns(db, table, columns, error))
+        return false;
+    t_columnsEntries->columns.emplace(key, *columns);
+    return true;
+}
+
+static bool readTableColumns(const QSqlDatabase& db, const QString& table, std::vector<TableColumnInfo>* columns,
+                             QString* error)
 {
     columns->clear();
     const QString driver = db.driverName();

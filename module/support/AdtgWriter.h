@@ -87,6 +87,25 @@ struct TableColumnInfo
 [[nodiscard]] bool lookupTableColumns(const QSqlDatabase& db, const QString& table,
                                       std::vector<TableColumnInfo>* columns, QString* error);
 
+// While one lives on a thread, lookupTableColumns on that thread asks the database once per
+// connection and table and answers again from what it read: a selection whose rows stream in
+// leaves the connection to nobody else, so its table's schema must be read before it runs. Scoped
+// to one piece of work (a month's files), so a schema changed between runs is read anew.
+class TableColumnsCache
+{
+public:
+    TableColumnsCache();
+    ~TableColumnsCache();
+    TableColumnsCache(const TableColumnsCache&) = delete;
+    TableColumnsCache& operator=(const TableColumnsCache&) = delete;
+
+    struct Entries;
+
+private:
+    std::unique_ptr<Entries> m_entries;
+    TableColumnsCache* m_outer;
+};
+
 // The ADTG column for a declared SQL type: integers, floating point, DECIMAL/NUMERIC(p,s) as
 // adNumeric, text as adVarWChar (adLongVarWChar without a length), dates as adDate, binary,
 // booleans. An empty or unknown declared type gives wireType 0 (decided later from the values).

@@ -61,6 +61,9 @@ struct MysqlTextRows::Result
 {
     MYSQL_RES* res = nullptr;
     bool owned = false;
+    MYSQL* streamedFrom = nullptr; // a streamed result: its rows come once, errors from this handle
+    bool moved = false;
+    QString error;
     MYSQL_ROW row = nullptr;
     unsigned long* lengths = nullptr;
     ~Result()
@@ -103,13 +106,14 @@ std::unique_ptr<MysqlTextRows> MysqlTextRows::attach(const QSqlQuery& query)
     return std::unique_ptr<MysqlTextRows>(new MysqlTextRows(std::move(result)));
 }
 
-std::unique_ptr<MysqlTextRows> MysqlTextRows::adopt(st_mysql_res* res)
+std::unique_ptr<MysqlTextRows> MysqlTextRows::adopt(st_mysql_res* res, st_mysql* streamedFrom)
 {
     if (!res)
         return nullptr;
     auto result = std::make_unique<Result>();
     result->res = res;
     result->owned = true;
+    result->streamedFrom = streamedFrom;
     if (!plainResult(res))
         return nullptr;
     return std::unique_ptr<MysqlTextRows>(new MysqlTextRows(std::move(result)));
@@ -123,15 +127,33 @@ QString MysqlTextRows::columnName(int column) const
 
 bool MysqlTextRows::first()
 {
+    if (m_result->streamedFrom) {
+        if (m_result->moved) {
+            // Read again, a streamed selection would silently give nothing.
+            m_result->row = nullptr;
+            m_result->error = QStringLiteral("the rows of a streamed selection cannot be read a second time");
+            return false;
+        }
+        return next();
+    }
     mysql_data_seek(m_result->res, 0);
     return next();
 }
 
 bool MysqlTextRows::next()
 {
+    m_result->moved = true;
     m_result->row = mysql_fetch_row(m_result->res);
     m_result->lengths = m_result->row ? mysql_fetch_lengths(m_result->res) : nullptr;
+    // The end of a streamed result and a connection lost in the middle of it look alike here.
+    if (!m_result->row && m_result->streamedFrom && mysql_errno(m_result->streamedFrom) != 0)
+        m_result->error = QString::fromUtf8(mysql_error(m_result->streamedFrom));
     return m_result->row != nullptr;
+}
+
+QString MysqlTextRows::errorString() const
+{
+    return m_result->error;
 }
 
 bool MysqlTextRows::isNull(int column) const

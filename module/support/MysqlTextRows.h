@@ -27,6 +27,7 @@
 #include <memory>
 
 struct st_mysql_res;
+struct st_mysql;
 
 namespace sjql::adtg {
 
@@ -34,9 +35,11 @@ class MysqlTextRows final : public SelectedRows
 {
 public:
     static std::unique_ptr<MysqlTextRows> attach(const QSqlQuery& query);
-    // Takes ownership of `result` in every case; null (the result freed) when it is not a stored
-    // result of plain columns.
-    static std::unique_ptr<MysqlTextRows> adopt(st_mysql_res* result);
+    // Takes ownership of `result` in every case; null (the result freed) when it is not a result
+    // of plain columns. A streamed result (mysql_use_result on `streamedFrom`) is read once, row
+    // by row as the server sends them: first() after the walk began fails, and a read that fails
+    // half-way (the connection lost) is told by errorString().
+    static std::unique_ptr<MysqlTextRows> adopt(st_mysql_res* result, st_mysql* streamedFrom = nullptr);
     ~MysqlTextRows() override;
     MysqlTextRows(const MysqlTextRows&) = delete;
     MysqlTextRows& operator=(const MysqlTextRows&) = delete;
@@ -53,6 +56,7 @@ public:
     QVariant variant(int column) const;
     // The same text as the server's UTF-8 bytes, without a copy; valid until the row moves.
     QByteArrayView bytes(int column) const;
+    QString errorString() const override;
 
 private:
     struct Result;

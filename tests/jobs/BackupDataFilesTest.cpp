@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 
@@ -346,4 +347,55 @@ TEST_P(BackupDataFilesDb, FailingStatementStopsBeforeLaterTables)
         BackupDataFilePath(work.path(), QStringLiteral("KJSDSBGB_YYYYMM.dat"), QStringLiteral("200806"))));
 }
 
+// On MariaDB a month's rows stream into the files as the server sends them.
+class BackupDataFilesStreamed : public BackupDataFilesDb
+{};
+
+TEST_P(BackupDataFilesStreamed, ConnectionLostWhileTheRowsStreamInWritesNoMonth)
+{
+    // A month of over 20,000 wage rows: more than the socket holds, so that most of them are still to
+    // come from the server when the connection goes.
+    QStringList columns;
+    QSqlQuery names =
+        db->exec(QStringLiteral("select COLUMN_NAME from information_schema.COLUMNS where "
+                                "TABLE_SCHEMA=database() and TABLE_NAME='ZCGZXJMXB' and COLUMN_KEY<>'PRI' "
+                                "order by ORDINAL_POSITION"));
+    while (names.next())
+        columns << names.value(0).toString();
+    ASSERT_FALSE(columns.isEmpty());
+    const QString list = columns.join(QLatin1Char(','));
+    db->exec(QStringLiteral("insert into ZCGZXJMXB (%1) select %1 from ZCGZXJMXB, seq_1_to_5000 where FFYF='200806' "
+                            "and KJYWRBM='%2'")
+                 .arg(list, agent));
+    const int selected =
+        db->count(QStringLiteral("select count(*) from ZCGZXJMXB where FFYF='200806' and KJYWRBM='%1'").arg(agent));
+    ASSERT_GE(selected, 20000) << db->error().toStdString();
+
+    // Another session ends the host connection's session at the first pass of events.
+    std::unique_ptr<HostConnection> admin = host::openHostConnection(db->location(), nullptr);
+    ASSERT_TRUE(admin);
+    QSqlQuery id(db->connectionPtr()->database());
+    ASSERT_TRUE(id.exec(QStringLiteral("select connection_id()")) && id.next());
+    const QString session = id.value(0).toString();
+    id.finish();
+    bool killed = false;
+    MonthDataFilesOptions options;
+    options.pump = [&] {
+        if (!killed) {
+            killed = true;
+            QSqlQuery(admin->database()).exec(QStringLiteral("kill connection ") + session);
+        }
+    };
+    QSqlQuery query;
+    const MonthDataFilesResult r = WriteMonthDataFiles(work.path(), QStringLiteral("200806"), agent, query, options);
+    ASSERT_TRUE(killed);
+    // The half that arrived is neither saved nor passed off as the month.
+    EXPECT_EQ(r.outcome, MonthDataFilesResult::SelectionUnreadable) << r.error.toStdString();
+    EXPECT_EQ(r.failedIndex, 0);
+    EXPECT_TRUE(r.paths.isEmpty());
+    EXPECT_FALSE(QFile::exists(
+        BackupDataFilePath(work.path(), QStringLiteral("ZCGZXJMXB_YYYYMM.dat"), QStringLiteral("200806"))));
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, BackupDataFilesDb, SJQL_DATABASE_KINDS);
+INSTANTIATE_TEST_SUITE_P(Kinds, BackupDataFilesStreamed, testing::Values("MYSQL"), sjql::test::kindName);
