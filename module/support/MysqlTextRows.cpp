@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "support/MysqlTextRows.h"
 
+#include "hostapi/MysqlNonBlocking.h"
+#include "support/EventPump.h"
+
 #include <QSqlDriver>
 #include <QSqlRecord>
 #include <QSqlResult>
@@ -64,6 +67,9 @@ struct MysqlTextRows::Result
     MYSQL* streamedFrom = nullptr; // a streamed result: its rows come once, errors from this handle
     bool moved = false;
     QString error;
+    // While a streamed result waits for the server's next rows, events other than user input are
+    // processed at the busy pace (the connection is the rows' alone meanwhile).
+    EventPump busy{EventPolicy::ConnectionBusy};
     MYSQL_ROW row = nullptr;
     unsigned long* lengths = nullptr;
     ~Result()
@@ -143,7 +149,17 @@ bool MysqlTextRows::first()
 bool MysqlTextRows::next()
 {
     m_result->moved = true;
-    m_result->row = mysql_fetch_row(m_result->res);
+    if (m_result->streamedFrom && mysqlnb::EnableNonBlocking(m_result->streamedFrom)) {
+        MYSQL_ROW row = nullptr;
+        const std::function<void()> idle = [this] { (void)m_result->busy(); };
+        int status = mysql_fetch_row_start(&row, m_result->res);
+        while (status)
+            status = mysql_fetch_row_cont(&row, m_result->res,
+                                          mysqlnb::AwaitEvents(m_result->streamedFrom, status, idle, 10));
+        m_result->row = row;
+    } else {
+        m_result->row = mysql_fetch_row(m_result->res);
+    }
     m_result->lengths = m_result->row ? mysql_fetch_lengths(m_result->res) : nullptr;
     // The end of a streamed result and a connection lost in the middle of it look alike here.
     if (!m_result->row && m_result->streamedFrom && mysql_errno(m_result->streamedFrom) != 0)
