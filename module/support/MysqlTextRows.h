@@ -14,8 +14,10 @@
 // unchanged while the reader is used; the reader moves the result's own row cursor, which the
 // driver sets again before each of its reads.
 //
-// adopt() takes a stored result of the client library that no query holds (a statement run through
-// the non-blocking calls, db/MysqlStatement.h) and frees it with the reader.
+// adopt() takes a result of the client library that no query holds (a statement run through the
+// non-blocking calls, db/MysqlStatement.h), stored or streamed, and frees it with the reader. The
+// rows of a streamed one are read once, as the server sends them, through the non-blocking calls
+// with events other than user input processed while they are awaited.
 #pragma once
 
 #include "support/SelectedRows.h"
