@@ -14,6 +14,7 @@
 #include "jobs/Messages.h"
 #include "jobs/MonthRows.h"
 #include "jobs/RowBuilders.h"
+#include "jobs/SummaryRecords.h"
 #include "support/AdtgReader.h"
 #include "support/XmlDocument.h"
 
@@ -42,21 +43,6 @@ const MonthFile kMonthFiles[3] = {
     {"FGZFILENAME", MsgNonWageFileMissing, &BuildNonWageInsert},
     {"BGBFILENAME", MsgReportFileMissing, &BuildReportInsert},
 };
-
-bool isBareFileName(const QString& name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
-}
-
-bool isValidMonth(const QString& month)
-{
-    bool digits = month.size() == 6;
-    for (const QChar c : month)
-        digits = digits && c.isDigit() && c.unicode() < 128;
-    const int m = digits ? QStringView(month).mid(4).toInt() : 0;
-    return m >= 1 && m <= 12;
-}
 
 // What the restore checks before it touches a month, for planning (`hostAppCode` set, the
 // database consulted) or for reading what an archive holds (null: no edition check, no database).
@@ -131,17 +117,7 @@ RestoreArchivePlan ArchiveReader::read(const QString& archive)
         return endRun(MsgOtherEdition);
 
     XmlNode records = root.childElement(QStringLiteral("RECORDS"));
-    QStringList wanted;
-    for (int j = 0; j < records.childCount(); ++j) {
-        const XmlNode record = records.child(j);
-        if (record.name() != QLatin1String("RECORD") || record.attribute(QStringLiteral("SFQL")) != QLatin1String("Y"))
-            continue;
-        for (const MonthFile& file : kMonthFiles) {
-            const QString name = record.attribute(QLatin1String(file.attribute)).value_or(QString());
-            if (isBareFileName(name) && !wanted.contains(name, Qt::CaseInsensitive))
-                wanted << name;
-        }
-    }
+    const QStringList wanted = ClearedMonthDataFiles(records);
     if (!wanted.isEmpty() && !unpack(archive, wanted, plan))
         return plan;
 
@@ -176,7 +152,7 @@ void ArchiveReader::judgeMonth(const XmlNode& record, RestoreArchivePlan& plan, 
         month.reason = QStringLiteral("备份时此月未清理，没有要恢复的数据");
         return;
     }
-    if (!isValidMonth(month.period))
+    if (!IsValidRecordMonth(month.period))
         return skip(MonthNotRestoredLine(month.period, InvalidMonthText()));
     if (month.period.left(4) != plan.year.left(4))
         return skip(MonthNotRestoredLine(month.period, MonthOutsideYearText(plan.year)));
@@ -193,7 +169,7 @@ void ArchiveReader::judgeMonth(const XmlNode& record, RestoreArchivePlan& plan, 
     for (int k = 0; k < 3; ++k) {
         const QString name = record.attribute(QLatin1String(kMonthFiles[k].attribute)).value_or(QString());
         const QString path = AddBackslash(m_folder) + name;
-        if (!isBareFileName(name) || !QFileInfo(path).isFile())
+        if (!IsBareFileName(name) || !QFileInfo(path).isFile())
             return skip(MessageLine(kMonthFiles[k].missingCode, {month.period}));
         const MonthRowsScan scan = ScanDataFile(path, k, month.period, m_agent);
         if (!scan.ok)

@@ -20,6 +20,7 @@
 #include "jobs/Messages.h"
 #include "jobs/RowBuilders.h"
 #include "jobs/StatementFeed.h"
+#include "jobs/SummaryRecords.h"
 #include "support/AdtgReader.h"
 #include "support/BesideEvents.h"
 #include "support/EventPump.h"
@@ -68,19 +69,6 @@ constexpr qint64 kMaxUnpackedBytes = qint64(16) * 1024 * 1024 * 1024;
 // The savepoint around the host library's clearing of a month inside the archive's transaction.
 const QLatin1String kSavepoint("sjql_month");
 
-// Six digits, a month 01 to 12.
-bool isValidMonth(const QString& month)
-{
-    if (month.size() != 6)
-        return false;
-    for (const QChar c : month) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    const int m = QStringView(month).mid(4).toInt();
-    return m >= 1 && m <= 12;
-}
-
 // Opens a month's data file and checks it before anything of the month is touched: it decodes, the
 // table's statement can be built from it, and every row carries `agent` and `month`. Leaves the
 // recordset open on its first row; otherwise closes it and says what is wrong. Any thread: files
@@ -113,14 +101,6 @@ QString openAndCheckDataFile(adtg::AdtgRecordset& rows, const QString& path, con
     }
     rows.moveFirst();
     return {};
-}
-
-// A data file must be named as a bare file in the unpack folder: the summary comes from the
-// archive, and a name with a folder part would reach files outside it.
-bool isBareFileName(const QString& name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
 
 // How the archives of a run fared, for the run's summary line.
@@ -333,17 +313,7 @@ RestoreRun::Outcome RestoreRun::restoreArchive(const QString& archive, qint16 st
     XmlNode records = root.childElement(QStringLiteral("RECORDS"));
     const int m = records.childCount();
     // Then the data files the cleared months name, and nothing else of the archive.
-    QStringList wanted;
-    for (int j = 0; j < m; ++j) {
-        const XmlNode record = records.child(j);
-        if (record.name() != QLatin1String("RECORD") || record.attribute(QStringLiteral("SFQL")) != QLatin1String("Y"))
-            continue;
-        for (const DataFileStep& fileStep : kSteps) {
-            const QString name = record.attribute(QLatin1String(fileStep.attribute)).value_or(QString());
-            if (isBareFileName(name) && !wanted.contains(name, Qt::CaseInsensitive))
-                wanted << name;
-        }
-    }
+    const QStringList wanted = ClearedMonthDataFiles(records);
     if (!wanted.isEmpty() && !unpack(archive, wanted))
         return Outcome::Skip;
     FaultPoint("unpacked");
@@ -390,7 +360,7 @@ RestoreRun::Outcome RestoreRun::restoreRecord(const XmlNode& record, const QStri
     }
     if (record.attribute(QStringLiteral("SFQL")) != QLatin1String("Y"))
         return Outcome::Skip;
-    if (!isValidMonth(month)) {
+    if (!IsValidRecordMonth(month)) {
         skipMonth(month, InvalidMonthText());
         return Outcome::Skip;
     }
@@ -441,7 +411,7 @@ RestoreRun::Outcome RestoreRun::openMonthFiles(const XmlNode& record, const QStr
     for (size_t k = 0; k < std::size(kSteps); ++k) {
         names[k] = record.attribute(QLatin1String(kSteps[k].attribute)).value_or(QString());
         paths[k] = AddBackslash(m_settings.unpackFolder) + names[k];
-        if (!isBareFileName(names[k]) || !QFileInfo(paths[k]).isFile()) {
+        if (!IsBareFileName(names[k]) || !QFileInfo(paths[k]).isFile()) {
             failLine(kSteps[k].missingCode, {month});
             return Outcome::Skip;
         }
