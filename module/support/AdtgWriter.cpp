@@ -814,24 +814,20 @@ struct TableColumnsCache::Entries
 };
 
 namespace {
-thread_local TableColumnsCache* t_columnsCache = nullptr;
+// The entries of the outermost cache alive on this thread; an inner one leaves them in place.
 thread_local TableColumnsCache::Entries* t_columnsEntries = nullptr;
 } // namespace
 
-TableColumnsCache::TableColumnsCache() : m_entries(std::make_unique<Entries>()), m_outer(t_columnsCache)
+TableColumnsCache::TableColumnsCache() : m_entries(std::make_unique<Entries>())
 {
-    if (!m_outer) {
-        t_columnsCache = this;
+    if (!t_columnsEntries)
         t_columnsEntries = m_entries.get();
-    }
 }
 
 TableColumnsCache::~TableColumnsCache()
 {
-    if (t_columnsCache == this) {
-        t_columnsCache = nullptr;
+    if (t_columnsEntries == m_entries.get())
         t_columnsEntries = nullptr;
-    }
 }
 
 static bool readTableColumns(const QSqlDatabase& db, const QString& table, std::vector<TableColumnInfo>* columns,

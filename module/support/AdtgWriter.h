@@ -103,7 +103,6 @@ public:
 
 private:
     std::unique_ptr<Entries> m_entries;
-    TableColumnsCache* m_outer;
 };
 
 // The ADTG column for a declared SQL type: integers, floating point, DECIMAL/NUMERIC(p,s) as

@@ -65,11 +65,17 @@ struct MysqlTextRows::Result
     MYSQL_RES* res = nullptr;
     bool owned = false;
     MYSQL* streamedFrom = nullptr; // a streamed result: its rows come once, errors from this handle
+    bool nonBlocking = false;      // a streamed result's rows are awaited through the non-blocking calls
     bool moved = false;
     QString error;
     // While a streamed result waits for the server's next rows, events other than user input are
     // processed at the busy pace (the connection is the rows' alone meanwhile).
     EventPump busy{EventPolicy::ConnectionBusy};
+    std::function<void()> idle = [this] { (void)busy(); }; // bound to this object: never copied
+
+    Result() = default;
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
     MYSQL_ROW row = nullptr;
     unsigned long* lengths = nullptr;
     ~Result()
@@ -120,6 +126,7 @@ std::unique_ptr<MysqlTextRows> MysqlTextRows::adopt(st_mysql_res* res, st_mysql*
     result->res = res;
     result->owned = true;
     result->streamedFrom = streamedFrom;
+    result->nonBlocking = streamedFrom && mysqlnb::EnableNonBlocking(streamedFrom);
     if (!plainResult(res))
         return nullptr;
     return std::unique_ptr<MysqlTextRows>(new MysqlTextRows(std::move(result)));
@@ -149,13 +156,12 @@ bool MysqlTextRows::first()
 bool MysqlTextRows::next()
 {
     m_result->moved = true;
-    if (m_result->streamedFrom && mysqlnb::EnableNonBlocking(m_result->streamedFrom)) {
+    if (m_result->nonBlocking) {
         MYSQL_ROW row = nullptr;
-        const std::function<void()> idle = [this] { (void)m_result->busy(); };
         int status = mysql_fetch_row_start(&row, m_result->res);
         while (status)
             status = mysql_fetch_row_cont(&row, m_result->res,
-                                          mysqlnb::AwaitEvents(m_result->streamedFrom, status, idle, 10));
+                                          mysqlnb::AwaitEvents(m_result->streamedFrom, status, m_result->idle, 10));
         m_result->row = row;
     } else {
         m_result->row = mysql_fetch_row(m_result->res);
