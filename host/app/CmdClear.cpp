@@ -241,10 +241,7 @@ QJsonArray clearAccounting(const QJsonObject& plan, const QStringList& archives,
         for (const QJsonValue& month : year[QStringLiteral("months")].toArray())
             periods.append(month[QStringLiteral("period")]);
     QJsonObject now;
-    if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")},
-                               {QStringLiteral("periods"), periods}},
-                   &now, error) ||
-        !now[QStringLiteral("ok")].toBool())
+    if (!currentMonthRows(periods, &now, error))
         return {};
     QJsonArray years;
     for (const QJsonValue& yearValue : plan[QStringLiteral("years")].toArray()) {
@@ -258,7 +255,7 @@ QJsonArray clearAccounting(const QJsonObject& plan, const QStringList& archives,
             const QString period = monthValue[QStringLiteral("period")].toString();
             const QJsonObject inArchive = archived.value(period);
             const bool sound = inArchive[QStringLiteral("reason")].toString().isEmpty();
-            const QJsonArray after = now[QStringLiteral("rows")][period].toArray();
+            const QJsonArray after = now[period].toArray();
             const QJsonArray before = monthValue[QStringLiteral("tables")].toArray();
             QJsonArray tables;
             for (qsizetype i = 0; i < before.size(); ++i) {

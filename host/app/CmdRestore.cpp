@@ -129,10 +129,9 @@ QJsonArray restoreAccounting(const QJsonObject& plan, QString* error)
     for (const QJsonValue& archive : plan[QStringLiteral("archives")].toArray())
         for (const QJsonValue& month : archive[QStringLiteral("months")].toArray())
             periods.append(month[QStringLiteral("period")]);
+    // Counts that cannot be taken give no accounting rather than months reported empty.
     QJsonObject now;
-    if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")},
-                               {QStringLiteral("periods"), periods}},
-                   &now, error))
+    if (!currentMonthRows(periods, &now, error))
         return {};
     QJsonArray archives;
     for (const QJsonValue& archiveValue : plan[QStringLiteral("archives")].toArray()) {
@@ -140,7 +139,7 @@ QJsonArray restoreAccounting(const QJsonObject& plan, QString* error)
         QJsonArray months;
         for (const QJsonValue& monthValue : archive[QStringLiteral("months")].toArray()) {
             QJsonObject month = monthValue.toObject();
-            const QJsonArray after = now[QStringLiteral("rows")][month[QStringLiteral("period")].toString()].toArray();
+            const QJsonArray after = now[month[QStringLiteral("period")].toString()].toArray();
             const QJsonArray planned = month[QStringLiteral("tables")].toArray();
             bool restored = month[QStringLiteral("action")].toString() == QLatin1String("restore");
             for (qsizetype i = 0; i < planned.size(); ++i)

@@ -65,6 +65,21 @@ bool askModule(const QJsonObject& request, QJsonObject* answer, QString* error)
     return true;
 }
 
+bool currentMonthRows(const QJsonArray& periods, QJsonObject* rows, QString* error)
+{
+    QJsonObject now;
+    if (!askModule(QJsonObject{{QStringLiteral("command"), QStringLiteral("month-rows")},
+                               {QStringLiteral("periods"), periods}},
+                   &now, error))
+        return false;
+    if (!now[QStringLiteral("ok")].toBool()) {
+        *error = now[QStringLiteral("error")].toString();
+        return false;
+    }
+    *rows = now[QStringLiteral("rows")].toObject();
+    return true;
+}
+
 int worseExit(int a, int b)
 {
     // Most telling first.

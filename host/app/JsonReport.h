@@ -53,6 +53,10 @@ private:
 // false.
 bool askModule(const QJsonObject& request, QJsonObject* answer, QString* error);
 
+// The rows each of `periods` holds in the database now, per table, as the module counts them
+// ("rows": period -> counts). False with *error when they cannot be counted.
+bool currentMonthRows(const QJsonArray& periods, QJsonObject* rows, QString* error);
+
 // Asks the module for a plan into *plan (and the agent's part of the report); the ending of the
 // agent's run when no plan came: the entry could not be asked (1) or the plan failed, with 5 when
 // another run holds the lock (its reason as the last line).
