@@ -167,11 +167,23 @@ void DeflateAhead::waitIdle()
     m_finished.wait(lock, [this] { return m_queue.empty() && m_busy.isEmpty(); });
 }
 
+void DeflateAhead::drop(const QStringList& paths)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    for (const QString& path : paths) {
+        std::erase(m_queue, path);
+        m_done.erase(path);
+        if (!path.isEmpty() && m_busy == path)
+            m_dropBusy << path;
+    }
+}
+
 void DeflateAhead::clear()
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_queue.clear();
     m_done.clear();
+    m_dropBusy.clear();
     ++m_generation; // a file being deflated now is dropped when it is done
 }
 
@@ -190,8 +202,9 @@ void DeflateAhead::work()
         DeflatedFile file;
         const bool ok = DeflateFile(path, m_tempFolder, &file);
         lock.lock();
-        // A result of a file queued before clear() is not kept.
-        if (generation == m_generation && ok)
+        // A result of a file queued before clear(), or dropped meanwhile, is not kept.
+        const bool dropped = m_dropBusy.removeAll(path) > 0;
+        if (generation == m_generation && ok && !dropped)
             m_done[path] = std::move(file);
         else if (generation == m_generation)
             m_done.erase(path);

@@ -8,7 +8,9 @@
 // month, into unnamed temporary files (the system's temporary folder; they vanish with the process,
 // whatever ends it). CompressFiles then has libzip take the deflated bytes as they are and only encrypt and
 // write them; a file the helper has not done, could not read, or that changed since (size or
-// modification time) is deflated by libzip from the file as before.
+// modification time) is deflated by libzip from the file as before. Files handed over before they
+// are sure to be packed (a month's verified files while the host library clears the month) are
+// dropped again when they will not be.
 //
 // Owned and fed by one thread; the helper thread touches only the files and its own results. The
 // destructor stops the helper after the file it is working on. Nothing of the deflated bytes stays
@@ -64,6 +66,9 @@ public:
     bool idle() const;
     // Waits until idle() (any thread but the helper).
     void waitIdle();
+    // Drops the results of `paths` and takes them out of the queue (a file being deflated now is
+    // dropped when it is done): files handed over that will not be packed after all.
+    void drop(const QStringList& paths);
     // Drops every result and every queued file.
     void clear();
 
@@ -78,6 +83,7 @@ private:
     QString m_busy; // the file being deflated
     std::map<QString, DeflatedFile> m_done;
     quint64 m_generation = 0; // counts clear() calls
+    QStringList m_dropBusy;   // files dropped while they were being deflated
     bool m_stop = false;
     std::thread m_thread; // last: started when everything above exists
 };

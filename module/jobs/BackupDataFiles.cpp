@@ -92,19 +92,29 @@ namespace {
 // Rows between two calls of the caller's event processing while a selection is read.
 constexpr int kPumpRows = 256;
 
-// A data file on the disk and read back in full: whether it was synced, and the digests of its rows
-// or why it could not be read.
+// A data file on the disk and read back in full: whether it was written and synced, and the
+// digests of its rows or why it could not be read.
 struct ReadBack
 {
+    QString saveError; // empty when the file was written (or had been before)
     bool synced = false;
     MonthRowsScan scan;
 };
 
-// The sync and read-back of a data file, on a helper thread of its own.
-std::future<ReadBack> startReadBack(const QString& path, int index, const QString& period, const QString& agentCode)
+// The writing (when `writer` holds the file), sync and read-back of a data file, on a helper thread
+// of its own.
+std::future<ReadBack> startReadBack(std::unique_ptr<adtg::AdtgWriter> writer, const QString& table, const QString& path,
+                                    int index, const QString& period, const QString& agentCode,
+                                    const std::function<void(const QString&)>& written)
 {
-    return std::async(std::launch::async, [path, index, period, agentCode] {
+    return std::async(std::launch::async, [writer = std::move(writer), table, path, index, period, agentCode, written] {
         ReadBack back;
+        if (writer && !writer->save(path)) {
+            back.saveError = adtg::DataFileError(path, table, writer->errorString());
+            return back;
+        }
+        if (written)
+            written(path);
         back.synced = SyncToDisk(path);
         if (back.synced)
             back.scan = ScanDataFile(path, index, period, agentCode);
@@ -135,6 +145,10 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
     const adtg::TableColumnsCache schemas;
     HostConnection* host = GetHostConnection();
     const bool mariadb = host && MysqlHandleOf(host->database()) != nullptr;
+    // Each file is written, synced and read back in full on a helper thread of its own as soon as
+    // its rows are encoded, beside the next table's selection (one still running when this returns
+    // early is waited for by its future).
+    std::array<std::future<ReadBack>, 3> pending;
     for (int i = 0; i < static_cast<int>(kinds.size()); ++i) {
         const QLatin1String table(kinds[size_t(i)].table);
         if (options.beforeTable)
@@ -150,6 +164,7 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
         MonthRowsScan scan;
         QString error;
         bool saved = false;
+        std::unique_ptr<adtg::AdtgWriter> writer; // the file, written beside the next selection
         if (rows) {
             // One pass over the rows read in place serves the digests and the file.
             const QSqlDatabase db = GetHostConnection()->database();
@@ -173,7 +188,8 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
                 scan = digest.finish(*rows);
                 if (scan.ok && scan.problem.isEmpty() && fileStarted) {
                     ForceDirs(QFileInfo(path).absolutePath());
-                    saved = Timed(Phase::Saving, [&] { return file.save(*rows, &error, options.pump); });
+                    writer = Timed(Phase::Saving, [&] { return file.finish(*rows, &error, options.pump); });
+                    saved = writer != nullptr;
                 }
             } else {
                 scan = digest.finish(*rows);
@@ -205,17 +221,18 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
         if (!saved)
             return failed(result, MonthDataFilesResult::SaveFailed, i, error);
         result.paths << path;
+        pending[size_t(i)] =
+            startReadBack(std::move(writer), QString(table), path, i, period, agentCode, options.written);
         if (options.pump)
             options.pump();
     }
 
-    // Each file takes a sync and a full read, on helper threads beside the event processing (a
-    // read-back still running when this returns early is waited for by its future).
-    std::array<std::future<ReadBack>, 3> pending;
-    for (int i = 0; i < 3; ++i)
-        pending[size_t(i)] = startReadBack(result.paths.at(i), i, period, agentCode);
     for (int i = 0; i < 3; ++i) {
         const ReadBack back = WaitBesideEvents(pending[size_t(i)], options.pump);
+        if (!back.saveError.isEmpty()) {
+            result.paths.removeAt(i); // the files listed are the files written
+            return failed(result, MonthDataFilesResult::SaveFailed, i, back.saveError);
+        }
         if (!back.synced)
             return failed(result, MonthDataFilesResult::NotSynced, i);
         if (!back.scan.ok)

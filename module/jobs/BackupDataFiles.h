@@ -65,6 +65,9 @@ struct MonthDataFilesOptions
     // and saved, after each file, and every 20 ms while the files are synced and read back on
     // helper threads.
     std::function<void()> pump;
+    // Called on the helper thread right after a file is written, before it is synced and read back
+    // (may be empty).
+    std::function<void(const QString& path)> written;
 };
 
 struct MonthDataFilesResult

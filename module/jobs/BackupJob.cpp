@@ -437,12 +437,20 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
     query.finish();
 
     auto record = [&](const QString& flag) { records = AppendBackupRecord(records, flag, period, m_declarationId); };
-    auto cleared = [&](const QStringList& paths) {
-        archiveFiles << paths;
-        // The month's files are final: deflated for the archive on the helper thread meanwhile.
+    // The month's files are final once read back: the helper thread deflates them for the archive
+    // while the host library clears the month (the server's work, the second core free) and the
+    // next month is written. Files of a month that ends up not cleared are dropped again.
+    auto deflateAhead = [&](const QStringList& paths) {
         if (!m_deflate)
             m_deflate = std::make_unique<DeflateAhead>();
         m_deflate->add(paths);
+    };
+    auto notDeflated = [&](const QStringList& paths) {
+        if (m_deflate)
+            m_deflate->drop(paths);
+    };
+    auto cleared = [&](const QStringList& paths) {
+        archiveFiles << paths;
         record(QStringLiteral("Y"));
         m_changed = true;
         ++m_monthsCleared;
@@ -484,6 +492,7 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
             m_changed = true;
             return Step::Next;
         }
+        deflateAhead(files);
         cleared(files);
         return Step::Next;
     }
@@ -511,6 +520,7 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
         return Step::Next;
     }
     FaultPoint("files-written", period);
+    deflateAhead(paths);
 
     char buffer[SJQL_IIT_RESULT_BUFFER_SIZE] = {};
     char* result = buffer;
@@ -525,6 +535,7 @@ BackupJob::Step BackupJob::runMonth(const QString& period, QString& records, QSt
         answer = ClearDKDJData(toGbk(period).constData(), toGbk(m_settings.agentCode).constData(), &result);
     }
     if (answer != 0) {
+        notDeflated(paths);
         const QString message = GetParamValue(
             fromGbk(QByteArrayView(buffer, qsizetype(qstrnlen(buffer, sizeof buffer)))), QStringLiteral("resultMsg"));
         // A refusal leaves the month as it was. But a clear that failed on a lost connection may
@@ -565,6 +576,7 @@ bool BackupJob::writeAndVerify(const QString& period, QStringList* paths, QStrin
     MonthDataFilesOptions options;
     options.beforeTable = [&](int index) { progress(BackupProgressText(index, period)); };
     options.pump = m_callbacks.processEvents;
+    options.written = m_callbacks.dataFileWritten;
     QSqlQuery query;
     const MonthDataFilesResult written = WriteMonthDataFiles(m_agentDir, period, m_settings.agentCode, query, options);
     *paths = written.paths;

@@ -67,6 +67,9 @@ struct BackupJobCallbacks
     std::function<CompactResult()> compact;
     // Shows the compaction's error text. May be empty.
     std::function<void(const QString& error)> showCompactionError;
+    // Called on a helper thread right after each month data file is written, before it is synced
+    // and read back (the tests spoil a file there, as a failing disk would). May be empty.
+    std::function<void(const QString& path)> dataFileWritten;
 };
 
 // A year whose cleared months were never packed: its month data files are still in the agent's

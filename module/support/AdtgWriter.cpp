@@ -1157,38 +1157,60 @@ void RecordsetFromRows::add(const SelectedRows& rows)
 
 bool RecordsetFromRows::save(SelectedRows& rows, QString* error, const std::function<void()>& pump)
 {
-    if (!rows.errorString().isEmpty())
-        return fail(QStringLiteral("reading the rows: %1").arg(rows.errorString()), error);
+    const std::unique_ptr<AdtgWriter> writer = finish(rows, error, pump);
+    if (!writer)
+        return false;
+    if (!writer->save(m_path, pump))
+        return fail(writer->errorString(), error);
+    return true;
+}
+
+std::unique_ptr<AdtgWriter> RecordsetFromRows::finish(SelectedRows& rows, QString* error,
+                                                      const std::function<void()>& pump)
+{
+    if (!rows.errorString().isEmpty()) {
+        fail(QStringLiteral("reading the rows: %1").arg(rows.errorString()), error);
+        return nullptr;
+    }
     std::vector<AdtgColumn> columns = finalColumns(m_declared, *m_facts);
     if (!m_writer || !sameColumns(columns, m_provisional)) {
         // The values asked for other columns than the schema's: the rows once more, for these.
         m_writer = std::make_unique<AdtgWriter>(std::move(columns));
-        if (!m_writer->isValid())
-            return fail(m_writer->errorString(), error);
+        if (!m_writer->isValid()) {
+            fail(m_writer->errorString(), error);
+            return nullptr;
+        }
         m_encodeError.clear();
         RowPump maybePump(pump);
         for (bool there = rows.first(); there; there = rows.next()) {
             maybePump();
-            if (!m_writer->addRow(rows))
-                return fail(m_writer->errorString(), error);
+            if (!m_writer->addRow(rows)) {
+                fail(m_writer->errorString(), error);
+                return nullptr;
+            }
         }
-        if (!rows.errorString().isEmpty())
-            return fail(QStringLiteral("reading the rows: %1").arg(rows.errorString()), error);
+        if (!rows.errorString().isEmpty()) {
+            fail(QStringLiteral("reading the rows: %1").arg(rows.errorString()), error);
+            return nullptr;
+        }
     }
-    if (!m_writer->isValid())
-        return fail(m_writer->errorString(), error);
-    if (!m_encodeError.isEmpty())
-        return fail(m_encodeError, error);
-    if (!m_writer->save(m_path, pump))
-        return fail(m_writer->errorString(), error);
-    return true;
+    if (!m_writer->isValid() || !m_encodeError.isEmpty()) {
+        fail(m_writer->isValid() ? m_encodeError : m_writer->errorString(), error);
+        return nullptr;
+    }
+    return std::move(m_writer);
 }
 
 bool RecordsetFromRows::fail(const QString& message, QString* error) const
 {
     if (error)
-        *error = QStringLiteral("data file %1: table %2: %3").arg(m_path, m_table, message);
+        *error = DataFileError(m_path, m_table, message);
     return false;
+}
+
+QString DataFileError(const QString& path, const QString& table, const QString& message)
+{
+    return QStringLiteral("data file %1: table %2: %3").arg(path, table, message);
 }
 
 bool SaveRecordsetAdtg(SelectedRows& rows, const QSqlDatabase& db, const QString& baseTable, const QString& path,

@@ -147,6 +147,10 @@ public:
     // After the last row: writes the file (as AdtgWriter::save, with `pump`). False with *error,
     // also when `rows` reports a failed read.
     [[nodiscard]] bool save(SelectedRows& rows, QString* error, const std::function<void()>& pump = {});
+    // After the last row: the file's complete writer, to be saved at the path given to start()
+    // (from any thread; `rows` is needed no more). Null with *error as save() fails.
+    [[nodiscard]] std::unique_ptr<AdtgWriter> finish(SelectedRows& rows, QString* error,
+                                                     const std::function<void()>& pump = {});
 
 private:
     bool fail(const QString& message, QString* error) const;
@@ -160,5 +164,8 @@ private:
     QString m_encodeError;
     std::u16string m_scratch;
 };
+
+// How a data file's failure is told: "data file <path>: table <table>: <message>".
+QString DataFileError(const QString& path, const QString& table, const QString& message);
 
 } // namespace sjql::adtg

@@ -137,4 +137,15 @@ TEST_F(DeflateAheadTest, ClearedOrMissingFilesAreLeftToTheArchiver)
     EXPECT_TRUE(ahead.idle());
     EXPECT_EQ(ahead.take(files[0]), nullptr);
     EXPECT_EQ(ahead.take(files[2]), nullptr); // never queued
+
+    // Files dropped again (a month that was not cleared after all) are not kept, whether they were
+    // done, queued or being deflated; the others are.
+    ahead.add(files);
+    ahead.drop({files[0], files[1]});
+    ahead.waitIdle();
+    EXPECT_EQ(ahead.take(files[0]), nullptr);
+    EXPECT_EQ(ahead.take(files[1]), nullptr);
+    EXPECT_NE(ahead.take(files[2]), nullptr);
+    ahead.drop({files[2]});
+    EXPECT_EQ(ahead.take(files[2]), nullptr);
 }

@@ -31,6 +31,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 
 using namespace sjql;
@@ -273,29 +274,34 @@ TEST_P(BackupJobDb, TwoYearsAreSavedClearedAndPacked)
 }
 
 // A month is only cleared once its files read back whole with the database's row counts. Two
-// months' wage files are spoiled after they were written: one cut in half, one replaced by another
-// valid file with a different number of rows. Both months stay in the database and out of the
-// archive, with a line saying why; the other months go on as usual.
+// months' wage files are spoiled right after they were written: one cut in half, one replaced by
+// another valid file with a different number of rows. Both months stay in the database and out of
+// the archive, with a line saying why; the other months go on as usual.
 TEST_P(BackupJobDb, DataFileThatDoesNotReadBackKeepsItsMonth)
 {
     const auto before = snapshotYear(2019);
     auto wageFile = [this](const QString& p) {
         return BackupDataFilePath(agentDir(), QLatin1String(BackupDataFileKinds()[0].fileTemplate), p);
     };
-    bool cut = false, replaced = false;
-    callbacks.processEvents = [&] {
-        if (!cut && text == BackupProgressText(2, QStringLiteral("201903"))) {
-            cut = true;
-            QFile f(wageFile(QStringLiteral("201903")));
-            ASSERT_TRUE(f.resize(f.size() / 2));
+    // The month's non-wage rows as a data file: valid, but not the wage rows.
+    QTemporaryDir scratch;
+    const QString other = scratch.filePath(QStringLiteral("other.dat"));
+    {
+        QSqlQuery q(db->connection().database());
+        ASSERT_TRUE(q.exec(
+            QStringLiteral("select * from FGZXJB where FFYF='201905' and KJYWRBM='%1'").arg(settings.agentCode)));
+        QString error;
+        ASSERT_TRUE(adtg::SaveRecordsetAdtg(q, db->connection().database(), QStringLiteral("FGZXJB"), other, &error))
+            << error.toStdString();
+    }
+    std::atomic<bool> cut = false, replaced = false;
+    callbacks.dataFileWritten = [&](const QString& path) {
+        if (path == wageFile(QStringLiteral("201903"))) {
+            QFile f(path);
+            cut = f.resize(f.size() / 2);
         }
-        if (!replaced && text == BackupProgressText(2, QStringLiteral("201905"))) {
-            replaced = true;
-            const QString nonWage = BackupDataFilePath(agentDir(), QLatin1String(BackupDataFileKinds()[1].fileTemplate),
-                                                       QStringLiteral("201905"));
-            ASSERT_TRUE(QFile::remove(wageFile(QStringLiteral("201905"))));
-            ASSERT_TRUE(QFile::copy(nonWage, wageFile(QStringLiteral("201905"))));
-        }
+        if (path == wageFile(QStringLiteral("201905")))
+            replaced = QFile::remove(path) && QFile::copy(other, path);
     };
     ASSERT_TRUE(run({QStringLiteral("2019")}));
     ASSERT_TRUE(cut && replaced);
@@ -638,17 +644,13 @@ TEST_P(BackupJobDb, DataFileWithAChangedValueKeepsItsMonth)
     useAgent(agents[1]);
     const QString period = QStringLiteral("201907");
     const QString wageFile = BackupDataFilePath(agentDir(), QStringLiteral("ZCGZXJMXB_YYYYMM.dat"), period);
-    bool spoiled = false;
-    callbacks.processEvents = [&] {
-        if (spoiled || text != BackupProgressText(1, period))
-            return;
-        spoiled = true;
-        // The same selection with one amount raised, written over the wage file.
+    // The same selection with one amount raised, written over the wage file once it is written.
+    QTemporaryDir scratch;
+    const QString changed = scratch.filePath(QStringLiteral("w.dat"));
+    {
         QSqlQuery other(db->connection().database());
         ASSERT_TRUE(other.exec(QStringLiteral("select * from ZCGZXJMXB where FFYF='%1' and KJYWRBM='%2' order by id")
                                    .arg(period, settings.agentCode)));
-        QTemporaryDir scratch;
-        const QString changed = scratch.filePath(QStringLiteral("w.dat"));
         db->exec(QStringLiteral("update ZCGZXJMXB set YFGZ=YFGZ+1 where FFYF='%1' and KJYWRBM='%2'")
                      .arg(period, settings.agentCode));
         ASSERT_TRUE(other.exec());
@@ -659,8 +661,11 @@ TEST_P(BackupJobDb, DataFileWithAChangedValueKeepsItsMonth)
         other.finish();
         db->exec(QStringLiteral("update ZCGZXJMXB set YFGZ=YFGZ-1 where FFYF='%1' and KJYWRBM='%2'")
                      .arg(period, settings.agentCode));
-        ASSERT_TRUE(QFile::remove(wageFile));
-        ASSERT_TRUE(QFile::copy(changed, wageFile));
+    }
+    std::atomic<bool> spoiled = false;
+    callbacks.dataFileWritten = [&](const QString& path) {
+        if (path == wageFile)
+            spoiled = QFile::remove(path) && QFile::copy(changed, path);
     };
     const qint64 rows = monthRows(period);
     ASSERT_TRUE(run({QStringLiteral("2019")}));
