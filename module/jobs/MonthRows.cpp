@@ -477,6 +477,42 @@ public:
         }
     }
 
+    // A data file's value read in place (AdtgRecordset::inPlace, `text` holding a text): the same
+    // bytes and facts as value() with the reader's value. False, with nothing added, for what it
+    // leaves to value(): other kinds, and values whose kind is not the column's canonical one.
+    bool inPlace(const ColumnPlan& plan, const adtg::AdtgRecordset::InPlace& v, const QString& text, Facts* f)
+    {
+        using Kind = adtg::AdtgRecordset::InPlace::Kind;
+        switch (v.kind) {
+        case Kind::Null:
+            raw(plan, {}, true, f);
+            return true;
+        case Kind::Integer:
+            if (plan.canon != Canon::Integer)
+                return false;
+            *f = Facts();
+            integerMagnitude(plan, v.integer < 0 ? Magnitude(quint64(0) - quint64(v.integer)) : Magnitude(v.integer),
+                             v.integer < 0, f);
+            return true;
+        case Kind::Scaled:
+            // Beyond 37 digits the decimal text value() reads is refused as no number.
+            if (plan.canon != Canon::Decimal || v.magnitude >= adtg::detail::powerOfTen(37))
+                return false;
+            *f = Facts();
+            decimal(plan, v.magnitude, v.negative, v.scale, f);
+            return true;
+        case Kind::Text:
+            if (plan.canon != Canon::Text)
+                return false;
+            *f = Facts();
+            this->text(text, f);
+            return true;
+        case Kind::Other:
+            break;
+        }
+        return false;
+    }
+
     // A value read in place (support/SelectedRows.h): the same bytes and facts as value() with
     // the driver's value, texts read where they are.
     void view(const ColumnPlan& plan, const adtg::ValueView& v, Facts* f)
@@ -1177,11 +1213,16 @@ MonthRowsScan ScanDataFile(const QString& path, int index, const QString& period
         return QString();
     };
     scan.digests.reserve(size_t(rs.recordCount()));
+    QString text; // a text value read in place, its memory kept from value to value
     for (int row = 1; !rs.eof(); rs.moveNext(), ++row) {
         encoder.begin(count);
         for (int i = 0; i < count; ++i) {
+            // Most values are read straight from the file's bytes; the rest as the reader decodes them.
+            const ColumnPlan& plan = plans[size_t(i)];
+            if (encoder.inPlace(plan, rs.inPlace(i, text), text, &facts[size_t(i)]))
+                continue;
             const adtg::AdtgField field = rs.field(i);
-            encoder.value(plans[size_t(i)], field.isNull() ? kNull : field.value(), &facts[size_t(i)]);
+            encoder.value(plan, field.isNull() ? kNull : field.value(), &facts[size_t(i)]);
         }
         scan.digests.push_back(encoder.digest());
         if (!scan.problem.isEmpty() || agentColumn < 0 || periodColumn < 0)

@@ -885,6 +885,72 @@ void AdtgRecordset::textAt(int index, QString& out) const
     }
 }
 
+AdtgRecordset::InPlace AdtgRecordset::inPlace(int index, QString& text) const
+{
+    using Kind = InPlace::Kind;
+    InPlace v;
+    const RawField raw = rawField(index);
+    if (raw.null) {
+        v.kind = index >= 0 && index < fieldCount() && !eof() ? Kind::Null : Kind::Other;
+        return v;
+    }
+    if (!raw.bytes)
+        return v;
+    const unsigned char* q = raw.bytes;
+    auto integer = [&](qint64 x) {
+        v.kind = Kind::Integer;
+        v.integer = x;
+        return v;
+    };
+    // The same checks and values as Parser::value and Parser::scaled.
+    switch (raw.column->wireType) {
+    case 0x10:
+        return integer(static_cast<qint8>(q[0]));
+    case 0x11:
+        return integer(q[0]);
+    case 0x02:
+        return integer(qFromLittleEndian<qint16>(q));
+    case 0x12:
+        return integer(qFromLittleEndian<quint16>(q));
+    case 0x03:
+        return integer(qFromLittleEndian<qint32>(q));
+    case 0x13:
+        return integer(qFromLittleEndian<quint32>(q));
+    case 0x14:
+        return integer(qFromLittleEndian<qint64>(q));
+    case 0x0E:
+        if (q[2] > 28)
+            return v;
+        v.kind = Kind::Scaled;
+        v.scale = q[2];
+        v.magnitude = (Magnitude(qFromLittleEndian<quint32>(q + 4)) << 64) | qFromLittleEndian<quint64>(q + 8);
+        v.negative = (q[3] & 0x80) != 0;
+        return v;
+    case 0x83:
+        if (q[1] > 38)
+            return v;
+        v.kind = Kind::Scaled;
+        v.scale = q[1];
+        v.magnitude = (Magnitude(qFromLittleEndian<quint64>(q + 11)) << 64) | qFromLittleEndian<quint64>(q + 3);
+        v.negative = q[2] == 0;
+        return v;
+    case kWireWStr:
+    case 0x08:
+        if (raw.length % 2)
+            return v;
+        v.kind = Kind::Text;
+        utf16Into(q, raw.length / 2, text);
+        if (raw.column->fixedLength()) {
+            const qsizetype nul = text.indexOf(QChar(0));
+            if (nul >= 0)
+                text.truncate(nul);
+        }
+        return v;
+    default:
+        return v;
+    }
+}
+
 qint64 AdtgRecordset::integerAt(int index) const
 {
     const RawField raw = rawField(index);

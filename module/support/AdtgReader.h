@@ -12,6 +12,7 @@
 // Not thread-safe; use one object per thread.
 #pragma once
 
+#include "support/AdtgDetail.h"
 #include "support/AdtgTypes.h"
 
 #include <QByteArray>
@@ -110,6 +111,30 @@ public:
     QDate dateAt(int index) const;
     // False with *error naming the file and the first column that is missing.
     [[nodiscard]] bool requireFields(const QStringList& names, QString* error) const;
+
+    // Visible field `index` of the current row read in place, for the kinds a month's data file
+    // is made of, with no value object: what field(index).value() holds, as a NULL, an integer
+    // (wire types of up to 32 bits and signed 64 bits), a scaled integer (DECIMAL, NUMERIC) or
+    // wide text (filled into `text`, reusing its memory). Other for every other type and for
+    // anything out of the ordinary (a scale above its type's limit, an odd text length): there
+    // only field() tells.
+    struct InPlace
+    {
+        enum class Kind
+        {
+            Null,
+            Integer,
+            Scaled,
+            Text,
+            Other,
+        };
+        Kind kind = Kind::Other;
+        qint64 integer = 0;
+        detail::Magnitude magnitude = 0; // Scaled: the value is -1^negative x magnitude x 10^-scale
+        int scale = 0;
+        bool negative = false;
+    };
+    InPlace inPlace(int index, QString& text) const;
 
 private:
     struct RowRef

@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using namespace sjql;
 using namespace sjql::test;
 
@@ -161,13 +163,12 @@ TEST_P(RunLog, DataFileThatDoesNotReadBackIsLoggedWhole)
     const QString wageFile =
         BackupDataFilePath(AgentWorkDir(settings.workDir, settings.agentCode),
                            QLatin1String(BackupDataFileKinds()[0].fileTemplate), QStringLiteral("201903"));
-    bool cut = false;
-    onEvents = [&] {
-        // The report file is being written: the wage file is complete, and is spoiled now.
-        if (!cut && progressText == BackupProgressText(2, QStringLiteral("201903"))) {
-            cut = true;
-            QFile f(wageFile);
-            ASSERT_TRUE(f.resize(f.size() / 2));
+    std::atomic<bool> cut = false;
+    // The wage file is complete, and is spoiled before it is read back.
+    callbacks.dataFileWritten = [&](const QString& path) {
+        if (path == wageFile) {
+            QFile f(path);
+            cut = f.resize(f.size() / 2);
         }
     };
     const QStringList lines = backup2019();
