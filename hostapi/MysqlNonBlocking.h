@@ -16,6 +16,7 @@
 // not use the connection. Same thread as every other use of the connection.
 #pragma once
 
+#include <QByteArray>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QVariant>
@@ -156,5 +157,56 @@ inline unsigned RunStatement(MYSQL* mysql, const char* sql, unsigned long length
         mysql_free_result(result);
     return 0;
 }
+
+// While one lives, the optimizer of the connection estimates the rows of an equality range on an
+// index from the index's statistics instead of dives into the index (eq_range_index_dive_limit 1);
+// the session's own setting is back when it ends. A month's selection or deletion by period and
+// agent then keeps to the month index: once the months before it are cleared, the dives overestimate
+// a month so far that the optimizer reads the whole table instead (a quarter of a second and more
+// per table and month of a large year). A server that does not know the setting, or a failure,
+// leaves everything as it was; nothing is logged. Nothing may stream on the connection when one is
+// made or ends.
+class EqualityRangesFromStatistics
+{
+public:
+    explicit EqualityRangesFromStatistics(MYSQL* mysql) : m_mysql(mysql)
+    {
+        QByteArray previous;
+        if (!m_mysql || !run("select @@session.eq_range_index_dive_limit", &previous))
+            return;
+        bool number = false;
+        previous.toULongLong(&number);
+        if (number && run("set session eq_range_index_dive_limit=1"))
+            m_previous = previous;
+    }
+    ~EqualityRangesFromStatistics()
+    {
+        if (!m_previous.isEmpty())
+            (void)run(QByteArrayLiteral("set session eq_range_index_dive_limit=") + m_previous);
+    }
+    EqualityRangesFromStatistics(const EqualityRangesFromStatistics&) = delete;
+    EqualityRangesFromStatistics& operator=(const EqualityRangesFromStatistics&) = delete;
+
+private:
+    bool run(const QByteArray& sql, QByteArray* value = nullptr) const
+    {
+        MYSQL_RES* result = nullptr;
+        if (RunStatement(m_mysql, sql.constData(), static_cast<unsigned long>(sql.size()), {},
+                         value ? &result : nullptr) != 0)
+            return false;
+        if (!value)
+            return true;
+        MYSQL_ROW row = result ? mysql_fetch_row(result) : nullptr;
+        const bool found = row && row[0];
+        if (found)
+            *value = QByteArray(row[0]);
+        if (result)
+            mysql_free_result(result);
+        return found;
+    }
+
+    MYSQL* m_mysql;
+    QByteArray m_previous; // the session's value, empty when it was not changed
+};
 
 } // namespace sjql::mysqlnb

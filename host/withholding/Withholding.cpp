@@ -28,6 +28,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -222,6 +223,11 @@ int clearMonth(HostConnection* conn, const QString& p, const QString& agent, cha
         return kFailed;
     }
     MYSQL* mysql = sjql::mysqlnb::HandleOf(conn->database());
+    // Each deletion keeps to the month index also when the months cleared before leave the
+    // optimizer's dives estimating this one too high.
+    std::optional<sjql::mysqlnb::EqualityRangesFromStatistics> monthIndex;
+    if (mysql)
+        monthIndex.emplace(mysql);
     for (const char* table : kTables) {
         QString reason;
         const bool deleted =

@@ -8,6 +8,7 @@
 #include "db/SqlLiteral.h"
 #include "db/SqliteRows.h"
 #include "hostapi/HostConnection.h"
+#include "hostapi/MysqlNonBlocking.h"
 #include "jobs/MonthRows.h"
 #include "support/AdtgWriter.h"
 #include "support/BesideEvents.h"
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 
 #include <future>
+#include <optional>
 #include <vector>
 
 namespace sjql {
@@ -145,6 +147,9 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
     const adtg::TableColumnsCache schemas;
     HostConnection* host = GetHostConnection();
     const bool mariadb = host && MysqlHandleOf(host->database()) != nullptr;
+    std::optional<mysqlnb::EqualityRangesFromStatistics> monthIndex;
+    if (mariadb)
+        monthIndex.emplace(MysqlHandleOf(host->database()));
     // Each file is written, synced and read back in full on a helper thread of its own as soon as
     // its rows are encoded, beside the next table's selection (one still running when this returns
     // early is waited for by its future).

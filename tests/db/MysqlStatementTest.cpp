@@ -5,6 +5,7 @@
 #include "db/MysqlStatement.h"
 
 #include "helpers/TestDatabase.h"
+#include "hostapi/MysqlNonBlocking.h"
 
 #include <QSqlQuery>
 #include <QTimer>
@@ -125,4 +126,35 @@ TEST_F(MysqlStatementTest, AFailureGivesTheServersReasonAndLeavesTheConnectionUs
     sqlite.close();
     sqlite = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("not-mysql"));
+}
+
+// Once the months before it are deleted, the optimizer's dives overestimate a month so much that
+// it reads the whole table for it; with the index's statistics it keeps to the month index. The
+// session's own setting is back afterwards.
+TEST_F(MysqlStatementTest, AMonthKeepsToItsIndexAfterTheMonthsBeforeItAreCleared)
+{
+    m_db.exec(QStringLiteral("create table PX (id int auto_increment primary key, A varchar(20), M varchar(6), "
+                             "V varchar(200), key IX_PX_MONTH (M, A))"));
+    m_db.exec(QStringLiteral("insert into PX (A, M, V) select 'AG', concat('2019', lpad(1 + seq div 2000, 2, '0')), "
+                             "repeat('x', 150) from seq_0_to_23999"));
+    m_db.exec(QStringLiteral("analyze table PX"));
+    for (int month = 1; month <= 7; ++month)
+        m_db.exec(QStringLiteral("delete from PX where M='2019%1' and A='AG'").arg(month, 2, 10, QLatin1Char('0')));
+    ASSERT_EQ(m_db.count(QStringLiteral("select count(*) from PX")), 10000) << m_db.error().toStdString();
+    auto access = [&] {
+        QSqlQuery q(db());
+        EXPECT_TRUE(q.exec(QStringLiteral("explain select * from PX where M='201908' and A='AG'")));
+        return q.next() ? q.value(3).toString() : QString();
+    };
+    auto setting = [&] { return m_db.count(QStringLiteral("select @@session.eq_range_index_dive_limit")); };
+    m_db.exec(QStringLiteral("set session eq_range_index_dive_limit=150"));
+
+    EXPECT_EQ(access(), QStringLiteral("ALL")); // what the month would cost without
+    {
+        const mysqlnb::EqualityRangesFromStatistics statistics(MysqlHandleOf(db()));
+        EXPECT_EQ(access(), QStringLiteral("ref"));
+        EXPECT_EQ(setting(), 1);
+    }
+    EXPECT_EQ(setting(), 150);
+    EXPECT_EQ(access(), QStringLiteral("ALL"));
 }
