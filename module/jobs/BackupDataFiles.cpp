@@ -17,6 +17,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <future>
 #include <optional>
@@ -151,9 +152,15 @@ MonthDataFilesResult WriteMonthDataFiles(const QString& workDir, const QString& 
     if (mariadb)
         monthIndex.emplace(MysqlHandleOf(host->database()));
     // Each file is written, synced and read back in full on a helper thread of its own as soon as
-    // its rows are encoded, beside the next table's selection (one still running when this returns
-    // early is waited for by its future).
+    // its rows are encoded, beside the next table's selection. One still running when this returns
+    // early is waited for beside the events, so that its file is complete (or not there) by then.
     std::array<std::future<ReadBack>, 3> pending;
+    const auto waitForAll = qScopeGuard([&] {
+        for (std::future<ReadBack>& back : pending) {
+            if (back.valid())
+                (void)WaitBesideEvents(back, options.pump);
+        }
+    });
     for (int i = 0; i < static_cast<int>(kinds.size()); ++i) {
         const QLatin1String table(kinds[size_t(i)].table);
         if (options.beforeTable)
