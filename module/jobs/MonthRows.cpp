@@ -494,13 +494,15 @@ public:
             integerMagnitude(plan, v.integer < 0 ? Magnitude(quint64(0) - quint64(v.integer)) : Magnitude(v.integer),
                              v.integer < 0, f);
             return true;
-        case Kind::Scaled:
+        case Kind::Scaled: {
             // Beyond 37 digits the decimal text value() reads is refused as no number.
-            if (plan.canon != Canon::Decimal || v.magnitude >= adtg::detail::powerOfTen(37))
+            static const Magnitude readable = adtg::detail::powerOfTen(37);
+            if (plan.canon != Canon::Decimal || v.magnitude >= readable)
                 return false;
             *f = Facts();
             decimal(plan, v.magnitude, v.negative, v.scale, f);
             return true;
+        }
         case Kind::Text:
             if (plan.canon != Canon::Text)
                 return false;
