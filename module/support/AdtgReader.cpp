@@ -48,6 +48,54 @@ bool bitSet(const unsigned char* map, int k)
     return (map[k / 8] & (0x80 >> (k % 8))) != 0;
 }
 
+// A DECIMAL (0x0E: scale, sign bit, 96-bit magnitude, high 32 bits first) or NUMERIC (0x83:
+// precision, scale, sign (0 negative), 128-bit magnitude, low half first) value's parts.
+struct ScaledParts
+{
+    int scale = 0;
+    int maxScale = 0; // the type's limit
+    Magnitude magnitude = 0;
+    bool negative = false;
+};
+ScaledParts scaledParts(std::uint16_t wireType, const unsigned char* q)
+{
+    if (wireType == 0x0E)
+        return {q[2], 28, (Magnitude(qFromLittleEndian<quint32>(q + 4)) << 64) | qFromLittleEndian<quint64>(q + 8),
+                (q[3] & 0x80) != 0};
+    return {q[1], 38, (Magnitude(qFromLittleEndian<quint64>(q + 11)) << 64) | qFromLittleEndian<quint64>(q + 3),
+            q[2] == 0};
+}
+
+// An integer of up to 32 bits, or a signed one of 64 bits; false for other wire types.
+bool fixedInteger(std::uint16_t wireType, const unsigned char* q, qint64* out)
+{
+    switch (wireType) {
+    case 0x10:
+        *out = static_cast<qint8>(q[0]);
+        return true;
+    case 0x11:
+        *out = q[0];
+        return true;
+    case 0x02:
+        *out = qFromLittleEndian<qint16>(q);
+        return true;
+    case 0x12:
+        *out = qFromLittleEndian<quint16>(q);
+        return true;
+    case 0x03:
+        *out = qFromLittleEndian<qint32>(q);
+        return true;
+    case 0x13:
+        *out = qFromLittleEndian<quint32>(q);
+        return true;
+    case 0x14:
+        *out = qFromLittleEndian<qint64>(q);
+        return true;
+    default:
+        return false;
+    }
+}
+
 // `units` little-endian UTF-16 code units into `out` (its memory reused). Lone surrogates come
 // from damaged or cut text; they read as replacement characters.
 void utf16Into(const unsigned char* q, qsizetype units, QString& out)
@@ -350,14 +398,12 @@ bool Parser::value(const AdtgColumn& c, QVariant* out)
                 *out = detail::plainDateTime(date, time);
             return true;
         }
-        case 0x0E: // DECIMAL: scale, sign bit, 96-bit magnitude (high 32 bits first)
-            return scaled(c, "decimal", q[2], 28,
-                          (Magnitude(qFromLittleEndian<quint32>(q + 4)) << 64) | qFromLittleEndian<quint64>(q + 8),
-                          (q[3] & 0x80) != 0, out);
-        case 0x83: // NUMERIC: scale, sign (0 negative), 128-bit magnitude (low half first)
-            return scaled(c, "numeric", q[1], 38,
-                          (Magnitude(qFromLittleEndian<quint64>(q + 11)) << 64) | qFromLittleEndian<quint64>(q + 3),
-                          q[2] == 0, out);
+        case 0x0E:
+        case 0x83: {
+            const ScaledParts v = scaledParts(c.wireType, q);
+            return scaled(c, c.wireType == 0x0E ? "decimal" : "numeric", v.scale, v.maxScale, v.magnitude, v.negative,
+                          out);
+        }
         default:
             return fail(QStringLiteral("column %1: unsupported type %2").arg(c.name).arg(c.wireType));
         }
@@ -897,43 +943,23 @@ AdtgRecordset::InPlace AdtgRecordset::inPlace(int index, QString& text) const
     if (!raw.bytes)
         return v;
     const unsigned char* q = raw.bytes;
-    auto integer = [&](qint64 x) {
-        v.kind = Kind::Integer;
-        v.integer = x;
-        return v;
-    };
     // The same checks and values as Parser::value and Parser::scaled.
+    if (fixedInteger(raw.column->wireType, q, &v.integer)) {
+        v.kind = Kind::Integer;
+        return v;
+    }
     switch (raw.column->wireType) {
-    case 0x10:
-        return integer(static_cast<qint8>(q[0]));
-    case 0x11:
-        return integer(q[0]);
-    case 0x02:
-        return integer(qFromLittleEndian<qint16>(q));
-    case 0x12:
-        return integer(qFromLittleEndian<quint16>(q));
-    case 0x03:
-        return integer(qFromLittleEndian<qint32>(q));
-    case 0x13:
-        return integer(qFromLittleEndian<quint32>(q));
-    case 0x14:
-        return integer(qFromLittleEndian<qint64>(q));
     case 0x0E:
-        if (q[2] > 28)
+    case 0x83: {
+        const ScaledParts parts = scaledParts(raw.column->wireType, q);
+        if (parts.scale > parts.maxScale)
             return v;
         v.kind = Kind::Scaled;
-        v.scale = q[2];
-        v.magnitude = (Magnitude(qFromLittleEndian<quint32>(q + 4)) << 64) | qFromLittleEndian<quint64>(q + 8);
-        v.negative = (q[3] & 0x80) != 0;
+        v.scale = parts.scale;
+        v.magnitude = parts.magnitude;
+        v.negative = parts.negative;
         return v;
-    case 0x83:
-        if (q[1] > 38)
-            return v;
-        v.kind = Kind::Scaled;
-        v.scale = q[1];
-        v.magnitude = (Magnitude(qFromLittleEndian<quint64>(q + 11)) << 64) | qFromLittleEndian<quint64>(q + 3);
-        v.negative = q[2] == 0;
-        return v;
+    }
     case kWireWStr:
     case 0x08:
         if (raw.length % 2)
@@ -956,26 +982,12 @@ qint64 AdtgRecordset::integerAt(int index) const
     const RawField raw = rawField(index);
     if (!raw.bytes)
         return raw.null ? 0 : field(index).toInteger();
-    const unsigned char* q = raw.bytes;
-    switch (raw.column->wireType) {
-    case 0x10:
-        return static_cast<qint8>(q[0]);
-    case 0x11:
-        return q[0];
-    case 0x02:
-        return qFromLittleEndian<qint16>(q);
-    case 0x12:
-        return qFromLittleEndian<quint16>(q);
-    case 0x03:
-        return qFromLittleEndian<qint32>(q);
-    case 0x13:
-        return qFromLittleEndian<quint32>(q);
-    case 0x14:
-    case 0x15:
-        return qFromLittleEndian<qint64>(q);
-    default:
-        return field(index).toInteger();
-    }
+    qint64 value = 0;
+    if (fixedInteger(raw.column->wireType, raw.bytes, &value))
+        return value;
+    if (raw.column->wireType == 0x15)
+        return qFromLittleEndian<qint64>(raw.bytes);
+    return field(index).toInteger();
 }
 
 qint64 AdtgRecordset::currencyAt(int index) const
