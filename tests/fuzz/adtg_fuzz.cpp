@@ -18,8 +18,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::uint64_t sink = 0; // wraps on purpose: only keeps the reads from being optimised away
+    QString text;
     for (; !rs.eof(); rs.moveNext()) {
         for (int i = 0; i < rs.fieldCount(); ++i) {
+            // A value read in place is the decoded value, whatever the bytes.
+            using Kind = sjql::adtg::AdtgRecordset::InPlace::Kind;
+            const sjql::adtg::AdtgRecordset::InPlace v = rs.inPlace(i, text);
+            const QVariant& decoded = rs.field(i).value();
+            const bool agrees =
+                v.kind == Kind::Other || (v.kind == Kind::Null && !decoded.isValid()) ||
+                (v.kind == Kind::Integer && decoded.isValid() && decoded.toLongLong() == v.integer) ||
+                (v.kind == Kind::Scaled && decoded.isValid() &&
+                 sjql::adtg::detail::formatScaled(v.magnitude, v.scale, v.negative) == decoded.toString()) ||
+                (v.kind == Kind::Text && decoded.isValid() && decoded.toString() == text);
+            if (!agrees)
+                __builtin_trap();
             const sjql::adtg::AdtgField f = rs.field(i);
             sink += static_cast<std::uint64_t>(f.toText().size()) + static_cast<std::uint64_t>(f.toInteger()) +
                     static_cast<std::uint64_t>(f.toCurrency()) +
