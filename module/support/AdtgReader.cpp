@@ -113,6 +113,18 @@ void utf16Into(const unsigned char* q, qsizetype units, QString& out)
     }
 }
 
+// A wide-text value of `column` (`units` code units at `q`) into `out` as it reads: lone
+// surrogates replaced, fixed-length text cut at its first NUL.
+void wideTextInto(const AdtgColumn& column, const unsigned char* q, qsizetype units, QString& out)
+{
+    utf16Into(q, units, out);
+    if (column.fixedLength()) {
+        const qsizetype nul = out.indexOf(QChar(0));
+        if (nul >= 0)
+            out.truncate(nul);
+    }
+}
+
 } // namespace
 
 // Bounds-checked walk over the file bytes. Every read checks the remaining data first; the first
@@ -440,12 +452,8 @@ bool Parser::value(const AdtgColumn& c, QVariant* out)
         if (length % 2)
             return fail(QStringLiteral("column %1: wide text of odd length %2").arg(c.name).arg(length));
         if (out) {
-            QString s = utf16(q, length / 2);
-            if (c.fixedLength()) {
-                const qsizetype nul = s.indexOf(QChar(0));
-                if (nul >= 0)
-                    s.truncate(nul);
-            }
+            QString s;
+            wideTextInto(c, q, length / 2, s);
             *out = s;
         }
         return true;
@@ -922,13 +930,7 @@ void AdtgRecordset::textAt(int index, QString& out) const
         out = field(index).toText();
         return;
     }
-    // As the decoded value reads: lone surrogates replaced, fixed-length text cut at a NUL.
-    utf16Into(raw.bytes, raw.length / 2, out);
-    if (raw.column->fixedLength()) {
-        const qsizetype nul = out.indexOf(QChar(0));
-        if (nul >= 0)
-            out.truncate(nul);
-    }
+    wideTextInto(*raw.column, raw.bytes, raw.length / 2, out);
 }
 
 AdtgRecordset::InPlace AdtgRecordset::inPlace(int index, QString& text) const
@@ -965,12 +967,7 @@ AdtgRecordset::InPlace AdtgRecordset::inPlace(int index, QString& text) const
         if (raw.length % 2)
             return v;
         v.kind = Kind::Text;
-        utf16Into(q, raw.length / 2, text);
-        if (raw.column->fixedLength()) {
-            const qsizetype nul = text.indexOf(QChar(0));
-            if (nul >= 0)
-                text.truncate(nul);
-        }
+        wideTextInto(*raw.column, q, raw.length / 2, text);
         return v;
     default:
         return v;
@@ -998,14 +995,16 @@ qint64 AdtgRecordset::currencyAt(int index) const
     const unsigned char* q = raw.bytes;
     if (raw.column->wireType == 0x06)
         return qFromLittleEndian<qint64>(q);
-    if (raw.column->wireType == 0x83 && q[1] <= 4 && qFromLittleEndian<quint64>(q + 11) == 0) {
+    if (raw.column->wireType == 0x83) {
         // NUMERIC at four places or fewer: scaled to four without any rounding. Values of 10^17
         // and more take the general way, which knows their limits.
-        const quint64 magnitude = qFromLittleEndian<quint64>(q + 3);
-        const quint64 factor = quint64(detail::powerOfTen(4 - q[1]));
-        if (magnitude < quint64(100000000000000000ULL) / factor) {
-            const qint64 v = qint64(magnitude * factor);
-            return q[2] == 0 ? -v : v;
+        const ScaledParts v = scaledParts(0x83, q);
+        if (v.scale <= 4) {
+            const Magnitude factor = detail::powerOfTen(4 - v.scale);
+            if (v.magnitude < Magnitude(100000000000000000ULL) / factor) {
+                const qint64 scaled = qint64(v.magnitude * factor);
+                return v.negative ? -scaled : scaled;
+            }
         }
     }
     return field(index).toCurrency();
