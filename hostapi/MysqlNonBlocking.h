@@ -158,6 +158,18 @@ inline unsigned RunStatement(MYSQL* mysql, const char* sql, unsigned long length
     return 0;
 }
 
+// The next row of a streamed result (Rows::Streamed) of `mysql`, waited for through the
+// non-blocking calls as RunStatement waits; null at the end or on a failure (mysql_errno tells).
+// The non-blocking calls must be on (EnableNonBlocking).
+inline MYSQL_ROW FetchRow(MYSQL* mysql, MYSQL_RES* result, const std::function<void()>& idle, int sliceMs = 10)
+{
+    MYSQL_ROW row = nullptr;
+    int status = mysql_fetch_row_start(&row, result);
+    while (status)
+        status = mysql_fetch_row_cont(&row, result, AwaitEvents(mysql, status, idle, sliceMs));
+    return row;
+}
+
 // While one lives, the optimizer of the connection estimates the rows of an equality range on an
 // index from the index's statistics instead of dives into the index (eq_range_index_dive_limit 1);
 // the session's own setting is back when it ends. A month's selection or deletion by period and

@@ -156,16 +156,8 @@ bool MysqlTextRows::first()
 bool MysqlTextRows::next()
 {
     m_result->moved = true;
-    if (m_result->nonBlocking) {
-        MYSQL_ROW row = nullptr;
-        int status = mysql_fetch_row_start(&row, m_result->res);
-        while (status)
-            status = mysql_fetch_row_cont(&row, m_result->res,
-                                          mysqlnb::AwaitEvents(m_result->streamedFrom, status, m_result->idle, 10));
-        m_result->row = row;
-    } else {
-        m_result->row = mysql_fetch_row(m_result->res);
-    }
+    m_result->row = m_result->nonBlocking ? mysqlnb::FetchRow(m_result->streamedFrom, m_result->res, m_result->idle)
+                                          : mysql_fetch_row(m_result->res);
     m_result->lengths = m_result->row ? mysql_fetch_lengths(m_result->res) : nullptr;
     // The end of a streamed result and a connection lost in the middle of it look alike here.
     if (!m_result->row && m_result->streamedFrom && mysql_errno(m_result->streamedFrom) != 0)
